@@ -1,0 +1,27 @@
+# Linux host: the core with the POSIX platform layer, the selfx tool, unit tests, fuzzers
+# and the benchmark.
+
+add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
+target_include_directories(selfx_core PUBLIC src)
+
+file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+add_executable(selfx ${SELFX_CLI_SOURCES})
+target_link_libraries(selfx PRIVATE selfx_core)
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
+target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main)
+target_compile_definitions(selfx_unit_tests PRIVATE
+  SELFX_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+  SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
+add_dependencies(selfx_unit_tests selfx)
+gtest_discover_tests(selfx_unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+  add_subdirectory(tests/fuzz)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

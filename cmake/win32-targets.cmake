@@ -1,0 +1,31 @@
+# 32-bit Windows: the stub, the Windows build of the selfx tool, and the end-to-end tests.
+
+set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
+
+# The stub is overhead on every archive: size-optimised, no exceptions, no RTTI, the
+# standard library's templates instantiated in place (see win32_lean.h), stripped, and its
+# unused sections dropped.
+file(GLOB SELFX_STUB_UI_SOURCES CONFIGURE_DEPENDS src/ui/win32/*.cpp)
+add_executable(selfx-stub WIN32
+  ${SELFX_CORE_SOURCES} ${SELFX_STUB_UI_SOURCES}
+  src/platform/win32.cpp src/platform/win32_stub_runtime.cpp res/stub.rc)
+target_include_directories(selfx-stub PRIVATE src res)
+target_compile_options(selfx-stub PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffunction-sections -fdata-sections -include ${CMAKE_SOURCE_DIR}/src/platform/win32_lean.h>)
+target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
+target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
+
+# The core for everything else built for Windows.
+add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
+target_include_directories(selfx_core PUBLIC src)
+target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
+
+file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+add_executable(selfx ${SELFX_CLI_SOURCES})
+target_link_libraries(selfx PRIVATE selfx_core)
+target_link_options(selfx PRIVATE -static)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
+  add_subdirectory(tests/e2e)
+endif()

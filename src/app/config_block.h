@@ -1,0 +1,106 @@
+// The configuration block that an archive builder writes behind the stub's image:
+//
+//   stub image | ConfigBlock (18-byte fixed part + caption, folder, command, message)
+//              | ConfigTrailer (8 bytes) | ZIP archive
+//
+// Both sides of that contract live here: LoadConfig reads it in the stub, the encoder and
+// decoder below serve the builder and `selfx info`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace selfx {
+
+// Fixed part of the block.
+constexpr std::uint32_t kConfigFixedSize = 18;
+constexpr std::uint32_t kConfigTrailerSize = 8;
+constexpr int kConfigSignature = 0;
+constexpr int kConfigBlockLength = 4;
+constexpr int kConfigOptions = 6;
+constexpr int kConfigOverwriteMode = 8;
+constexpr int kConfigCaptionLength = 9;
+constexpr int kConfigFolderLength = 10;
+constexpr int kConfigCommandLength = 11;
+constexpr int kConfigReserved = 12;
+constexpr int kConfigMessageLength = 13;
+constexpr int kConfigMessageStyle = 14;
+// "XQ" 00 01 and "XQ" 0A 01, compared as little-endian 32-bit values.
+constexpr std::uint32_t kConfigBlockSignature = 0x01005158;
+constexpr std::uint32_t kConfigTrailerSignature = 0x010A5158;
+
+// Option bits of the option word.
+constexpr std::uint16_t OptRunCheckbox = 0x0001;
+constexpr std::uint16_t OptUserSelects = 0x0002;
+constexpr std::uint16_t OptHideOverwriteChoice = 0x0004;
+constexpr std::uint16_t OptAutoRun = 0x0008;
+constexpr std::uint16_t OptQuietSuccess = 0x0010;
+constexpr std::uint16_t OptListCollapsed = 0x0040;
+constexpr std::uint16_t OptNoShowFiles = 0x0080;
+constexpr std::uint16_t OptCancelAllowed = 0x0200;
+// The success message is shown only when Options AND this mask is 0.
+constexpr std::uint16_t kSuccessMessageMask = OptAutoRun | OptQuietSuccess;
+
+enum OverwriteModeValue : std::uint8_t { kOverwrite = 0, kDontOverwrite = 1, kAsk = 2 };
+
+constexpr const char* kDefaultCaption = "Unzip to disk";
+
+// The configuration in memory: the fixed part exactly as read, and the texts.
+struct SfxConfigState {
+  std::uint8_t fixed[kConfigFixedSize] = {};
+  std::string Caption = kDefaultCaption;
+  std::string Command;  // after environment expansion
+  std::string Message;
+
+  std::uint16_t BlockLength() const;
+  std::uint16_t Options() const;
+  std::uint8_t& OverwriteMode() { return fixed[kConfigOverwriteMode]; }
+  std::uint8_t OverwriteMode() const { return fixed[kConfigOverwriteMode]; }
+  std::uint8_t CaptionLength() const { return fixed[kConfigCaptionLength]; }
+  std::uint8_t FolderLength() const { return fixed[kConfigFolderLength]; }
+  std::uint8_t CommandLength() const { return fixed[kConfigCommandLength]; }
+  std::uint8_t MessageLength() const { return fixed[kConfigMessageLength]; }
+  std::uint32_t MessageStyle() const;
+};
+extern SfxConfigState SfxConfig;
+
+// The first file offset behind the trailer: where the archive begins.
+extern std::uint32_t ArchiveStart;
+
+// The end of the image's raw data: the largest PointerToRawData + SizeOfRawData over the
+// section headers of the PE image whose headers start at `image`. The caller guarantees that
+// the headers are readable (the stub's own mapped image, or a file checked by the builder).
+std::uint32_t FindOverlayStart(const std::uint8_t* image);
+
+// Reads and checks the block behind the stub's image, fills SfxConfig, resolves
+// TargetFolder, asks the start-up question and sets ArchiveStart; ends the program on a
+// damaged block or a declined question.
+void LoadConfig();
+
+// What a builder writes, and what `selfx info` reads back.
+struct ConfigSettings {
+  std::uint16_t options = 0;
+  std::uint8_t overwrite_mode = kOverwrite;
+  std::string caption;
+  std::string folder;
+  std::string command;
+  std::string message;
+  std::uint32_t message_style = 0;
+};
+
+// The block and its trailer, ready to be written behind the stub. Each text must be at most
+// 255 bytes (the caller checks; longer texts are a programming error here).
+std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings);
+
+// Decodes a block from the bytes that start at OverlayStart. Returns nothing when the fixed
+// part, a text or the trailer is missing or carries a wrong signature.
+struct DecodedConfig {
+  ConfigSettings settings;
+  std::uint16_t block_length = 0;
+  std::uint32_t archive_offset = 0;  // from the block's first byte
+};
+std::optional<DecodedConfig> DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size);
+
+}  // namespace selfx

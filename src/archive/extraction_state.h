@@ -1,0 +1,32 @@
+// The state of the one extraction in progress, shared between entry extraction and the
+// decoders: which entry, how many of its compressed bytes remain, the CRC register over what
+// has been written, and the output file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "archive/archive_entry.h"
+#include "platform/platform.h"
+
+namespace selfx {
+
+extern ArchiveEntry CurrentEntry;
+// Compressed bytes of CurrentEntry the decoders may still read (signed: an encrypted entry
+// smaller than its 12-byte header starts below zero).
+extern std::int32_t CompressedRemaining;
+// CRC-32 register over every byte written for the entry; starts at 0xFFFFFFFF.
+extern std::uint32_t RunningCrc;
+
+struct OutputFileState {
+  std::string path;  // the %s of the output messages; stays set after the close
+  platform::FileHandle handle = platform::kNoFile;
+};
+extern OutputFileState OutputFile;
+
+// Writes the block with one write call; a short write ends the program with
+// "Cannot write to %s" and the path.
+void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t count,
+                 const std::string& path);
+
+}  // namespace selfx

@@ -1,0 +1,57 @@
+// The operating-system services the core relies on, in plain types. Each function is one call
+// of the system and the translation of its result; the policy lives in the core.
+//
+// Paths and texts are ANSI byte strings in Windows form ("\" separators). The POSIX
+// implementation maps them at this boundary: "\" becomes "/", and bytes of the ANSI code page
+// (1252) become UTF-8, so that the core sees exactly what it would see on Windows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace selfx::platform {
+
+// A file handle as the core sees it. kNoFile (all bits set) marks "not open"; 0 is also
+// treated as never opened by the callers that care.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+// A window of the user interface, opaque to the core.
+using WindowHandle = void*;
+
+enum class SeekOrigin { FromStart, FromCurrent, FromEnd };
+
+// Opens an existing file for reading; others may read it too. kNoFile on failure.
+FileHandle OpenForReading(const std::string& path);
+// Creates or truncates a file for writing. kNoFile on failure.
+FileHandle CreateForWriting(const std::string& path);
+// Moves the file position by a signed 32-bit distance; returns the new position. No error
+// is reported: a failed seek returns 0xFFFFFFFF.
+std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin);
+// Reads up to count bytes at the current position; the number read, 0 when the call fails.
+std::uint32_t Read(FileHandle file, void* buffer, std::uint32_t count);
+// Writes count bytes with one call; the number written, 0 when the call fails.
+std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count);
+// The 32-bit file size, 0xFFFFFFFF on failure.
+std::uint32_t FileSize(FileHandle file);
+bool Close(FileHandle file);
+
+// The full path of the running program's file, cut to the 261-byte buffer the system fills.
+std::string ModulePath();
+// The mapped image of the running program, starting with its DOS header.
+const std::uint8_t* ModuleImage();
+
+// Converts names between code pages in place of OemToCharA and MultiByteToWideChar /
+// WideCharToMultiByte. A character the ANSI code page cannot hold becomes "_".
+std::string OemToAnsi(const std::string& text);
+std::string Utf8ToAnsi(const std::string& text);
+
+// File attributes: 0xFFFFFFFF when the path does not exist; 0x10 marks a folder.
+constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
+constexpr std::uint32_t kFolderAttribute = 0x10;
+std::uint32_t FileAttributes(const std::string& path);
+
+// Ends the process with the exit code; runs no handlers of the core.
+[[noreturn]] void ExitProcess(std::uint32_t exit_code);
+
+}  // namespace selfx::platform
