@@ -2,7 +2,7 @@
 # and the benchmark.
 
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
-target_include_directories(selfx_core PUBLIC src)
+target_include_directories(selfx_core PUBLIC src ${CMAKE_SOURCE_DIR})
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 add_executable(selfx ${SELFX_CLI_SOURCES})

@@ -29,4 +29,12 @@ extern OutputFileState OutputFile;
 void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t count,
                  const std::string& path);
 
+// Closes the handle unless it was never opened (0 or kNoFile) and marks it closed; false only
+// when the close itself failed.
+bool CloseAndReset(platform::FileHandle& handle);
+
+// The first of the process-end steps: releases the entry table and closes the archive file
+// and any open output file, reporting "Cannot close %s" for a close that fails.
+void CloseArchiveFiles();
+
 }  // namespace selfx

@@ -45,11 +45,29 @@ const std::uint8_t* ModuleImage();
 // WideCharToMultiByte. A character the ANSI code page cannot hold becomes "_".
 std::string OemToAnsi(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
+// ANSI text as the terminal shows it (UTF-8 on POSIX, the console's code page on Windows).
+std::string AnsiToConsole(const std::string& text);
 
 // File attributes: 0xFFFFFFFF when the path does not exist; 0x10 marks a folder.
 constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 constexpr std::uint32_t kFolderAttribute = 0x10;
 std::uint32_t FileAttributes(const std::string& path);
+
+bool CreateFolder(const std::string& path);
+
+// %VAR% expansion as the system does it (an unknown variable stays as written); false when
+// the call fails.
+bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded);
+// The absolute, normalised form of a path relative to the current directory.
+bool FullPathName(const std::string& path, std::string& full_path);
+std::string CurrentDirectory();
+std::string SystemDirectory();
+std::string WindowsDirectory();
+// Reads a registry value's raw data (at most max_size bytes) from root 1 = current user,
+// 2 = local machine, 3 = users. False when the key or value is missing or too large; always
+// false where there is no registry.
+bool ReadRegistryValue(int root, const std::string& key_path, const std::string& value_name,
+                       std::size_t max_size, std::string& data);
 
 // Ends the process with the exit code; runs no handlers of the core.
 [[noreturn]] void ExitProcess(std::uint32_t exit_code);

@@ -1,0 +1,29 @@
+#include "archive/archive_file.h"
+
+#include "app/program.h"
+
+namespace selfx {
+
+ArchiveFileState ArchiveFile;
+
+void OpenArchiveFile(const std::string& path) {
+  ArchiveFile.path = path;
+  ArchiveFile.handle = platform::OpenForReading(path);
+  if (ArchiveFile.handle == platform::kNoFile) {
+    FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
+  }
+}
+
+std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin) {
+  return platform::Seek(ArchiveFile.handle, distance, origin);
+}
+
+std::uint32_t ReadArchive(void* buffer, std::uint32_t count) {
+  return platform::Read(ArchiveFile.handle, buffer, count);
+}
+
+void ReadArchiveExact(void* buffer, std::uint32_t count) {
+  if (ReadArchive(buffer, count) != count) FatalError(kCorruptMessage);
+}
+
+}  // namespace selfx

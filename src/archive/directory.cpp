@@ -1,0 +1,104 @@
+#include "archive/directory.h"
+
+#include <vector>
+
+#include "app/config_block.h"
+#include "app/program.h"
+#include "archive/archive_file.h"
+#include "archive/zip_format.h"
+#include "archive/zip_signatures.h"
+#include "ui/ui.h"
+
+namespace selfx {
+
+std::int32_t ArchiveBase = 0;
+
+namespace {
+
+constexpr std::uint8_t kHostMsDos = 0;
+constexpr std::uint8_t kHostOs2 = 6;
+constexpr std::uint8_t kHostNtfs = 11;
+constexpr std::uint8_t kNtfsOemFormatVersion = 50;
+
+}  // namespace
+
+std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
+  std::uint32_t file_size = platform::FileSize(ArchiveFile.handle);
+  std::uint32_t window_size = file_size - archive_start;
+  if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
+  if (window_size <= zip::kEndRecordSize) return std::nullopt;
+
+  std::vector<std::uint8_t> window(window_size);
+  std::uint32_t position_before = SeekArchive(0, platform::SeekOrigin::FromCurrent);
+  std::uint32_t window_start =
+      SeekArchive(-static_cast<std::int32_t>(window_size), platform::SeekOrigin::FromEnd);
+  std::uint32_t read = ReadArchive(window.data(), window_size);
+  SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
+  if (read < window_size) return std::nullopt;
+
+  for (std::uint32_t i = 0; i <= window_size - zip::kEndRecordSize; ++i) {
+    if (LoadLe32(&window[i]) != EndRecordSignature) continue;
+    std::uint32_t comment_length = LoadLe16(&window[i + zip::kEndCommentLength]);
+    // Only a record whose comment ends exactly at the end of the file is the real one;
+    // anything else is data that happens to look like a signature.
+    if (file_size == window_start + i + zip::kEndRecordSize + comment_length) {
+      return window_start + i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::uint32_t FindEndRecord() {
+  std::optional<std::uint32_t> position = SearchEndRecord(ArchiveStart);
+  if (!position) FatalError(kCorruptMessage);
+  return *position;
+}
+
+std::string ConvertEntryName(const std::string& name, const ArchiveEntry& entry) {
+  // Today's zip tools mark names they store in UTF-8, mostly with host 0; reading those
+  // bytes as OEM would garble every non-ASCII name.
+  if ((entry.Flags() & zip::kFlagUtf8Name) != 0) return platform::Utf8ToAnsi(name);
+  std::uint8_t host = entry.HostSystem();
+  bool oem = host == kHostMsDos || host == kHostOs2 ||
+             (host == kHostNtfs && entry.FormatVersion() == kNtfsOemFormatVersion);
+  return oem ? platform::OemToAnsi(name) : name;
+}
+
+void LoadDirectory(platform::WindowHandle dialog) {
+  std::uint32_t end_record_position = FindEndRecord();
+  SeekArchive(static_cast<std::int32_t>(end_record_position), platform::SeekOrigin::FromStart);
+  std::uint8_t end_record[zip::kEndRecordSize];
+  ReadArchiveExact(end_record, zip::kEndRecordSize);
+
+  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
+  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
+  ArchiveBase = static_cast<std::int32_t>(end_record_position - (recorded_offset + directory_size));
+
+  // The directory is found from the end record alone: it ends where the record begins.
+  SeekArchive(-static_cast<std::int32_t>(zip::kEndRecordSize + directory_size),
+              platform::SeekOrigin::FromCurrent);
+
+  std::uint16_t entry_count = LoadLe16(end_record + zip::kEndTotalEntries);
+  for (std::uint32_t n = 0; n < entry_count; ++n) {
+    ArchiveEntry entry;
+    ReadArchiveExact(entry.bytes, zip::kCentralHeaderSize);
+    std::uint16_t name_length = entry.NameLength();
+    if (entry.Signature() != CentralHeaderSignature || name_length == 0 ||
+        name_length > zip::kMaxNameLength) {
+      FatalError(kCorruptMessage);
+    }
+    std::string name(name_length, '\0');
+    ReadArchiveExact(&name[0], name_length);
+    for (char& c : name) {
+      if (c == '/') c = '\\';
+    }
+    name = ConvertEntryName(name, entry);
+    // A conversion may change the length (UTF-8 to ANSI shrinks); the folder test looks at
+    // the last byte of what the user sees.
+    bool folder_entry = !name.empty() && name.back() == '\\';
+    if (!folder_entry) AddFileRow(dialog, name.c_str(), entry);
+    SeekArchive(entry.ExtraLength() + entry.CommentLength(), platform::SeekOrigin::FromCurrent);
+  }
+}
+
+}  // namespace selfx

@@ -1,0 +1,36 @@
+// Locating the ZIP end record behind the configuration trailer, and reading the central
+// directory into file-list rows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "archive/archive_entry.h"
+#include "platform/platform.h"
+
+namespace selfx {
+
+// Added to every recorded local-header offset to give its file position. It absorbs the
+// difference between where the archive's writer thought the directory was and where it is:
+// 0 for offsets recorded from the start of the combined file, ArchiveStart for a ZIP appended
+// as it was.
+extern std::int32_t ArchiveBase;
+
+// Searches the last 65,558 bytes behind archive_start for an end record whose comment ends
+// exactly at the end of the file; the one nearest the window's start wins. Returns its file
+// position, or nothing. The archive file position is left where it was.
+std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start);
+// SearchEndRecord behind ArchiveStart, or FatalError "Cannot unzip: file is corrupt.".
+std::uint32_t FindEndRecord();
+
+// Reads the central directory, sets ArchiveBase and hands every file entry (not the folder
+// entries) to the file list in directory order. Any damage ends the program as corrupt.
+void LoadDirectory(platform::WindowHandle dialog);
+
+// The name as the user sees it: bytes the host recorded in the OEM code page (hosts 0 and 6,
+// and 11 with format version 50) converted to ANSI, names flagged as UTF-8 converted from
+// UTF-8, every other name kept byte for byte.
+std::string ConvertEntryName(const std::string& name, const ArchiveEntry& entry);
+
+}  // namespace selfx

@@ -1,0 +1,39 @@
+#include "archive/extraction_state.h"
+
+#include "app/program.h"
+#include "archive/archive_file.h"
+#include "archive/entry_table.h"
+#include "ui/ui.h"
+
+namespace selfx {
+
+ArchiveEntry CurrentEntry;
+std::int32_t CompressedRemaining = 0;
+std::uint32_t RunningCrc = 0xFFFFFFFF;
+OutputFileState OutputFile;
+
+void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t count,
+                 const std::string& path) {
+  if (platform::Write(file, buffer, count) < count) {
+    FatalError(FormatWith("Cannot write to %s", path));
+  }
+}
+
+bool CloseAndReset(platform::FileHandle& handle) {
+  bool closed = true;
+  if (handle != 0 && handle != platform::kNoFile) closed = platform::Close(handle);
+  handle = platform::kNoFile;
+  return closed;
+}
+
+void CloseArchiveFiles() {
+  ReleaseEntryTable();
+  if (!CloseAndReset(ArchiveFile.handle)) {
+    ShowError(nullptr, FormatWith("Cannot close %s", ArchiveFile.path));
+  }
+  if (!CloseAndReset(OutputFile.handle)) {
+    ShowError(nullptr, FormatWith("Cannot close %s", OutputFile.path));
+  }
+}
+
+}  // namespace selfx

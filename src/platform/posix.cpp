@@ -1,0 +1,282 @@
+// POSIX implementation of the platform layer (Linux host). Paths arrive in Windows form and
+// in the ANSI code page (1252); they leave here as POSIX paths in UTF-8.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix_paths.h"
+
+namespace selfx::platform {
+
+namespace {
+
+// Code page 437 bytes 0x80..0xFF in code page 1252: the character itself where 1252 has it,
+// else the nearest plain character (box drawings become + - |, Greek letters their Latin
+// look-alikes).
+constexpr std::uint8_t kOem437ToAnsi1252[128] = {
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
+    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 0x50, 0x83,
+    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0xAC, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
+    0x23, 0x23, 0x23, 0x7C, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x7C, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B,
+    0x2B, 0x2B, 0x2B, 0x2B, 0x2D, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2D, 0x2B, 0x2B,
+    0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x23, 0x5F, 0x7C, 0x7C, 0x2D,
+    0x61, 0xDF, 0x47, 0x70, 0x53, 0x73, 0xB5, 0x74, 0x46, 0x4F, 0x4F, 0x64, 0x38, 0x66, 0x65, 0x6E,
+    0x3D, 0xB1, 0x3E, 0x3C, 0x28, 0x29, 0xF7, 0x7E, 0xB0, 0xB7, 0xB7, 0x76, 0x6E, 0xB2, 0x23, 0xA0,
+};
+
+// Code page 1252 bytes 0x80..0x9F as Unicode; the rest of 1252 equals Latin-1. The five
+// undefined bytes keep their own value, as Windows maps them.
+constexpr std::uint16_t kAnsi1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::uint32_t AnsiToUnicode(std::uint8_t byte) {
+  if (byte >= 0x80 && byte < 0xA0) return kAnsi1252High[byte - 0x80];
+  return byte;
+}
+
+// The 1252 byte for a Unicode character, or 0 when the code page has none.
+std::uint8_t UnicodeToAnsi(std::uint32_t code_point) {
+  if (code_point < 0x80 || (code_point >= 0xA0 && code_point <= 0xFF)) {
+    return static_cast<std::uint8_t>(code_point);
+  }
+  for (int i = 0; i < 32; ++i) {
+    if (kAnsi1252High[i] == code_point) return static_cast<std::uint8_t>(0x80 + i);
+  }
+  return 0;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    out += static_cast<char>(0xC0 | (code_point >> 6));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char byte : text) AppendUtf8(out, AnsiToUnicode(byte));
+  return out;
+}
+
+std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
+
+std::string ToPosixPath(const std::string& path) {
+  std::string out = AnsiToUtf8(path);
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  int fd = ::open(ToPosixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle CreateForWriting(const std::string& path) {
+  int fd = ::open(ToPosixPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
+  int whence = origin == SeekOrigin::FromStart     ? SEEK_SET
+               : origin == SeekOrigin::FromCurrent ? SEEK_CUR
+                                                   : SEEK_END;
+  // A Windows seek takes the distance as signed 32 bits but positions as unsigned 32 bits;
+  // a distance from the start is therefore taken unsigned.
+  off_t offset = origin == SeekOrigin::FromStart ? static_cast<off_t>(static_cast<std::uint32_t>(distance))
+                                                 : static_cast<off_t>(distance);
+  off_t result = ::lseek(static_cast<int>(file), offset, whence);
+  return result < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(result);
+}
+
+std::uint32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
+  // One read call may deliver less than asked from a pipe; a regular file gives all it has.
+  std::uint32_t total = 0;
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  while (total < count) {
+    ssize_t n = ::read(static_cast<int>(file), bytes + total, count - total);
+    if (n < 0) return total == 0 ? 0 : total;
+    if (n == 0) break;
+    total += static_cast<std::uint32_t>(n);
+  }
+  return total;
+}
+
+std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count) {
+  std::uint32_t total = 0;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  while (total < count) {
+    ssize_t n = ::write(static_cast<int>(file), bytes + total, count - total);
+    if (n <= 0) break;
+    total += static_cast<std::uint32_t>(n);
+  }
+  return total;
+}
+
+std::uint32_t FileSize(FileHandle file) {
+  struct stat info;
+  if (::fstat(static_cast<int>(file), &info) != 0) return 0xFFFFFFFFu;
+  return static_cast<std::uint32_t>(info.st_size);
+}
+
+bool Close(FileHandle file) { return ::close(static_cast<int>(file)) == 0; }
+
+std::string ModulePath() {
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  return n <= 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+}
+
+const std::uint8_t* ModuleImage() { return nullptr; }
+
+std::string OemToAnsi(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) c = static_cast<char>(kOem437ToAnsi1252[byte - 0x80]);
+  }
+  return out;
+}
+
+std::string Utf8ToAnsi(const std::string& text) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::uint32_t code_point = 0;
+    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
+                                       : (lead >> 3) == 30 ? 4 : 0;
+    bool valid = length != 0 && i + length <= text.size();
+    if (valid) {
+      code_point = length == 1 ? lead : lead & (0x7F >> length);
+      for (std::size_t k = 1; k < length; ++k) {
+        auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) { valid = false; break; }
+        code_point = (code_point << 6) | (next & 0x3F);
+      }
+    }
+    if (!valid) {
+      out += '_';
+      ++i;
+      continue;
+    }
+    std::uint8_t ansi = UnicodeToAnsi(code_point);
+    out += (ansi == 0 && code_point != 0) ? '_' : static_cast<char>(ansi);
+    i += length;
+  }
+  return out;
+}
+
+std::uint32_t FileAttributes(const std::string& path) {
+  struct stat info;
+  if (::stat(ToPosixPath(path).c_str(), &info) != 0) return kInvalidAttributes;
+  return S_ISDIR(info.st_mode) ? kFolderAttribute : 0x80;  // FILE_ATTRIBUTE_NORMAL
+}
+
+std::string FromPosixPath(const std::string& path) {
+  std::string out = Utf8ToAnsi(path);
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+bool CreateFolder(const std::string& path) {
+  return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0;
+}
+
+bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
+  // As on Windows: %NAME% is replaced when NAME is defined, and kept as written otherwise.
+  expanded.clear();
+  std::string::size_type at = 0;
+  while (at < text.size()) {
+    std::string::size_type open = text.find('%', at);
+    std::string::size_type close =
+        open == std::string::npos ? std::string::npos : text.find('%', open + 1);
+    if (close == std::string::npos) {
+      expanded += text.substr(at);
+      break;
+    }
+    expanded += text.substr(at, open - at);
+    std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (value == nullptr && !name.empty()) {
+      // Windows matches names without regard to case; POSIX environments are usually
+      // upper case.
+      std::string upper = name;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      value = std::getenv(upper.c_str());
+    }
+    if (value != nullptr) {
+      expanded += FromPosixPath(value);
+      at = close + 1;
+    } else {
+      // An unknown name keeps its first "%"; its closing one may open the next name.
+      expanded += text.substr(open, close - open);
+      at = close;
+    }
+  }
+  return true;
+}
+
+std::string CurrentDirectory() {
+  char buffer[4096];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return std::string();
+  return FromPosixPath(buffer);
+}
+
+bool FullPathName(const std::string& path, std::string& full_path) {
+  if (path.empty()) return false;
+  std::string absolute = path;
+  if (absolute[0] != '\\' && absolute[0] != '/') {
+    absolute = CurrentDirectory() + '\\' + absolute;
+  }
+  // Normalise: drop empty and "." parts, let ".." remove the part before it.
+  std::string result;
+  std::string::size_type at = 0;
+  while (at <= absolute.size()) {
+    std::string::size_type end = absolute.find_first_of("\\/", at);
+    if (end == std::string::npos) end = absolute.size();
+    std::string part = absolute.substr(at, end - at);
+    if (part == "..") {
+      std::string::size_type cut = result.rfind('\\');
+      result.erase(cut == std::string::npos ? 0 : cut);
+    } else if (!part.empty() && part != ".") {
+      result += '\\';
+      result += part;
+    }
+    at = end + 1;
+  }
+  // Like GetFullPathNameA, a trailing separator is kept.
+  char last = path.back();
+  if (result.empty() || last == '\\' || last == '/') result += '\\';
+  full_path = result;
+  return true;
+}
+
+std::string SystemDirectory() { return "\\usr\\bin"; }
+std::string WindowsDirectory() { return "\\usr"; }
+
+bool ReadRegistryValue(int, const std::string&, const std::string&, std::size_t, std::string&) {
+  return false;
+}
+
+void ExitProcess(std::uint32_t exit_code) { std::exit(static_cast<int>(exit_code)); }
+
+}  // namespace selfx::platform
