@@ -1,0 +1,30 @@
+// CRC-32 of the ZIP format (reflected polynomial 0xEDB88320). The register belongs to the
+// caller: it starts at 0xFFFFFFFF and the file's CRC-32 is the register inverted; nothing
+// here inverts it.
+#pragma once
+
+#include <cstdint>
+
+namespace selfx {
+
+// Entry i is the CRC remainder of the single byte i. Filled once by BuildCrcTable.
+extern std::uint32_t CrcTable[256];
+
+// Fills CrcTable (and the wider tables UpdateCrc uses for its bulk path). Called once at
+// start-up, before anything is extracted or decrypted.
+void BuildCrcTable();
+
+// One byte into the register: the step of the CRC and of the decryption key schedule.
+inline std::uint32_t CrcStep(std::uint8_t byte, std::uint32_t crc) {
+  return CrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+}
+
+// Folds count bytes into the register, first byte first. A count of zero or less leaves it
+// unchanged. The result is exactly that of CrcStep applied byte by byte.
+void UpdateCrc(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& crc);
+
+// The byte-at-a-time loop of the specification, kept as the reference the bulk path is
+// tested against.
+void UpdateCrcBytewise(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& crc);
+
+}  // namespace selfx
