@@ -1,0 +1,93 @@
+// CRC-32 (Part 3.1): the table, the standard check values, and the bulk path against the
+// byte-wise loop of the specification and against zlib's crc32 as a control.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "codec/crc32.h"
+#include "codec_test_support.h"
+
+namespace selfx {
+namespace {
+
+using codec_test::Bytes;
+
+class CrcTest : public ::testing::Test {
+ protected:
+  void SetUp() override { codec_test::EnsureCodecTables(); }
+};
+
+TEST_F(CrcTest, TableMatchesTheZipFormat) {
+  EXPECT_EQ(CrcTable[0], 0u);
+  EXPECT_EQ(CrcTable[1], 0x77073096u);
+  EXPECT_EQ(CrcTable[128], 0xEDB88320u);
+  EXPECT_EQ(CrcTable[255], 0x2D02EF8Du);
+  const z_crc_t* zlib_table = get_crc_table();
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(CrcTable[i], zlib_table[i]) << i;
+}
+
+TEST_F(CrcTest, StandardCheckValues) {
+  struct Case {
+    const char* text;
+    std::uint32_t crc;
+  };
+  const Case cases[] = {
+      {"", 0x00000000},
+      {"a", 0xE8B7BE43},
+      {"123456789", 0xCBF43926},
+      {"The quick brown fox jumps over the lazy dog", 0x414FA339},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::uint32_t crc = 0xFFFFFFFF;
+    UpdateCrc(reinterpret_cast<const std::uint8_t*>(c.text),
+              static_cast<std::int32_t>(std::strlen(c.text)), crc);
+    EXPECT_EQ(crc ^ 0xFFFFFFFF, c.crc);
+  }
+}
+
+TEST_F(CrcTest, ZeroOrNegativeCountLeavesTheRegister) {
+  std::uint8_t byte = 0x55;
+  std::uint32_t crc = 0x12345678;
+  UpdateCrc(&byte, 0, crc);
+  EXPECT_EQ(crc, 0x12345678u);
+  UpdateCrc(&byte, -5, crc);
+  EXPECT_EQ(crc, 0x12345678u);
+}
+
+TEST_F(CrcTest, StepIsTheTableStep) {
+  EXPECT_EQ(CrcStep(0x00, 0xFFFFFFFF), CrcTable[0xFF] ^ 0x00FFFFFFu);
+  EXPECT_EQ(CrcStep(0x80, 0x00000000), 0xEDB88320u);
+}
+
+// The slicing path must equal the byte-wise one for every length and alignment.
+TEST_F(CrcTest, BulkPathEqualsBytewiseAndZlib) {
+  std::mt19937 random(7);
+  Bytes data(70000);
+  for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+  for (int offset = 0; offset < 8; ++offset) {
+    for (int length : {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 1000, 32768, 69000}) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
+      std::uint32_t bulk = 0xFFFFFFFF, bytewise = 0xFFFFFFFF;
+      UpdateCrc(data.data() + offset, length, bulk);
+      UpdateCrcBytewise(data.data() + offset, length, bytewise);
+      EXPECT_EQ(bulk, bytewise);
+      EXPECT_EQ(bulk ^ 0xFFFFFFFF, crc32(0, data.data() + offset, static_cast<uInt>(length)));
+    }
+  }
+}
+
+TEST_F(CrcTest, RegisterCarriesAcrossCalls) {
+  Bytes data(1000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  std::uint32_t whole = 0xFFFFFFFF, parts = 0xFFFFFFFF;
+  UpdateCrc(data.data(), 1000, whole);
+  UpdateCrc(data.data(), 333, parts);
+  UpdateCrc(data.data() + 333, 667, parts);
+  EXPECT_EQ(whole, parts);
+}
+
+}  // namespace
+}  // namespace selfx
