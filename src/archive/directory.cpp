@@ -36,14 +36,23 @@ std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
   SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
   if (read < window_size) return std::nullopt;
 
+  std::optional<std::uint32_t> offset =
+      ScanForEndRecord(window.data(), window_size, window_start, file_size);
+  if (!offset) return std::nullopt;
+  return window_start + *offset;
+}
+
+std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
+                                              std::uint32_t window_size,
+                                              std::uint32_t window_start,
+                                              std::uint32_t file_size) {
+  if (window_size < zip::kEndRecordSize) return std::nullopt;
   for (std::uint32_t i = 0; i <= window_size - zip::kEndRecordSize; ++i) {
-    if (LoadLe32(&window[i]) != EndRecordSignature) continue;
-    std::uint32_t comment_length = LoadLe16(&window[i + zip::kEndCommentLength]);
+    if (LoadLe32(window + i) != EndRecordSignature) continue;
+    std::uint32_t comment_length = LoadLe16(window + i + zip::kEndCommentLength);
     // Only a record whose comment ends exactly at the end of the file is the real one;
     // anything else is data that happens to look like a signature.
-    if (file_size == window_start + i + zip::kEndRecordSize + comment_length) {
-      return window_start + i;
-    }
+    if (file_size == window_start + i + zip::kEndRecordSize + comment_length) return i;
   }
   return std::nullopt;
 }
@@ -57,11 +66,11 @@ std::uint32_t FindEndRecord() {
 std::string ConvertEntryName(const std::string& name, const ArchiveEntry& entry) {
   // Today's zip tools mark names they store in UTF-8, mostly with host 0; reading those
   // bytes as OEM would garble every non-ASCII name.
-  if ((entry.Flags() & zip::kFlagUtf8Name) != 0) return platform::Utf8ToAnsi(name);
+  if ((entry.Flags() & zip::kFlagUtf8Name) != 0) return platform::Utf8TextToAnsi(name);
   std::uint8_t host = entry.HostSystem();
   bool oem = host == kHostMsDos || host == kHostOs2 ||
              (host == kHostNtfs && entry.FormatVersion() == kNtfsOemFormatVersion);
-  return oem ? platform::OemToAnsi(name) : name;
+  return oem ? platform::OemTextToAnsi(name) : name;
 }
 
 void LoadDirectory(platform::WindowHandle dialog) {

@@ -21,6 +21,12 @@ extern std::int32_t ArchiveBase;
 // exactly at the end of the file; the one nearest the window's start wins. Returns its file
 // position, or nothing. The archive file position is left where it was.
 std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start);
+// The scan itself, over a window of the file that starts at window_start: the first
+// signature whose record and comment end exactly at file_size. Returns the window offset.
+std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
+                                              std::uint32_t window_size,
+                                              std::uint32_t window_start,
+                                              std::uint32_t file_size);
 // SearchEndRecord behind ArchiveStart, or FatalError "Cannot unzip: file is corrupt.".
 std::uint32_t FindEndRecord();
 

@@ -43,8 +43,11 @@ const std::uint8_t* ModuleImage();
 
 // Converts names between code pages in place of OemToCharA and MultiByteToWideChar /
 // WideCharToMultiByte. A character the ANSI code page cannot hold becomes "_".
-std::string OemToAnsi(const std::string& text);
-std::string Utf8ToAnsi(const std::string& text);
+std::string OemTextToAnsi(const std::string& text);
+std::string Utf8TextToAnsi(const std::string& text);
+// A path or text given on the command line, in the form the core works with (ANSI,
+// Windows separators). False when it holds a character the ANSI code page cannot represent.
+bool CommandLineTextToAnsi(const std::string& text, std::string& ansi);
 // ANSI text as the terminal shows it (UTF-8 on POSIX, the console's code page on Windows).
 std::string AnsiToConsole(const std::string& text);
 

@@ -73,6 +73,13 @@ std::string AnsiToUtf8(const std::string& text) {
   return out;
 }
 
+bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
+  ansi = Utf8TextToAnsi(text);
+  // Utf8TextToAnsi turns what 1252 cannot hold into "_"; only a round trip shows whether
+  // anything was lost.
+  return AnsiToUtf8(ansi) == text;
+}
+
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
 
 std::string ToPosixPath(const std::string& path) {
@@ -145,7 +152,7 @@ std::string ModulePath() {
 
 const std::uint8_t* ModuleImage() { return nullptr; }
 
-std::string OemToAnsi(const std::string& text) {
+std::string OemTextToAnsi(const std::string& text) {
   std::string out = text;
   for (char& c : out) {
     auto byte = static_cast<unsigned char>(c);
@@ -154,7 +161,7 @@ std::string OemToAnsi(const std::string& text) {
   return out;
 }
 
-std::string Utf8ToAnsi(const std::string& text) {
+std::string Utf8TextToAnsi(const std::string& text) {
   std::string out;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -190,7 +197,7 @@ std::uint32_t FileAttributes(const std::string& path) {
 }
 
 std::string FromPosixPath(const std::string& path) {
-  std::string out = Utf8ToAnsi(path);
+  std::string out = Utf8TextToAnsi(path);
   for (char& c : out) {
     if (c == '/') c = '\\';
   }

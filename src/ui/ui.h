@@ -35,6 +35,12 @@ int ShowMessage(WindowHandle owner, const std::string& text, const std::string& 
 // ShowMessage with the caption "Error" and the error icon.
 void ShowError(WindowHandle owner, const std::string& text);
 
+// The stub's window side of the main sequence: the common controls, the shell's small-icon
+// list (asked for with the program's own path) and the modal main dialog.
+void InitializeCommonControls();
+void ObtainSystemImageList(const std::string& program_path);
+void RunMainDialog();
+
 // Hands one file entry of the directory to the file list.
 void AddFileRow(WindowHandle dialog, const std::string& name, const ArchiveEntry& entry);
 

@@ -1,0 +1,19 @@
+// The command opened through the shell after a successful extraction: a file, then after
+// the first blank its parameters (no quoting; tabs do not separate).
+#pragma once
+
+#include <string>
+
+namespace selfx {
+
+// Part 1 is the text before the first blank (the whole command when it has none); part 2
+// everything after it.
+std::string CommandPart(int which);
+// The format with the name parts of the file and of the parameters.
+std::string DescribeCommand(const std::string& format);
+// "After unzip, run %s %s" filled in: the run checkbox's label.
+std::string RunCheckboxText();
+// "Cannot run %s %s" filled in.
+std::string RunFailureText();
+
+}  // namespace selfx

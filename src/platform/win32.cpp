@@ -1,0 +1,168 @@
+// Win32 implementation of the platform layer: each function is one system call and the
+// translation of its result.
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace selfx::platform {
+
+namespace {
+HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+}  // namespace
+
+FileHandle OpenForReading(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+FileHandle CreateForWriting(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
+  DWORD method = origin == SeekOrigin::FromStart     ? FILE_BEGIN
+                 : origin == SeekOrigin::FromCurrent ? FILE_CURRENT
+                                                     : FILE_END;
+  return SetFilePointer(AsHandle(file), distance, nullptr, method);
+}
+
+std::uint32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(AsHandle(file), buffer, count, &read, nullptr)) return 0;
+  return read;
+}
+
+std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count) {
+  DWORD written = 0;
+  if (!WriteFile(AsHandle(file), buffer, count, &written, nullptr)) return 0;
+  return written;
+}
+
+std::uint32_t FileSize(FileHandle file) { return GetFileSize(AsHandle(file), nullptr); }
+
+bool Close(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
+
+std::string ModulePath() {
+  char buffer[261];
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  return std::string(buffer, length);
+}
+
+const std::uint8_t* ModuleImage() {
+  return reinterpret_cast<const std::uint8_t*>(GetModuleHandleA(nullptr));
+}
+
+std::string OemTextToAnsi(const std::string& text) {
+  std::string converted = text;
+  if (!converted.empty()) OemToCharA(&converted[0], &converted[0]);
+  return converted;
+}
+
+std::string Utf8TextToAnsi(const std::string& text) {
+  if (text.empty()) return text;
+  int wide_length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                      wide_length);
+  // No best fit: a character the code page lacks must not turn into a look-alike that names
+  // another file (or a path separator).
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
+                                   nullptr, 0, "_", nullptr);
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, &converted[0],
+                      length, "_", nullptr);
+  return converted;
+}
+
+bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
+  ansi = text;  // the ANSI entry point already delivers the code page's bytes
+  return true;
+}
+
+std::string AnsiToConsole(const std::string& text) {
+  std::string converted = text;
+  if (!converted.empty()) CharToOemA(&converted[0], &converted[0]);
+  return converted;
+}
+
+std::uint32_t FileAttributes(const std::string& path) {
+  return GetFileAttributesA(path.c_str());
+}
+
+bool CreateFolder(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
+  char buffer[520] = {};
+  DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, 519);
+  if (length == 0) return false;
+  // A result that does not fit reports its needed size and leaves the buffer unusable.
+  if (length > 519) {
+    std::string large(length, '\0');
+    if (ExpandEnvironmentStringsA(text.c_str(), &large[0], length) == 0) return false;
+    expanded = large.c_str();
+    return true;
+  }
+  expanded = buffer;
+  return true;
+}
+
+bool FullPathName(const std::string& path, std::string& full_path) {
+  char buffer[520];
+  DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  if (length == 0) return false;
+  if (length >= sizeof buffer) {
+    full_path.assign(length, 'x');  // longer than the buffer: the caller rejects it
+    return true;
+  }
+  full_path.assign(buffer, length);
+  return true;
+}
+
+std::string CurrentDirectory() {
+  char buffer[260];
+  DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (length >= sizeof buffer) return std::string();
+  return std::string(buffer, length);
+}
+
+std::string SystemDirectory() {
+  char buffer[261] = {};
+  GetSystemDirectoryA(buffer, 260);
+  return buffer;
+}
+
+std::string WindowsDirectory() {
+  char buffer[261] = {};
+  GetWindowsDirectoryA(buffer, 260);
+  return buffer;
+}
+
+bool ReadRegistryValue(int root, const std::string& key_path, const std::string& value_name,
+                       std::size_t max_size, std::string& data) {
+  HKEY root_key = root == 1 ? HKEY_CURRENT_USER : root == 2 ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+  HKEY key;
+  if (RegOpenKeyExA(root_key, key_path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::string buffer(max_size, '\0');
+  DWORD size = static_cast<DWORD>(max_size);
+  LONG result = RegQueryValueExA(key, value_name.c_str(), nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&buffer[0]), &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return false;
+  data.assign(buffer, 0, size);
+  return true;
+}
+
+void ExitProcess(std::uint32_t exit_code) { ::ExitProcess(exit_code); }
+
+}  // namespace selfx::platform

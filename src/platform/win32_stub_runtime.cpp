@@ -1,0 +1,83 @@
+// The stub's run-time: memory from the process heap, and the top-level handling of faults.
+// Every run-time failure ends the program at once through the process-end steps, without a
+// message, with its own exit code.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <new>
+
+#include "app/program.h"
+#include "app/run_time_failure.h"
+#include "platform/win32_stub_runtime.h"
+
+void* operator new(std::size_t size) {
+  void* block = HeapAlloc(GetProcessHeap(), 0, size);
+  if (block == nullptr) selfx::EndProgram(selfx::kExitMemoryExhausted);
+  return block;
+}
+
+void* operator new[](std::size_t size) { return operator new(size); }
+
+void operator delete(void* block) noexcept {
+  if (block != nullptr && !HeapFree(GetProcessHeap(), 0, block)) {
+    selfx::EndProgram(selfx::kExitInvalidRelease);
+  }
+}
+
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
+
+// The standard library's containers report impossible sizes through these; with the
+// templates instantiated in the stub they are the only way such a request could end, and
+// it can only mean that memory ran out.
+namespace std {
+void __throw_length_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_logic_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_out_of_range(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_out_of_range_fmt(const char*, ...) {
+  selfx::EndProgram(selfx::kExitMemoryExhausted);
+}
+void __throw_bad_alloc() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_bad_array_new_length() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+}  // namespace std
+
+namespace selfx {
+
+namespace {
+
+// An exception registration record of the 32-bit structured exception handling chain.
+struct ExceptionRegistration {
+  ExceptionRegistration* next;
+  void* handler;
+};
+
+// The system's UnhandledExceptionFilter sees every fault first (it may show the system's
+// own report or hand the fault to a debugger); only when it hands the fault back does the
+// program end it with its exit code.
+extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECORD* record,
+                                                                  void*, CONTEXT* context,
+                                                                  void*) {
+  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
+    return ExceptionContinueSearch;
+  }
+  EXCEPTION_POINTERS pointers = {record, context};
+  LONG verdict = UnhandledExceptionFilter(&pointers);
+  if (verdict == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
+  if (verdict == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
+  EndProgram(ExitCodeForFault(record->ExceptionCode));
+}
+
+}  // namespace
+
+void RunWithFaultHandling(void (*program)()) {
+  ExceptionRegistration registration;
+  asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
+  registration.handler = reinterpret_cast<void*>(&TopLevelExceptionHandler);
+  asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+  program();
+  asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
+}
+
+}  // namespace selfx

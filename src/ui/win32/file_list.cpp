@@ -1,0 +1,99 @@
+#include "ui/win32/file_list.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/config_block.h"
+#include "app/program.h"
+#include "archive/entry_table.h"
+#include "archive/paths.h"
+#include "resource.h"
+#include "ui/ui.h"
+
+namespace selfx {
+
+HIMAGELIST SystemImageList = nullptr;
+
+namespace {
+HWND FileList(HWND dialog) { return GetDlgItem(dialog, IDC_FILE_LIST); }
+}  // namespace
+
+void AddListColumn(HWND dialog, int column, const char* title, int width,
+                   ColumnAlignment alignment) {
+  LVCOLUMNA column_info = {};
+  column_info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+  column_info.fmt = alignment == ColumnAlignment::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
+  column_info.cx = width;
+  column_info.pszText = const_cast<char*>(title);
+  column_info.cchTextMax = lstrlenA(title);
+  column_info.iSubItem = column;
+  SendMessageA(FileList(dialog), LVM_INSERTCOLUMNA, column,
+               reinterpret_cast<LPARAM>(&column_info));
+}
+
+void AddFileRow(WindowHandle dialog_handle, const std::string& name, const ArchiveEntry& entry) {
+  HWND dialog = static_cast<HWND>(dialog_handle);
+  // The icon belongs to the name alone: the file need not exist anywhere yet.
+  SHFILEINFOA file_info = {};
+  SHGetFileInfoA(FileNamePart(name).c_str(), FILE_ATTRIBUTE_NORMAL, &file_info,
+                 sizeof file_info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
+  std::size_t index = AppendEntry(entry);
+
+  LVITEMA item = {};
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+  item.iItem = 0x7FFFFFFF;
+  item.pszText = const_cast<char*>(name.c_str());
+  item.iImage = file_info.iIcon;
+  item.lParam = static_cast<LPARAM>(index);
+  item.state = (SfxConfig.Options() & OptUserSelects) != 0 ? LVIS_SELECTED : 0;
+  item.stateMask = LVIS_SELECTED;
+  int row = static_cast<int>(
+      SendMessageA(FileList(dialog), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+
+  std::string size_text = DecimalText(entry.UncompressedSize());
+  LVITEMA size_item = {};
+  size_item.mask = LVIF_TEXT;
+  size_item.iItem = row;
+  size_item.iSubItem = 1;
+  size_item.pszText = const_cast<char*>(size_text.c_str());
+  SendMessageA(FileList(dialog), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&size_item));
+}
+
+ListRow ReadRow(HWND dialog, int row) {
+  LVITEMA item = {};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  SendMessageA(FileList(dialog), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  ListRow result;
+  result.entry = GetEntry(static_cast<std::size_t>(item.lParam));
+
+  char text[521];
+  LVITEMA text_item = {};
+  text_item.iSubItem = 0;
+  text_item.pszText = text;
+  text_item.cchTextMax = sizeof text;
+  int length = static_cast<int>(SendMessageA(FileList(dialog), LVM_GETITEMTEXTA, row,
+                                             reinterpret_cast<LPARAM>(&text_item)));
+  result.name.assign(text, static_cast<std::size_t>(length));
+  return result;
+}
+
+void DeselectRow(HWND dialog, int row) {
+  ListView_SetItemState(FileList(dialog), row, 0, LVIS_SELECTED);
+}
+
+void SelectAllRows(HWND dialog) {
+  ListView_SetItemState(FileList(dialog), -1, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+void ShowFirstSelectedRow(HWND list) {
+  int count = ListView_GetItemCount(list);
+  for (int row = 0; row < count; ++row) {
+    if (ListView_GetItemState(list, row, LVIS_SELECTED) == LVIS_SELECTED) {
+      ListView_EnsureVisible(list, row, FALSE);
+      return;
+    }
+  }
+}
+
+}  // namespace selfx

@@ -1,0 +1,30 @@
+// The file list, list-view control 401 of the main dialog: one row per file entry, whose
+// selection is the work list of the extraction run.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "archive/archive_entry.h"
+
+namespace selfx {
+
+// The shell's image list of small file icons, shared by the list (never destroyed by it).
+extern HIMAGELIST SystemImageList;
+
+enum class ColumnAlignment { Left = 0, Right = 1 };
+void AddListColumn(HWND dialog, int column, const char* title, int width,
+                   ColumnAlignment alignment);
+
+struct ListRow {
+  ArchiveEntry entry;
+  std::string name;
+};
+ListRow ReadRow(HWND dialog, int row);
+void DeselectRow(HWND dialog, int row);
+void SelectAllRows(HWND dialog);
+void ShowFirstSelectedRow(HWND list);
+
+}  // namespace selfx

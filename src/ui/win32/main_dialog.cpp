@@ -1,0 +1,197 @@
+#include "ui/win32/main_dialog.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/command.h"
+#include "app/config_block.h"
+#include "app/target_folder.h"
+#include "archive/directory.h"
+#include "resource.h"
+#include "ui/ui.h"
+#include "ui/win32/file_list.h"
+#include "ui/win32/layout.h"
+
+namespace selfx {
+
+HWND MainWindow = nullptr;
+bool ExtractionBusy = false;
+bool CancelRequested = false;
+
+namespace {
+
+constexpr int kOverwriteGroupShrink = 18;
+constexpr int kRunCheckboxShrink = 10;
+constexpr int kShrinkJoin = 5;
+constexpr int kExpansion = 66;
+
+constexpr int kOverwriteGroup[] = {IDC_TOP_SEPARATOR, IDC_MODE_OVERWRITE,
+                                   IDC_MODE_DONT_OVERWRITE, IDC_MODE_ASK, IDC_OVERWRITE_GROUP};
+constexpr int kCompactShiftSet[] = {IDC_SHOW_FILES, IDC_RUN_CHECKBOX, IDC_HELP_BUTTON,
+                                    IDC_UNZIP,      IDC_CLOSE,        IDC_BOTTOM_SEPARATOR};
+constexpr int kExpansionShiftSet[] = {IDC_OVERWRITE_GROUP, IDC_MODE_OVERWRITE,
+                                      IDC_MODE_DONT_OVERWRITE, IDC_MODE_ASK,
+                                      IDC_SHOW_FILES, IDC_RUN_CHECKBOX, IDC_HELP_BUTTON,
+                                      IDC_UNZIP, IDC_CLOSE, IDC_BOTTOM_SEPARATOR};
+
+constexpr const char* kHelpText =
+    "This is a self-extracting zip file.\r\n\r\n"
+    "Click the browse button '...' to select or create a target folder,\r\n"
+    "then click Unzip to unzip the contents to this folder.";
+
+bool HasOption(std::uint16_t option) { return (SfxConfig.Options() & option) != 0; }
+
+// A control that an earlier step destroyed is passed over.
+void ShiftControls(HWND dialog, const int* ids, int count, int units) {
+  for (int i = 0; i < count; ++i) {
+    HWND control = GetDlgItem(dialog, ids[i]);
+    if (control != nullptr) ShiftByDialogUnits(control, ShiftTarget::Control, units);
+  }
+}
+
+void DestroyControl(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  if (control != nullptr) DestroyWindow(control);
+}
+
+void CompactLowerPart(HWND dialog) {
+  int shrink = 0;
+  if (HasOption(OptHideOverwriteChoice)) {
+    for (int id : kOverwriteGroup) DestroyControl(dialog, id);
+    shrink = kOverwriteGroupShrink;
+  }
+  if (!HasOption(OptRunCheckbox)) {
+    if (shrink != 0) shrink += kShrinkJoin;
+    shrink += kRunCheckboxShrink;
+  }
+  if (shrink == 0) return;
+  ShiftByDialogUnits(dialog, ShiftTarget::Dialog, -shrink);
+  ShiftControls(dialog, kCompactShiftSet, static_cast<int>(std::size(kCompactShiftSet)),
+                -shrink);
+}
+
+// Shows the file list below the folder row; one-way, its button goes with it.
+void ExpandFileList(HWND dialog) {
+  ShowWindow(GetDlgItem(dialog, IDC_FILES_LABEL), SW_SHOW);
+  ShowWindow(GetDlgItem(dialog, IDC_FILE_LIST), SW_SHOW);
+  ShiftByDialogUnits(dialog, ShiftTarget::Dialog, kExpansion);
+  ShiftControls(dialog, kExpansionShiftSet, static_cast<int>(std::size(kExpansionShiftSet)),
+                kExpansion);
+  SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
+  DestroyControl(dialog, IDC_SHOW_FILES);
+}
+
+BOOL OnInitDialog(HWND dialog) {
+  MainWindow = dialog;
+  ExtractionBusy = false;
+  CancelRequested = false;
+
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), "UNZIP");
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+  AddListColumn(dialog, 0, "Filename", 228, ColumnAlignment::Left);
+  AddListColumn(dialog, 1, "Size", 64, ColumnAlignment::Right);
+  HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
+  SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(SystemImageList));
+
+  if (SfxConfig.CommandLength() != 0 && HasOption(OptRunCheckbox)) {
+    SetDlgItemTextA(dialog, IDC_RUN_CHECKBOX, RunCheckboxText().c_str());
+    CheckDlgButton(dialog, IDC_RUN_CHECKBOX, BST_CHECKED);
+  } else {
+    DestroyControl(dialog, IDC_RUN_CHECKBOX);
+  }
+
+  SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+  SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
+  CheckDlgButton(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BST_CHECKED);
+
+  CompactLowerPart(dialog);
+  SetWindowTextA(dialog, SfxConfig.Caption.c_str());
+  LoadDirectory(dialog);
+
+  if (!HasOption(OptListCollapsed)) {
+    SendMessageA(dialog, WM_COMMAND, IDC_SHOW_FILES, 0);
+  } else if (HasOption(OptNoShowFiles)) {
+    DestroyControl(dialog, IDC_SHOW_FILES);
+  }
+  if (HasOption(OptAutoRun)) SetTimer(dialog, 0, 20, nullptr);
+  return FALSE;
+}
+
+BOOL OnClose(HWND dialog) {
+  if (!ExtractionBusy) {
+    EndDialog(dialog, 2);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL OnCommand(HWND dialog, int id) {
+  switch (id) {
+    case IDC_CLOSE:
+      return OnClose(dialog);
+    case IDC_HELP_BUTTON:
+      ShowMessage(dialog, kHelpText, "Help", MB_ICONINFORMATION);
+      return FALSE;
+    case IDC_SHOW_FILES:
+      ExpandFileList(dialog);
+      return FALSE;
+    case IDC_FILES_LABEL:
+      SetFocus(GetDlgItem(dialog, IDC_FILE_LIST));
+      return FALSE;
+    case IDC_MODE_OVERWRITE:
+    case IDC_MODE_DONT_OVERWRITE:
+    case IDC_MODE_ASK:
+      SfxConfig.OverwriteMode() = static_cast<std::uint8_t>(id - IDC_MODE_OVERWRITE);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+BOOL OnTimer(HWND dialog) {
+  KillTimer(dialog, 0);
+  PostMessageA(dialog, WM_COMMAND, IDC_UNZIP, 0);
+  return FALSE;
+}
+
+BOOL OnNotify(HWND dialog, const NMHDR* header) {
+  if (header->idFrom == IDC_FILE_LIST && header->code == LVN_ITEMCHANGED &&
+      HasOption(OptUserSelects) && !ExtractionBusy) {
+    HWND list = GetDlgItem(dialog, IDC_FILE_LIST);
+    EnableWindow(GetDlgItem(dialog, IDC_UNZIP), ListView_GetSelectedCount(list) > 0);
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(dialog);
+    case WM_COMMAND:
+      return OnCommand(dialog, LOWORD(wparam));
+    case WM_TIMER:
+      return OnTimer(dialog);
+    case WM_NOTIFY:
+      return OnNotify(dialog, reinterpret_cast<const NMHDR*>(lparam));
+    default:
+      return FALSE;
+  }
+}
+
+void InitializeCommonControls() { InitCommonControls(); }
+
+void ObtainSystemImageList(const std::string& program_path) {
+  SHFILEINFOA file_info = {};
+  SystemImageList = reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
+      program_path.c_str(), 0, &file_info, sizeof file_info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+}
+
+void RunMainDialog() {
+  DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, &MainDialog, 0);
+}
+
+}  // namespace selfx
