@@ -1,0 +1,137 @@
+#include "archive_maker.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace e2e {
+
+namespace {
+
+void AppendLe16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
+  bytes.push_back(static_cast<std::uint8_t>(value));
+  bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void AppendLe32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+  AppendLe16(bytes, static_cast<std::uint16_t>(value));
+  AppendLe16(bytes, static_cast<std::uint16_t>(value >> 16));
+}
+
+std::string FolderName(std::string name) {
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char c) { return !(std::isalnum(static_cast<unsigned char>(c)) || c == '_'); }, '_');
+  return name;
+}
+
+// Deletes the files of a folder left by an earlier run (the folders hold no subfolders).
+void EmptyFolder(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      DeleteFileA((folder + "\\" + found.cFileName).c_str());
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeBlock(const BlockSettings& settings) {
+  std::vector<std::uint8_t> block = {'X', 'Q', 0x00, 0x01};
+  const std::size_t length = kBlockFixedSize + settings.caption.size() + settings.folder.size() +
+                             settings.command.size() + settings.message.size() +
+                             settings.padding.size();
+  AppendLe16(block, static_cast<std::uint16_t>(length));
+  AppendLe16(block, settings.options);
+  block.push_back(settings.overwrite_mode);
+  block.push_back(static_cast<std::uint8_t>(settings.caption.size()));
+  block.push_back(static_cast<std::uint8_t>(settings.folder.size()));
+  block.push_back(static_cast<std::uint8_t>(settings.command.size()));
+  block.push_back(0);  // reserved
+  block.push_back(static_cast<std::uint8_t>(settings.message.size()));
+  AppendLe32(block, settings.message_style);
+  for (const std::string* text : {&settings.caption, &settings.folder, &settings.command,
+                                  &settings.message, &settings.padding}) {
+    block.insert(block.end(), text->begin(), text->end());
+  }
+  const std::uint8_t trailer_signature[] = {'X', 'Q', 0x0A, 0x01};
+  block.insert(block.end(), std::begin(trailer_signature), std::end(trailer_signature));
+  AppendLe32(block, static_cast<std::uint32_t>(length));
+  return block;
+}
+
+std::size_t EncodedBlockSize(const BlockSettings& settings) {
+  return EncodeBlock(settings).size();
+}
+
+CombinedFile Combine(const std::vector<std::uint8_t>& stub, const BlockSettings& settings,
+                     const std::vector<std::uint8_t>& archive) {
+  CombinedFile file;
+  file.bytes = stub;
+  file.block_start = file.bytes.size();
+  const auto block = EncodeBlock(settings);
+  file.bytes.insert(file.bytes.end(), block.begin(), block.end());
+  file.archive_start = file.bytes.size();
+  file.trailer_start = file.archive_start - kTrailerSize;
+  file.bytes.insert(file.bytes.end(), archive.begin(), archive.end());
+  return file;
+}
+
+const std::vector<std::uint8_t>& StubBytes() {
+  static const std::vector<std::uint8_t> bytes = ReadFileBytes(PathFromEnvironment("SELFX_STUB"));
+  return bytes;
+}
+
+void StubTest::SetUp() {
+  ASSERT_FALSE(StubBytes().empty())
+      << "the stub could not be read: set SELFX_STUB to selfx-stub.exe (now \""
+      << PathFromEnvironment("SELFX_STUB") << "\")";
+  std::string work = PathFromEnvironment("SELFX_E2E_WORK");
+  if (work.empty()) {
+    char temporary[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof(temporary), temporary);
+    work = std::string(temporary) + "selfx-e2e";
+  }
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  folder_ = work + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+  ASSERT_TRUE(MakeFolders(folder_)) << "cannot create " << folder_;
+  EmptyFolder(folder_);
+}
+
+Process StubTest::Run(const std::vector<std::uint8_t>& bytes, const std::string& name) {
+  const std::string path = folder_ + "\\" + name + ".exe";
+  EXPECT_TRUE(WriteFileBytes(path, bytes)) << "cannot write " << path;
+  Process process = Process::Start(path, "", folder_);
+  EXPECT_TRUE(process.started()) << process.error();
+  return process;
+}
+
+void ExpectCorruptFileEnd(Process& process) {
+  const auto box = WaitForMessageBox(process);
+  ASSERT_TRUE(box.has_value()) << "no message box; the program shows:\n"
+                               << DescribeWindows(process.id()) << "running: "
+                               << process.running();
+  EXPECT_EQ("Error", box->caption);
+  EXPECT_EQ(kCorruptMessage, box->text);
+  EXPECT_EQ(std::vector<int>{IDOK}, box->ButtonIds());
+  EXPECT_EQ(IconName(MessageBoxIcon::kError), IconName(box->icon));
+  // No other window of the program while the error is shown: the error comes without owner.
+  EXPECT_EQ(nullptr, WaitForMainDialog(process, 0));
+  ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
+  EXPECT_EQ(1u, process.WaitForExit().value_or(0xFFFFFFFF));
+}
+
+HWND WaitForMainDialog(const Process& process, DWORD timeout_ms) {
+  return WaitForDialogWithControl(process, kFileListId, timeout_ms);
+}
+
+void ExpectCloseEndsWithZero(Process& process, HWND dialog) {
+  ClickButton(Control(dialog, kCloseId));
+  EXPECT_EQ(0u, process.WaitForExit().value_or(0xFFFFFFFF))
+      << "the program shows:\n" << DescribeWindows(process.id());
+}
+
+}  // namespace e2e

@@ -1,0 +1,157 @@
+// Drives Windows GUI programs from another process: start a program, find its windows,
+// read titles, control texts, list-view rows and message boxes, press buttons, and see how
+// the program ends. Everything waits with a timeout and polls; nothing relies on a fixed
+// sleep. Every process started here is ended when its Process object goes away, so a
+// failed assertion cannot leave a program running.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Long enough for a cold start under Wine on a busy machine.
+constexpr DWORD kWindowTimeoutMs = 15000;
+constexpr DWORD kExitTimeoutMs = 15000;
+// How long to watch for something that must not happen (a window that must not appear).
+constexpr DWORD kQuietPeriodMs = 1500;
+
+// Polls `condition` every few milliseconds until it holds or `timeout_ms` has passed.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms);
+
+// "/unix/path" as Wine sees it ("Z:\unix\path"); Windows paths come back unchanged.
+std::string WindowsPath(const std::string& path);
+// The value of an environment variable holding a path, as a Windows path; empty if unset.
+std::string PathFromEnvironment(const char* name);
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// Creates the folder and its missing parents; true when it exists afterwards.
+bool MakeFolders(const std::string& path);
+
+class Process {
+ public:
+  // Starts `program` with `arguments` (already quoted as the command line needs them) in
+  // `directory` (the caller's current folder when empty). Returns an object that is not
+  // running() when the program could not be started; error() tells why.
+  static Process Start(const std::string& program, const std::string& arguments = "",
+                       const std::string& directory = "");
+
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process();  // ends the process if it is still running
+
+  bool started() const { return handle_ != nullptr; }
+  bool running() const;
+  DWORD id() const { return id_; }
+  HANDLE handle() const { return handle_; }
+  const std::string& error() const { return error_; }
+
+  // The exit code once the process has ended, or nothing if it still runs after the timeout.
+  std::optional<DWORD> WaitForExit(DWORD timeout_ms = kExitTimeoutMs);
+  void Terminate();
+
+ private:
+  Process() = default;
+  HANDLE handle_ = nullptr;
+  DWORD id_ = 0;
+  std::string error_;
+};
+
+// --- windows -------------------------------------------------------------------------------
+
+std::string ClassName(HWND window);
+// The window's text through WM_GETTEXT, which Windows (and Wine) copy across processes:
+// titles, control texts and edit contents alike.
+std::string WindowText(HWND window);
+int ControlId(HWND window);
+HWND Control(HWND dialog, int id);
+std::string ControlText(HWND dialog, int id);
+std::vector<HWND> ChildWindows(HWND parent);  // direct children, in z-order
+
+// The visible top-level windows that belong to the process.
+std::vector<HWND> TopLevelWindows(DWORD process_id);
+// A one-line-per-window description of what the process shows, for failure messages.
+std::string DescribeWindows(DWORD process_id);
+
+// Waits for a visible top-level window of the process for which `matches` holds.
+HWND WaitForWindow(const Process& process, const std::function<bool(HWND)>& matches,
+                   DWORD timeout_ms = kWindowTimeoutMs);
+// A dialog (class "#32770") that has a control with `control_id`.
+bool IsDialogWithControl(HWND window, int control_id);
+HWND WaitForDialogWithControl(const Process& process, int control_id,
+                              DWORD timeout_ms = kWindowTimeoutMs);
+// Waits until the window is gone or hidden.
+bool WaitForWindowToClose(HWND window, DWORD timeout_ms = kWindowTimeoutMs);
+
+// Posts WM_COMMAND with BN_CLICKED for control `id`, as a click on the button does. Posting
+// keeps the caller free while the command opens a modal window of its own.
+void PressButton(HWND dialog, int id);
+// Posts BM_CLICK: the button clicks itself, with its own checks (disabled buttons ignore it).
+void ClickButton(HWND button);
+// WM_SETTEXT on control `id` (for example typing a folder into an edit box).
+bool SetControlText(HWND dialog, int id, const std::string& text);
+bool IsChecked(HWND dialog, int id);
+
+// --- message boxes ---------------------------------------------------------------------------
+
+enum class MessageBoxIcon { kNone, kError, kQuestion, kWarning, kInformation, kUnknown };
+const char* IconName(MessageBoxIcon icon);
+
+struct MessageBoxButton {
+  int id;  // IDOK, IDCANCEL, IDYES...
+  std::string text;
+};
+
+struct MessageBoxInfo {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;
+  std::vector<MessageBoxButton> buttons;  // in z-order, which is left to right
+  MessageBoxIcon icon = MessageBoxIcon::kNone;
+
+  std::vector<int> ButtonIds() const;
+};
+
+// A message box is a dialog made only of statics and buttons whose ids are the standard
+// message-box results (IDOK to IDCONTINUE).
+bool IsMessageBox(HWND window);
+MessageBoxInfo ReadMessageBox(HWND window);
+// Waits for a message box of the process and reads it.
+std::optional<MessageBoxInfo> WaitForMessageBox(const Process& process,
+                                                DWORD timeout_ms = kWindowTimeoutMs);
+// Presses the button with `id` (IDOK, IDNO...) and waits for the box to go away.
+bool AnswerMessageBox(const MessageBoxInfo& box, int id);
+
+// --- list views in another process -----------------------------------------------------------
+
+// Messages whose data is a pointer (LVM_GETITEMTEXT, LVM_GETCOLUMN, LVM_SETITEMSTATE) are
+// not copied between processes, so the structures and text buffers are placed in the
+// target process's memory and read back from there.
+class ListView {
+ public:
+  ListView(const Process& process, HWND list) : process_(process.handle()), list_(list) {}
+
+  int RowCount() const;
+  int ColumnCount() const;
+  std::string ColumnTitle(int column) const;
+  std::string CellText(int row, int column) const;
+  // Every row, each with `columns` cells (all columns when negative).
+  std::vector<std::vector<std::string>> Rows(int columns = -1) const;
+  bool IsSelected(int row) const;
+  int SelectedCount() const;
+  bool SetSelected(int row, bool selected) const;  // row -1: every row
+
+ private:
+  HANDLE process_;
+  HWND list_;
+};
+
+}  // namespace e2e
