@@ -58,8 +58,9 @@ std::uint32_t FindOverlayStart(const std::uint8_t* image) {
   return overlay_start;
 }
 
-void LoadConfig() {
-  std::uint32_t overlay_start = FindOverlayStart(platform::ModuleImage());
+void LoadConfig() { LoadConfigAt(FindOverlayStart(platform::ModuleImage())); }
+
+void LoadConfigAt(std::uint32_t overlay_start) {
   SeekArchive(static_cast<std::int32_t>(overlay_start), platform::SeekOrigin::FromStart);
 
   std::fill(std::begin(SfxConfig.fixed), std::end(SfxConfig.fixed), 0);

@@ -78,6 +78,8 @@ std::uint32_t FindOverlayStart(const std::uint8_t* image);
 // TargetFolder, asks the start-up question and sets ArchiveStart; ends the program on a
 // damaged block or a declined question.
 void LoadConfig();
+// LoadConfig for a block known to start at overlay_start.
+void LoadConfigAt(std::uint32_t overlay_start);
 
 // What a builder writes, and what `selfx info` reads back.
 struct ConfigSettings {

@@ -2,6 +2,8 @@
 // script, file-list rows are collected.
 #include "tests/unit/scripted_ui.h"
 
+#include <cstdio>
+
 namespace selfx {
 
 ScriptedUi TheScriptedUi;
@@ -9,6 +11,8 @@ ScriptedUi TheScriptedUi;
 int ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
                 std::uint32_t flags) {
   TheScriptedUi.messages.push_back({owner, text, caption, flags | kMbTaskModal});
+  // Death tests see only what the ended process wrote; every box leaves a line there.
+  std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
   if (TheScriptedUi.answers.empty()) return kIdOk;
   int answer = TheScriptedUi.answers.front();
   TheScriptedUi.answers.erase(TheScriptedUi.answers.begin());

@@ -1,0 +1,106 @@
+#include "tests/unit/test_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "archive/archive_file.h"
+#include "archive/entry_table.h"
+#include "archive/zip_signatures.h"
+#include "tests/unit/scripted_ui.h"
+
+namespace selfx::test {
+
+TempFile::TempFile(const Bytes& contents, const std::string& name) {
+  char pattern[] = "/tmp/selfx-test-XXXXXX";
+  folder_ = ::mkdtemp(pattern);
+  path_ = folder_ + "/" + name;
+  std::ofstream out(path_, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(contents.data()),
+            static_cast<std::streamsize>(contents.size()));
+}
+
+TempFile::~TempFile() {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents) {
+  PrepareZipSignatures();
+  ReleaseEntryTable();
+  TheScriptedUi.Reset();
+  auto file = std::make_unique<TempFile>(contents);
+  if (ArchiveFile.handle != platform::kNoFile) platform::Close(ArchiveFile.handle);
+  OpenArchiveFile(file->path());
+  return file;
+}
+
+void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void Append(Bytes& to, const std::string& more) { to.insert(to.end(), more.begin(), more.end()); }
+Bytes Le16(std::uint16_t value) {
+  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+}
+Bytes Le32(std::uint32_t value) {
+  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+Bytes MakeZip(const ZipSpec& spec) {
+  Bytes archive;
+  Bytes directory;
+  for (const ZipEntrySpec& entry : spec.entries) {
+    auto offset = static_cast<std::uint32_t>(static_cast<std::int64_t>(archive.size()) +
+                                             spec.offset_base);
+    auto size = static_cast<std::uint32_t>(entry.data.size());
+    auto name_length = static_cast<std::uint16_t>(entry.name.size());
+    Append(archive, Le32(0x04034B50));
+    Append(archive, Le16(20));
+    Append(archive, Le16(entry.flags));
+    Append(archive, Le16(entry.method));
+    Append(archive, Le32(0x21420000));  // 2016-10-02 00:00
+    Append(archive, Le32(0));           // CRC: not checked by these tests
+    Append(archive, Le32(size));
+    Append(archive, Le32(size));
+    Append(archive, Le16(name_length));
+    Append(archive, Le16(0));
+    Append(archive, entry.name);
+    Append(archive, entry.data);
+
+    Append(directory, Le32(0x02014B50));
+    directory.push_back(entry.format_version);
+    directory.push_back(entry.host);
+    Append(directory, Le16(20));
+    Append(directory, Le16(entry.flags));
+    Append(directory, Le16(entry.method));
+    Append(directory, Le32(0x21420000));
+    Append(directory, Le32(0));
+    Append(directory, Le32(size));
+    Append(directory, Le32(size));
+    Append(directory, Le16(name_length));
+    Append(directory, Le16(0));
+    Append(directory, Le16(0));
+    Append(directory, Le16(0));
+    Append(directory, Le16(0));
+    Append(directory, Le32(0));
+    Append(directory, Le32(offset));
+    Append(directory, entry.name);
+  }
+  auto directory_offset = static_cast<std::uint32_t>(static_cast<std::int64_t>(archive.size()) +
+                                                     spec.offset_base);
+  Append(archive, directory);
+  Append(archive, Le32(0x06054B50));
+  Append(archive, Le16(0));
+  Append(archive, Le16(0));
+  Append(archive, Le16(static_cast<std::uint16_t>(spec.entries.size())));
+  Append(archive, Le16(static_cast<std::uint16_t>(spec.entries.size())));
+  Append(archive, Le32(static_cast<std::uint32_t>(directory.size())));
+  Append(archive, Le32(directory_offset));
+  Append(archive, Le16(static_cast<std::uint16_t>(spec.comment.size())));
+  Append(archive, spec.comment);
+  return archive;
+}
+
+}  // namespace selfx::test

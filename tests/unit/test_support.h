@@ -1,0 +1,56 @@
+// Helpers for the unit tests: temporary files opened as the archive, and a small writer of
+// ZIP archives whose every field a test can bend.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace selfx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A file in a fresh temporary folder, removed with the folder when the object goes.
+class TempFile {
+ public:
+  explicit TempFile(const Bytes& contents, const std::string& name = "archive.bin");
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::string& path() const { return path_; }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+  std::string path_;
+};
+
+// Writes contents to a temporary file and opens it as the program's archive file; also
+// resets the file list and the signatures. The file lives as long as the returned object.
+std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents);
+
+struct ZipEntrySpec {
+  std::string name;
+  std::string data;  // stored as it is
+  std::uint8_t format_version = 20;
+  std::uint8_t host = 0;
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;
+};
+
+// A stored ZIP archive. Local-header offsets are recorded from offset_base (0 for a plain
+// file; a negative base makes them smaller than the true positions).
+struct ZipSpec {
+  std::vector<ZipEntrySpec> entries;
+  std::string comment;
+  std::int64_t offset_base = 0;
+};
+Bytes MakeZip(const ZipSpec& spec);
+
+void Append(Bytes& to, const Bytes& more);
+void Append(Bytes& to, const std::string& more);
+Bytes Le16(std::uint16_t value);
+Bytes Le32(std::uint32_t value);
+
+}  // namespace selfx::test
