@@ -223,6 +223,16 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   std::uint32_t count = Inflater.bit_count;
   std::uint8_t* window = Inflater.window;
   std::uint32_t w = Inflater.position;
+  // The readable path pulls a byte whenever a lookup needs more bits than it holds, so at
+  // any point it has pulled enough bytes for the farthest lookup so far. To leave the input
+  // exactly where it would be, this loop keeps that farthest point (in bits from the start of
+  // the bit buffer at entry) and hands back only the bytes beyond it.
+  const std::uint32_t initial_count = count;
+  std::uint32_t farthest = initial_count;
+  auto note_lookup = [&](std::uint32_t width) {
+    std::uint32_t need = initial_count + ((position - start) << 3) - count + width;
+    if (need > farthest) farthest = need;
+  };
   const std::uint64_t literal_mask = LowBitMask[literal_width];
   const std::uint64_t distance_mask = LowBitMask[distance_width];
   SymbolResult result = SymbolResult::Continue;
@@ -239,12 +249,15 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
       result = SymbolResult::Failure;
       break;
     }
+    note_lookup(literal_width);
     const CodeSlot* slot = &literals[bits & literal_mask];
     while (slot->operation > deflate::kOpLiteral) {
       if (slot->operation == deflate::kOpInvalid) break;
       bits >>= slot->bits;
       count -= slot->bits;
-      slot = &slot->subtable[bits & LowBitMask[slot->operation - deflate::kOpLiteral]];
+      std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
+      note_lookup(index_bits);
+      slot = &slot->subtable[bits & LowBitMask[index_bits]];
     }
     if (slot->operation == deflate::kOpInvalid) {
       result = SymbolResult::Failure;
@@ -274,12 +287,15 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
       result = SymbolResult::Failure;
       break;
     }
+    note_lookup(distance_width);
     slot = &distances[bits & distance_mask];
     while (slot->operation > deflate::kOpLiteral) {
       if (slot->operation == deflate::kOpInvalid) break;
       bits >>= slot->bits;
       count -= slot->bits;
-      slot = &slot->subtable[bits & LowBitMask[slot->operation - deflate::kOpLiteral]];
+      std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
+      note_lookup(index_bits);
+      slot = &slot->subtable[bits & LowBitMask[index_bits]];
     }
     if (slot->operation == deflate::kOpInvalid) {
       result = SymbolResult::Failure;
@@ -298,10 +314,12 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
     w = Inflater.position;
   }
 
-  // Hand back the whole bytes this loop loaded but did not use, so that the bit buffer holds
-  // no more than the readable path's 32 bits and the input position is where it would be.
-  std::uint32_t unused = count / 8;
-  if (unused > position - start) unused = position - start;
+  // Hand back the bytes beyond the farthest point the readable path would have pulled (the
+  // bits consumed count too: extra bits are pulled exactly). The bit buffer then holds no
+  // more than the readable path's 32 bits, and the input position is where it would be.
+  note_lookup(0);
+  std::uint32_t keep = (farthest - initial_count + 7) / 8;
+  std::uint32_t unused = position - start - keep;
   position -= unused;
   count -= unused * 8;
   Inflater.bits = static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << count) - 1));

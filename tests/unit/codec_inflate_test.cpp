@@ -1,0 +1,574 @@
+// The deflate decoder (Part 3.3). Every case runs through both inner loops (readable and
+// fast) on the product path: the stream is read from an archive file through CompressedInput
+// and written to an output file through WriteOutput. Hand-made streams come from a bit writer
+// with a comment per field; the differential test uses zlib as compressor and control.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/deflate_format.h"
+#include "codec/inflate.h"
+#include "codec_test_support.h"
+
+namespace selfx {
+namespace {
+
+using codec_test::BitWriter;
+using codec_test::Bytes;
+using codec_test::EntryResult;
+
+EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "") {
+  UseFastInflate = fast;
+  EntryResult result = codec_test::RunEntry(codec_test::Method::Deflated, stream, password);
+  UseFastInflate = true;
+  return result;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Raw deflate with zlib at a level and strategy.
+Bytes ZlibDeflate(const Bytes& data, int level, int strategy) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+  Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// zlib's inflate as the control: the output it produces before it stops, and whether the
+// stream was complete.
+Bytes ZlibInflate(const Bytes& stream, bool* complete) {
+  z_stream z{};
+  inflateInit2(&z, -15);
+  Bytes out;
+  Bytes chunk(65536);
+  z.next_in = const_cast<Bytef*>(stream.data());
+  z.avail_in = static_cast<uInt>(stream.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    z.next_out = chunk.data();
+    z.avail_out = static_cast<uInt>(chunk.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
+    if (status == Z_BUF_ERROR || (status == Z_OK && z.avail_in == 0 && z.avail_out != 0)) break;
+  }
+  *complete = status == Z_STREAM_END;
+  inflateEnd(&z);
+  return out;
+}
+
+// Canonical codes (RFC 1951, 3.2.2) of a list of lengths.
+std::vector<std::uint32_t> CanonicalCodes(const std::vector<std::uint16_t>& lengths) {
+  int count[17] = {};
+  for (auto length : lengths) ++count[length];
+  count[0] = 0;
+  std::uint32_t next[17] = {};
+  std::uint32_t code = 0;
+  for (int bits = 1; bits <= 16; ++bits) {
+    code = (code + count[bits - 1]) << 1;
+    next[bits] = code;
+  }
+  std::vector<std::uint32_t> codes(lengths.size());
+  for (std::size_t s = 0; s < lengths.size(); ++s)
+    if (lengths[s]) codes[s] = next[lengths[s]]++;
+  return codes;
+}
+
+// A dynamic block header. The code-length code gives 4 bits to symbols 0-12 and 5 bits to
+// 13-18 (a complete code); all 19 of its lengths are sent. The code lengths themselves go as
+// the given code-length symbols with their extra values.
+struct CodeLengthSymbol {
+  int symbol;
+  int extra;  // the repeat's extra bits for 16, 17, 18
+};
+
+struct DynamicHeader {
+  int literal_count;   // 257..288
+  int distance_count;  // 1..32
+  std::vector<CodeLengthSymbol> symbols;
+};
+
+void WriteDynamicHeader(BitWriter& out, const DynamicHeader& header) {
+  out.Bits(header.literal_count - 257, 5);   // HLIT
+  out.Bits(header.distance_count - 1, 5);    // HDIST
+  out.Bits(19 - 4, 4);                       // HCLEN: all 19
+  std::vector<std::uint16_t> lengths(19);
+  for (int s = 0; s < 19; ++s) lengths[s] = s < 13 ? 4 : 5;
+  for (int i = 0; i < 19; ++i) out.Bits(lengths[deflate::CodeLengthOrder[i]], 3);
+  std::vector<std::uint32_t> codes = CanonicalCodes(lengths);
+  for (const CodeLengthSymbol& s : header.symbols) {
+    out.Code(codes[s.symbol], lengths[s.symbol]);
+    if (s.symbol == 16) out.Bits(s.extra, 2);
+    if (s.symbol == 17) out.Bits(s.extra, 3);
+    if (s.symbol == 18) out.Bits(s.extra, 7);
+  }
+}
+
+// The code-length symbols that send the lengths one by one.
+std::vector<CodeLengthSymbol> Plainly(const std::vector<std::uint16_t>& lengths) {
+  std::vector<CodeLengthSymbol> symbols;
+  for (auto length : lengths) symbols.push_back({length, 0});
+  return symbols;
+}
+
+class InflateTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { codec_test::EnsureCodecTables(); }
+  EntryResult Run(const Bytes& stream, const std::string& password = "") {
+    return Inflate(stream, GetParam(), password);
+  }
+  static void ExpectDecodes(const EntryResult& result, const Bytes& expected) {
+    EXPECT_EQ(result.output.size(), expected.size());
+    EXPECT_TRUE(result.output == expected);
+    EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(expected));
+  }
+  // After a failure the file holds whole pieces only, and the CRC covers exactly them.
+  static void ExpectFailedAfter(const EntryResult& result, std::size_t written) {
+    EXPECT_EQ(result.output.size(), written);
+    EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(result.output));
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Loops, InflateTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Fast" : "Readable"; });
+
+// A stored block of the given bytes.
+void StoredBlock(BitWriter& out, bool final, const Bytes& bytes) {
+  out.Bits(final, 1);  // BFINAL
+  out.Bits(0, 2);      // BTYPE stored
+  out.AlignToByte();
+  out.Bits(static_cast<std::uint32_t>(bytes.size()), 16);            // LEN
+  out.Bits(static_cast<std::uint32_t>(~bytes.size()) & 0xFFFF, 16);  // NLEN
+  for (std::uint8_t byte : bytes) out.Byte(byte);
+}
+
+Bytes Pattern(std::size_t size, std::uint32_t seed = 1) {
+  Bytes bytes(size);
+  std::mt19937 random(seed);
+  for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random() % 7 + 'a');
+  return bytes;
+}
+
+TEST_P(InflateTest, LoneEndOfBlockGivesAnEmptyFile) {
+  BitWriter out;
+  out.Bits(1, 1);        // BFINAL
+  out.Bits(1, 2);        // fixed
+  out.FixedSymbol(256);  // end of block
+  EntryResult result = Run(out.Finish());
+  EXPECT_TRUE(result.output.empty());
+  EXPECT_EQ(result.crc, 0xFFFFFFFFu);
+}
+
+TEST_P(InflateTest, SizesAroundTheWindow) {
+  for (std::size_t size : {1u, 32767u, 32768u, 32769u, 65535u, 65536u, 65537u, 100000u}) {
+    SCOPED_TRACE(size);
+    Bytes data = Pattern(size);
+    BitWriter out;
+    for (std::size_t at = 0; at < size; at += 65535) {
+      std::size_t n = std::min<std::size_t>(65535, size - at);
+      StoredBlock(out, at + n == size, Bytes(data.begin() + at, data.begin() + at + n));
+    }
+    ExpectDecodes(Run(out.Finish()), data);
+  }
+}
+
+// The pieces: 40,000 bytes then a failure leave exactly the first 32,768 bytes written.
+TEST_P(InflateTest, FailureKeepsOnlyTheWrittenPieces) {
+  Bytes data = Pattern(40000);
+  BitWriter out;
+  StoredBlock(out, false, data);
+  out.Bits(1, 1);  // BFINAL
+  out.Bits(3, 2);  // BTYPE 3: reserved
+  EntryResult result = Run(out.Finish());
+  ExpectFailedAfter(result, 32768);
+  EXPECT_TRUE(std::equal(result.output.begin(), result.output.end(), data.begin()));
+}
+
+TEST_P(InflateTest, StoredBlockOfLengthZeroThenTheNextHeader) {
+  BitWriter out;
+  StoredBlock(out, false, {});
+  out.Bits(1, 1);  // BFINAL
+  out.Bits(1, 2);  // fixed, starting at the byte after NLEN
+  out.FixedSymbol('A');
+  out.FixedSymbol(256);
+  ExpectDecodes(Run(out.Finish()), Text("A"));
+}
+
+TEST_P(InflateTest, StoredLengthMustMatchItsComplement) {
+  BitWriter out;
+  out.Bits(1, 1);
+  out.Bits(0, 2);
+  out.AlignToByte();
+  out.Bits(5, 16);
+  out.Bits(0xFFFB, 16);  // ~5 would be 0xFFFA
+  for (int i = 0; i < 5; ++i) out.Byte('x');
+  ExpectFailedAfter(Run(out.Finish()), 0);
+}
+
+TEST_P(InflateTest, BlockTypeThreeFails) {
+  BitWriter out;
+  out.Bits(1, 1);
+  out.Bits(3, 2);
+  out.Bits(0, 20);
+  ExpectFailedAfter(Run(out.Finish()), 0);
+}
+
+// Fixed-code match: length symbol with its extra bits, distance symbol with its extra bits.
+void FixedMatch(BitWriter& out, int length, int distance) {
+  int symbol = 257;
+  while (symbol < 285 && deflate::LengthBase[symbol + 1 - 257] <= length) ++symbol;
+  out.FixedSymbol(symbol);
+  out.Bits(length - deflate::LengthBase[symbol - 257], deflate::LengthExtra[symbol - 257]);
+  int code = 0;
+  while (code < 29 && deflate::DistanceBase[code + 1] <= distance) ++code;
+  out.FixedDistance(code);
+  out.Bits(distance - deflate::DistanceBase[code], deflate::DistanceExtra[code]);
+}
+
+TEST_P(InflateTest, LengthOf258AtDistanceOneAcrossTheWindowEnd) {
+  Bytes prefix = Pattern(32700);
+  BitWriter out;
+  StoredBlock(out, false, prefix);
+  out.Bits(1, 1);
+  out.Bits(1, 2);
+  out.FixedSymbol('z');
+  FixedMatch(out, 258, 1);  // crosses position 32,768
+  FixedMatch(out, 258, 1);
+  out.FixedSymbol(256);
+  Bytes expected = prefix;
+  expected.insert(expected.end(), 1 + 258 + 258, 'z');
+  ExpectDecodes(Run(out.Finish()), expected);
+}
+
+TEST_P(InflateTest, DistanceOf32768CopiesTheByteWrittenThatFarBack) {
+  Bytes prefix = Pattern(40000, 9);
+  BitWriter out;
+  StoredBlock(out, false, prefix);
+  out.Bits(1, 1);
+  out.Bits(1, 2);
+  FixedMatch(out, 10, 32768);
+  FixedMatch(out, 258, 32768);
+  out.FixedSymbol(256);
+  Bytes expected = prefix;
+  for (int i = 0; i < 268; ++i) expected.push_back(expected[expected.size() - 32768]);
+  ExpectDecodes(Run(out.Finish()), expected);
+}
+
+// Sound behaviour: the window starts cleared, so a distance beyond the entry's output copies
+// zeros, never bytes of an earlier entry.
+TEST_P(InflateTest, DistanceBeyondTheOutputCopiesZeros) {
+  BitWriter earlier;
+  StoredBlock(earlier, true, Pattern(32768 + 100, 3));
+  Run(earlier.Finish());
+  BitWriter out;
+  out.Bits(1, 1);
+  out.Bits(1, 2);
+  out.FixedSymbol('a');
+  FixedMatch(out, 5, 100);
+  out.FixedSymbol(256);
+  Bytes expected = Text("a");
+  expected.insert(expected.end(), 5, 0);
+  ExpectDecodes(Run(out.Finish()), expected);
+}
+
+TEST_P(InflateTest, BytesAfterTheFinalBlockAreNeverDecoded) {
+  Bytes data = Pattern(5000);
+  Bytes stream = ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  for (int i = 0; i < 100; ++i) stream.push_back(static_cast<std::uint8_t>(i * 13));
+  EntryResult result = Run(stream);
+  ExpectDecodes(result, data);
+  EXPECT_GT(result.remaining, 0);
+}
+
+// The last byte's padding is 1-bits and the archive ends right there: the lookups near the
+// end may read 1-bits beyond it, but none is consumed and the stream decodes completely.
+TEST_P(InflateTest, OneBitsTailOfAValidStream) {
+  for (int length = 1; length <= 9; ++length) {
+    BitWriter out;
+    out.Bits(1, 1);
+    out.Bits(1, 2);
+    for (int i = 0; i < length; ++i) out.FixedSymbol(200 + i);
+    out.FixedSymbol(256);
+    Bytes expected;
+    for (int i = 0; i < length; ++i) expected.push_back(static_cast<std::uint8_t>(200 + i));
+    ExpectDecodes(Run(out.Finish(1)), expected);
+  }
+}
+
+// Sound behaviour: a stream cut short reads 1-bits forever (literal 255 in a fixed block);
+// the first code that consumes one of them fails the stream, so the output stays bounded.
+TEST_P(InflateTest, TruncatedStreamsEndWithBoundedOutput) {
+  Bytes data = Pattern(200000, 5);
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
+    Bytes stream = ZlibDeflate(data, 6, strategy);
+    for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{2}, stream.size() / 3,
+                            stream.size() - 1}) {
+      SCOPED_TRACE(testing::Message() << "strategy " << strategy << " cut " << cut);
+      EntryResult result = Run(Bytes(stream.begin(), stream.begin() + cut));
+      EXPECT_LE(result.output.size(), data.size());
+      EXPECT_EQ(result.output.size() % 32768, 0u);
+      EXPECT_TRUE(std::equal(result.output.begin(), result.output.end(), data.begin()));
+    }
+  }
+  BitWriter out;
+  out.Bits(1, 1);
+  out.Bits(1, 2);
+  out.FixedSymbol('a');
+  ExpectFailedAfter(Run(out.Finish()), 0);  // then nothing but made-up 1-bits
+}
+
+TEST_P(InflateTest, EncryptedDeflatedEntry) {
+  Bytes data = Pattern(100000, 11);
+  ExpectDecodes(Run(ZlibDeflate(data, 9, Z_DEFAULT_STRATEGY), "secret"), data);
+}
+
+// Literal/length code for the dynamic cases: 'a' and the end of block, one bit each, and
+// nothing else, so that any run of zeros fits around them.
+std::vector<std::uint16_t> TwoSymbolLiterals(int literal_count) {
+  std::vector<std::uint16_t> lengths(literal_count, 0);
+  lengths['a'] = 1;
+  lengths[256] = 1;
+  return lengths;
+}
+
+// The lengths of 'a' and end of block, with runs of zeros written by code 18 (11-138) and 17.
+std::vector<CodeLengthSymbol> ZeroRun(int zeros) {
+  std::vector<CodeLengthSymbol> symbols;
+  while (zeros >= 11) {
+    int run = std::min(zeros, 138);
+    if (zeros - run > 0 && zeros - run < 3) run -= 3;
+    symbols.push_back({18, run - 11});
+    zeros -= run;
+  }
+  if (zeros >= 3) symbols.push_back({17, zeros - 3}), zeros = 0;
+  for (; zeros > 0; --zeros) symbols.push_back({0, 0});
+  return symbols;
+}
+
+void Append(std::vector<CodeLengthSymbol>& to, const std::vector<CodeLengthSymbol>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
+// 'a' once, a match of 3 at distance 1 ('a' again three times) when there is a distance code
+// of symbol 0, then the end of block.
+Bytes DynamicStream(const DynamicHeader& header, bool with_match, int distance_symbol_length) {
+  BitWriter out;
+  out.Bits(1, 1);  // BFINAL
+  out.Bits(2, 2);  // dynamic
+  WriteDynamicHeader(out, header);
+  out.Code(0, 1);  // 'a' (the shorter symbol number gets code 0)
+  if (with_match) {
+    out.Code(3, 2);  // symbol 257 when it has length 2 (see the match case)
+    out.Code(0, distance_symbol_length);
+  }
+  out.Code(1, with_match ? 2 : 1);  // end of block
+  return out.Finish();
+}
+
+TEST_P(InflateTest, RunOf138ZerosAndRunsAcrossTheTwoLists) {
+  // 97 zeros, 'a', 138 + 20 zeros, end of block; then a run of 12 zeros that starts at
+  // literal/length symbol 257 and runs on into the distance list (11 distance codes, none
+  // used: a distance code without codes is valid until a distance is needed).
+  DynamicHeader header{258, 11, {}};
+  Append(header.symbols, ZeroRun(97));
+  header.symbols.push_back({1, 0});
+  header.symbols.push_back({18, 138 - 11});
+  Append(header.symbols, ZeroRun(20));
+  header.symbols.push_back({1, 0});
+  header.symbols.push_back({18, 12 - 11});
+  ExpectDecodes(Run(DynamicStream(header, false, 0)), Text("a"));
+}
+
+TEST_P(InflateTest, RunPastTheLastDeclaredLengthFails) {
+  DynamicHeader header{257, 1, {}};
+  Append(header.symbols, ZeroRun(97));
+  header.symbols.push_back({1, 0});
+  Append(header.symbols, ZeroRun(158));
+  header.symbols.push_back({1, 0});
+  header.symbols.push_back({17, 0});  // 3 zeros where only 1 distance length is left
+  ExpectFailedAfter(Run(DynamicStream(header, false, 0)), 0);
+}
+
+TEST_P(InflateTest, CodeSixteenFirstRepeatsZero) {
+  DynamicHeader header{257, 1, {}};
+  header.symbols.push_back({16, 3});  // 6 zeros: no length was read yet
+  Append(header.symbols, ZeroRun(91));
+  header.symbols.push_back({1, 0});
+  Append(header.symbols, ZeroRun(158));
+  header.symbols.push_back({1, 0});
+  header.symbols.push_back({0, 0});
+  ExpectDecodes(Run(DynamicStream(header, false, 0)), Text("a"));
+}
+
+// Literal/length lengths: 'a' 1 bit, 257 2 bits, 256 2 bits, plus 286 and 287 declared (a
+// 288/32 block) with lengths that keep the code complete; a single distance code of length 1.
+TEST_P(InflateTest, DynamicBlockWithAllCodesDeclaredAndASingleDistanceCode) {
+  std::vector<std::uint16_t> literals(288, 0);
+  literals['a'] = 1;
+  literals[256] = 2;
+  literals[257] = 3;
+  literals[286] = 4;
+  literals[287] = 4;
+  std::vector<std::uint16_t> distances(32, 0);
+  distances[0] = 1;  // incomplete: accepted for distances
+  std::vector<std::uint16_t> all = literals;
+  all.insert(all.end(), distances.begin(), distances.end());
+  DynamicHeader header{288, 32, Plainly(all)};
+  std::vector<std::uint32_t> codes = CanonicalCodes(literals);
+  auto stream = [&](int length_symbol) {
+    BitWriter out;
+    out.Bits(1, 1);
+    out.Bits(2, 2);
+    WriteDynamicHeader(out, header);
+    out.Code(codes['a'], 1);
+    out.Code(codes[length_symbol], literals[length_symbol]);
+    out.Code(0, 1);  // distance symbol 0: distance 1
+    out.Code(codes[256], 2);
+    return out.Finish();
+  };
+  ExpectDecodes(Run(stream(257)), Text("aaaa"));
+  ExpectFailedAfter(Run(stream(286)), 0);
+  ExpectFailedAfter(Run(stream(287)), 0);
+}
+
+TEST_P(InflateTest, IncompleteLiteralCodeFails) {
+  std::vector<std::uint16_t> all = TwoSymbolLiterals(257);
+  all[256] = 2;  // patterns 11 left free, longest code 2 bits
+  all.push_back(1);
+  DynamicHeader header{257, 1, Plainly(all)};
+  ExpectFailedAfter(Run(DynamicStream(header, false, 0)), 0);
+}
+
+// ---- Differential test: zlib at every level and strategy, both loops, zlib as control ----
+
+std::vector<Bytes> DifferentialInputs() {
+  std::vector<Bytes> inputs;
+  std::mt19937 random(2024);
+  for (std::size_t size : {0u, 1u, 2u, 3u, 10u, 100u, 258u, 1000u, 4096u, 5000u, 20000u, 32768u,
+                           50000u, 70000u, 140000u}) {
+    Bytes noise(size);
+    for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+    inputs.push_back(noise);
+    Bytes runs;
+    while (runs.size() < size) runs.insert(runs.end(), random() % 300 + 1, static_cast<std::uint8_t>(random() % 4));
+    runs.resize(size);
+    inputs.push_back(runs);
+    Bytes words;
+    static const char* vocabulary[] = {"deflate ", "window ", "the ", "stub ", "archive\n", "crc "};
+    while (words.size() < size) {
+      const char* word = vocabulary[random() % 6];
+      words.insert(words.end(), word, word + std::strlen(word));
+    }
+    words.resize(size);
+    inputs.push_back(words);
+  }
+  // Real files of this machine: headers and programs, a few hundred KB in all.
+  for (const char* path : {"/usr/include/stdio.h", "/usr/include/zlib.h", "/usr/include/unistd.h",
+                           "/bin/ls", "/bin/cp", "/usr/include/libdeflate.h"}) {
+    Bytes bytes = codec_test::ReadFileBytes(path);
+    if (bytes.size() > 300000) bytes.resize(300000);
+    if (!bytes.empty()) inputs.push_back(bytes);
+  }
+  return inputs;
+}
+
+struct Compression {
+  int level;
+  int strategy;
+};
+
+std::vector<Compression> Compressions() {
+  std::vector<Compression> all;
+  for (int level = 0; level <= 9; ++level) all.push_back({level, Z_DEFAULT_STRATEGY});
+  for (int strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
+    all.push_back({1, strategy});
+    all.push_back({6, strategy});
+    all.push_back({9, strategy});
+  }
+  return all;
+}
+
+TEST(InflateDifferentialTest, ZlibStreamsDecodeIdenticallyInBothLoops) {
+  codec_test::EnsureCodecTables();
+  std::vector<Bytes> inputs = DifferentialInputs();
+  int streams = 0;
+  for (const Compression& c : Compressions()) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "level " << c.level << " strategy " << c.strategy
+                                      << " input " << i);
+      Bytes stream = ZlibDeflate(inputs[i], c.level, c.strategy);
+      EntryResult readable = Inflate(stream, false);
+      EntryResult fast = Inflate(stream, true);
+      ASSERT_TRUE(readable.output == inputs[i]);
+      ASSERT_TRUE(fast.output == inputs[i]);
+      ASSERT_EQ(readable.crc ^ 0xFFFFFFFF, crc32(0, inputs[i].data(), static_cast<uInt>(inputs[i].size())));
+      ASSERT_EQ(fast.crc, readable.crc);
+      ASSERT_EQ(fast.remaining, readable.remaining);
+      ++streams;
+    }
+  }
+  EXPECT_GT(streams, 1000);
+}
+
+// Damaged streams: bit flips, cuts and random bytes. Both loops must write the same bytes,
+// end with the same CRC and leave the same input unread; and every byte written must be a
+// byte zlib also produces for the same stream (it stops at the same place or later).
+TEST(InflateDifferentialTest, DamagedStreamsFailIdenticallyInBothLoops) {
+  codec_test::EnsureCodecTables();
+  std::vector<Bytes> inputs = DifferentialInputs();
+  std::mt19937 random(77);
+  int cases = 0;
+  for (int round = 0; round < 1500; ++round) {
+    const Bytes& input = inputs[random() % inputs.size()];
+    Bytes stream;
+    int kind = round % 3;
+    if (kind == 2) {
+      stream.resize(random() % 3000);
+      for (auto& byte : stream) byte = static_cast<std::uint8_t>(random());
+    } else {
+      stream = ZlibDeflate(input, static_cast<int>(random() % 10), Z_DEFAULT_STRATEGY);
+      if (stream.empty()) continue;
+      if (kind == 0) {
+        for (int flips = 1 + random() % 3; flips > 0; --flips) {
+          std::size_t bit = random() % (stream.size() * 8);
+          stream[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+        }
+      } else {
+        stream.resize(random() % stream.size());
+      }
+    }
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    EntryResult readable = Inflate(stream, false);
+    EntryResult fast = Inflate(stream, true);
+    ASSERT_TRUE(fast.output == readable.output);
+    ASSERT_EQ(fast.crc, readable.crc);
+    ASSERT_EQ(fast.remaining, readable.remaining);
+    ASSERT_EQ(readable.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(readable.output));
+    bool complete = false;
+    Bytes control = ZlibInflate(stream, &complete);
+    if (complete) {
+      // zlib accepts the stream: so must we, unless it refers before the output's start,
+      // which zlib refuses and we answer with zeros.
+      ASSERT_TRUE(std::equal(readable.output.begin(), readable.output.end(), control.begin()));
+    }
+    ++cases;
+  }
+  EXPECT_GT(cases, 1000);
+}
+
+}  // namespace
+}  // namespace selfx
