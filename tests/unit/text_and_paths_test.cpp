@@ -1,0 +1,133 @@
+// The small routines every message and path is built with.
+
+#include <gtest/gtest.h>
+
+#include "app/command.h"
+#include "app/config_block.h"
+#include "app/program.h"
+#include "app/run_time_failure.h"
+#include "app/target_folder.h"
+#include "archive/paths.h"
+
+namespace selfx {
+namespace {
+
+TEST(Text, FormatWith) {
+  EXPECT_EQ(FormatWith("Cannot write to %s", "C:\\a.txt"), "Cannot write to C:\\a.txt");
+  EXPECT_EQ(FormatWith("no placeholder", "x"), "no placeholder");
+  EXPECT_EQ(FormatWith("%s and %s", "one"), "one and %s");
+  // A first argument that carries "%s" itself receives the second one there.
+  EXPECT_EQ(FormatWith2("run %s %s", "a%sb", "X"), "run aXb %s");
+  EXPECT_EQ(FormatWith2("run %s %s", "a", ""), "run a ");
+}
+
+TEST(Text, DecimalText) {
+  EXPECT_EQ(DecimalText(0), "0");
+  EXPECT_EQ(DecimalText(1234), "1234");
+  EXPECT_EQ(DecimalText(4294967295u), "4294967295");
+  EXPECT_EQ(DecimalText(7, 4), "0007");
+  EXPECT_EQ(DecimalText(12345, 4), "12345");
+}
+
+TEST(Paths, ParentAndName) {
+  const std::pair<const char*, const char*> parents[] = {
+      {"C:\\a\\b.txt", "C:\\a"}, {"C:\\b.txt", "C:\\"}, {"C:\\", "C:\\"},
+      {"C:b.txt", "C:"},         {"b.txt", ""},         {"a/b", "a"},
+  };
+  for (const auto& [path, parent] : parents) EXPECT_EQ(ParentFolder(path), parent) << path;
+  const std::pair<const char*, const char*> names[] = {
+      {"C:\\a\\b.txt", "b.txt"}, {"b.txt", "b.txt"}, {"C:\\a\\", ""}, {"x/y:z", "z"},
+  };
+  for (const auto& [path, name] : names) EXPECT_EQ(FileNamePart(path), name) << path;
+}
+
+TEST(Paths, TrailingBackslashes) {
+  EXPECT_EQ(WithTrailingBackslash(""), "");
+  EXPECT_EQ(WithTrailingBackslash("C:\\x"), "C:\\x\\");
+  EXPECT_EQ(WithTrailingBackslash("C:\\x\\"), "C:\\x\\");
+  EXPECT_EQ(WithoutTrailingBackslashes("C:\\x\\\\\\"), "C:\\x");
+  EXPECT_EQ(WithoutTrailingBackslashes("\\\\"), "");
+}
+
+TEST(Command, PartsAndTexts) {
+  struct Case {
+    const char* command;
+    const char* file;
+    const char* parameters;
+    const char* label;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"readme.htm", "readme.htm", "", "After unzip, run readme.htm ", "Cannot run readme.htm "},
+      {"C:\\Tools\\view.exe D:\\Docs\\guide.txt", "C:\\Tools\\view.exe", "D:\\Docs\\guide.txt",
+       "After unzip, run view.exe guide.txt", "Cannot run view.exe guide.txt"},
+      {"setup.exe /s /v", "setup.exe", "/s /v", "After unzip, run setup.exe v",
+       "Cannot run setup.exe v"},
+      {"C:\\Program Files\\x.exe", "C:\\Program", "Files\\x.exe",
+       "After unzip, run Program x.exe", "Cannot run Program x.exe"},
+      {" lead.exe", "", "lead.exe", "After unzip, run  lead.exe", "Cannot run  lead.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    SfxConfig.Command = c.command;
+    EXPECT_EQ(CommandPart(1), c.file);
+    EXPECT_EQ(CommandPart(2), c.parameters);
+    EXPECT_EQ(RunCheckboxText(), c.label);
+    EXPECT_EQ(RunFailureText(), c.failure);
+  }
+}
+
+TEST(RunTimeFailure, ExitCodes) {
+  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+      {0xC0000094, 200}, {0xC000008E, 200}, {0xC00000FD, 202}, {0xC0000095, 215},
+      {0xC0000005, 216}, {0xE06D7363, 217}, {0x20474343, 217}, {0xC000001D, 255},
+      {0x80000003, 255},
+  };
+  for (const auto& [code, exit_code] : cases) {
+    EXPECT_EQ(ExitCodeForFault(code), exit_code) << std::hex << code;
+  }
+}
+
+TEST(TargetFolder, RegistryMacros) {
+  struct Case {
+    const char* text;
+    RegistryRoot root;
+    const char* key;
+    const char* value;
+    const char* suffix;
+  };
+  const Case cases[] = {
+      {"$HLM\\Software\\Example\\Setup\\Path", RegistryRoot::LocalMachine,
+       "Software\\Example\\Setup", "Path", ""},
+      {"$HLM\\Software\\Example\\Setup\\Path+\\Data", RegistryRoot::LocalMachine,
+       "Software\\Example\\Setup", "Path", "\\Data"},
+      {"$HLM\\Software\\Example\\Setup\\", RegistryRoot::LocalMachine,
+       "Software\\Example\\Setup\\", "", ""},
+      {"$hlm\\Key\\V+a+b", RegistryRoot::LocalMachine, "Key", "V", "a+b"},
+      {"$CURUSER\\Key", RegistryRoot::CurrentUser, "Key", "", ""},
+      {"$H\\Key\\V", RegistryRoot::CurrentUser, "Key", "V", ""},
+      {"$USERS\\K\\V", RegistryRoot::Users, "K", "V", ""},
+      {"$HU\\Software\\Example\\Path", RegistryRoot::Users, "Software\\Example", "Path", ""},
+      {"$LOCAL\\K\\V", RegistryRoot::LocalMachine, "K", "V", ""},
+      {"$HKLM\\Software", RegistryRoot::None, "Software", "", ""},
+      // A shortened macro selects the first macro it is the start of.
+      {"$CUR\\K\\V", RegistryRoot::CurrentUser, "K", "V", ""},
+      {"$USER\\K\\V", RegistryRoot::Users, "K", "V", ""},
+      {"$s", RegistryRoot::None, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    RegistryMacro macro = ParseRegistryMacro(c.text);
+    EXPECT_EQ(macro.root, c.root);
+    EXPECT_EQ(macro.key_path, c.key);
+    EXPECT_EQ(macro.value_name, c.value);
+    EXPECT_EQ(macro.suffix, c.suffix);
+  }
+}
+
+TEST(TargetFolder, AsciiUpperCaseLeavesOtherBytes) {
+  EXPECT_EQ(AsciiUpperCase("$hlm\xE9z"), "$HLM\xE9Z");
+}
+
+}  // namespace
+}  // namespace selfx
