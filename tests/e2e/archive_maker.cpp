@@ -1,6 +1,7 @@
 #include "archive_maker.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace e2e {

@@ -5,11 +5,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
 
 struct ZipMember {
+  ZipMember(std::string name_, std::string data_, std::string extra_ = "",
+            std::string comment_ = "", std::uint8_t host_ = 0)
+      : name(std::move(name_)),
+        data(std::move(data_)),
+        extra(std::move(extra_)),
+        comment(std::move(comment_)),
+        host(host_) {}
+
   std::string name;     // as recorded: "/" separates folders, a trailing "/" marks a folder
   std::string data;     // stored as is
   std::string extra;    // extra field, in the local and the central header

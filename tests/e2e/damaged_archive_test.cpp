@@ -1,0 +1,148 @@
+// Damaged combined files under Wine: every one ends with "Cannot unzip: file is corrupt."
+// in an error box and exit code 1, never with a crash or a hang.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "archive_maker.h"
+
+namespace e2e {
+namespace {
+
+struct Sound {
+  BlockSettings settings;
+  ZipImage zip;
+  CombinedFile file;
+};
+
+Sound MakeSound(std::vector<ZipMember> members = {{"one.txt", "first"}, {"two.txt", "second"}},
+                const std::string& archive_comment = "note") {
+  Sound sound;
+  sound.settings.caption = "Damaged";
+  sound.zip = MakeStoredZip(members, 0, archive_comment);
+  sound.file = Combine(StubBytes(), sound.settings, sound.zip.bytes);
+  return sound;
+}
+
+struct DamageCase {
+  const char* name;
+  std::function<std::vector<std::uint8_t>()> make;
+};
+std::ostream& operator<<(std::ostream& out, const DamageCase& c) { return out << c.name; }
+
+std::vector<std::uint8_t> Truncated(std::vector<std::uint8_t> bytes, std::size_t size) {
+  bytes.resize(size);
+  return bytes;
+}
+
+std::size_t ZipAt(const Sound& sound, std::size_t position) {
+  return sound.file.archive_start + position;
+}
+
+const DamageCase kDamages[] = {
+    {"EndsInsideFixedPart",
+     [] {
+       const Sound s = MakeSound();
+       return Truncated(s.file.bytes, s.file.block_start + 10);
+     }},
+    {"EndsInsideCaption",
+     [] {
+       const Sound s = MakeSound();
+       return Truncated(s.file.bytes, s.file.block_start + kBlockFixedSize + 3);
+     }},
+    {"BlockSignatureXQ0002",
+     [] {
+       Sound s = MakeSound();
+       s.file.bytes[s.file.block_start + 3] = 0x02;
+       return s.file.bytes;
+     }},
+    {"TrailerSignatureWrong",
+     [] {
+       Sound s = MakeSound();
+       s.file.bytes[s.file.trailer_start] = 'Y';
+       return s.file.bytes;
+     }},
+    {"EndsInsideTrailer",
+     [] {
+       const Sound s = MakeSound();
+       return Truncated(s.file.bytes, s.file.trailer_start + 3);
+     }},
+    {"BlockLengthPastTheEnd",
+     [] {
+       Sound s = MakeSound({}, "");
+       PutLe16(s.file.bytes, s.file.block_start + kBlockLength, 0xFFFF);
+       return s.file.bytes;
+     }},
+    {"NothingBehindTrailer",
+     [] {
+       const Sound s = MakeSound();
+       return Truncated(s.file.bytes, s.file.archive_start);
+     }},
+    {"OnlyAnEndRecordWithoutComment",
+     [] { return MakeSound({}, "").file.bytes; }},
+    {"OneByteAfterTheComment",
+     [] {
+       Sound s = MakeSound();
+       s.file.bytes.push_back(0);
+       return s.file.bytes;
+     }},
+    {"CommentLengthTooShort",
+     [] {
+       Sound s = MakeSound();
+       PutLe16(s.file.bytes, ZipAt(s, s.zip.end_record + kEndCommentLength), 3);
+       return s.file.bytes;
+     }},
+    {"EndRecordCut",
+     [] {
+       const Sound s = MakeSound({{"one.txt", "first"}}, "");
+       return Truncated(s.file.bytes, s.file.bytes.size() - 5);
+     }},
+    {"CentralHeaderWithWrongSignature",
+     [] {
+       Sound s = MakeSound();
+       s.file.bytes[ZipAt(s, s.zip.central_headers[1]) + 3] = 0x03;  // PK 01 03
+       return s.file.bytes;
+     }},
+    {"NameLengthZero",
+     [] {
+       Sound s = MakeSound();
+       PutLe16(s.file.bytes, ZipAt(s, s.zip.central_headers[0] + kCentralNameLength), 0);
+       return s.file.bytes;
+     }},
+    {"NameLongerThan520Bytes",
+     [] { return MakeSound({{std::string(600, 'n'), "long"}}).file.bytes; }},
+    {"MoreEntriesThanTheDirectoryHolds",
+     [] {
+       Sound s = MakeSound();
+       PutLe16(s.file.bytes, ZipAt(s, s.zip.end_record + kEndTotalEntries), 3);
+       return s.file.bytes;
+     }},
+    {"DirectorySizeTooLarge",
+     [] {
+       Sound s = MakeSound();
+       const std::size_t at = ZipAt(s, s.zip.end_record + 12);
+       PutLe32(s.file.bytes, at, static_cast<std::uint32_t>(s.zip.end_record -
+                                                            s.zip.central_directory + 1));
+       return s.file.bytes;
+     }},
+    {"NameRunsPastTheEnd",
+     [] {
+       Sound s = MakeSound({{"one.txt", "first"}}, "");
+       PutLe16(s.file.bytes, ZipAt(s, s.zip.central_headers[0] + kCentralNameLength), 500);
+       return s.file.bytes;
+     }},
+};
+
+class DamagedArchive : public StubTest, public testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedArchive, EndsWithTheCorruptMessageAndExitCodeOne) {
+  Process stub = Run(GetParam().make());
+  ExpectCorruptFileEnd(stub);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damages, DamagedArchive, testing::ValuesIn(kDamages),
+    [](const testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace e2e
