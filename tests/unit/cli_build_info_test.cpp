@@ -1,0 +1,162 @@
+// selfx build and selfx info, run as a user runs them.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/unit/test_support.h"
+
+namespace selfx {
+namespace {
+
+using test::Append;
+using test::Bytes;
+
+struct RunResult {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+RunResult RunTool(const std::string& arguments) {
+  std::string command = std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>&1";
+  RunResult result{-1, ""};
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  int wait_status = ::pclose(pipe);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return result;
+}
+
+// The smallest PE32 image the builder accepts: one section whose raw data ends the file.
+Bytes FakeStub(std::size_t trailing_bytes = 0) {
+  Bytes stub(0x400, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x80;
+  Bytes pe = {'P', 'E', 0, 0, 0x4C, 0x01, 1, 0};  // i386, one section
+  std::copy(pe.begin(), pe.end(), stub.begin() + 0x80);
+  stub[0x80 + 20] = 224;   // standard optional header
+  stub[0x80 + 24] = 0x0B;  // PE32
+  stub[0x80 + 25] = 0x01;
+  Bytes section_size = test::Le32(0x200), section_pointer = test::Le32(0x200);
+  std::copy(section_size.begin(), section_size.end(), stub.begin() + 0x80 + 248 + 16);
+  std::copy(section_pointer.begin(), section_pointer.end(), stub.begin() + 0x80 + 248 + 20);
+  stub.resize(stub.size() + trailing_bytes, 0x5A);
+  return stub;
+}
+
+class CliBuildInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stub_ = std::make_unique<test::TempFile>(FakeStub(), "stub.exe");
+    folder_ = stub_->folder();
+    Write("in.zip", test::MakeZip({{{"docs/readme.txt", "hello"}}, ""}));
+  }
+  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  void Write(const std::string& name, const Bytes& bytes) const {
+    std::ofstream(Path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string Build(const std::string& options, const std::string& zip = "in.zip") const {
+    return "build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " + options + " " +
+           Path(zip);
+  }
+
+  std::unique_ptr<test::TempFile> stub_;
+  std::string folder_;
+};
+
+TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
+  RunResult built = RunTool(Build(
+      "--caption 'Demo setup' --folder '$T' --command 'setup.exe /s' --message 'Install?' "
+      "--message-style yesno+question --overwrite ask --run-checkbox --cancel-allowed"));
+  ASSERT_EQ(built.status, 0) << built.output;
+  std::uintmax_t size = std::filesystem::file_size(Path("out.exe"));
+  EXPECT_EQ(size, 0x400u + 18 + 10 + 2 + 12 + 8 + 8 + (30 + 15 + 5) + (46 + 15) + 22);
+
+  RunResult info = RunTool("info " + Path("out.exe"));
+  EXPECT_EQ(info.status, 0) << info.output;
+  for (const char* expected :
+       {"0x0201 run-checkbox cancel-allowed", "overwrite mode  2 (ask)",
+        "caption         \"Demo setup\"", "folder          \"$T\"",
+        "command         \"setup.exe /s\"", "message style   0x24 (yesno+question)",
+        "trailer         sound", "zip end record  sound", "1 entries",
+        "offset base     1082 (offsets recorded from the start of the archive)"}) {
+    EXPECT_NE(info.output.find(expected), std::string::npos) << expected << "\n" << info.output;
+  }
+}
+
+TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
+  Write("long-stub.exe", FakeStub(512));
+  Write("not-a-program.exe", Bytes(2048, 'x'));
+  Write("not-a-zip.zip", Bytes(100, 'z'));
+  Bytes zip64 = test::MakeZip({{{"a", "b"}}, ""});
+  Bytes locator = test::Le32(0x07064B50);
+  locator.resize(20, 0);
+  zip64.insert(zip64.end() - 22, locator.begin(), locator.end());
+  Write("zip64.zip", zip64);
+
+  struct Case {
+    std::string arguments;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {Build("--caption " + std::string(256, 'c')), 2, "at most 255"},
+      {Build("--message-style maybe"), 2, "unknown style"},
+      {Build("--overwrite sometimes"), 2, "expected overwrite, skip or ask"},
+      {Build("--options 0x10000"), 2, "from 0 to 0xFFFF"},
+      {Build("--frobnicate"), 2, "unknown option"},
+      {Build("", "missing.zip"), 1, "missing.zip"},
+      {Build("", "not-a-zip.zip"), 1, "not a ZIP archive"},
+      {Build("", "zip64.zip"), 1, "ZIP64"},
+      {"build --stub " + Path("long-stub.exe") + " -o " + Path("out.exe") + " " + Path("in.zip"),
+       1, "does not end where its image ends"},
+      {"build --stub " + Path("not-a-program.exe") + " -o " + Path("out.exe") + " " +
+           Path("in.zip"),
+       1, "not a 32-bit Windows program"},
+      {"build -o " + Path("out.exe"), 2, "usage"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    RunResult result = RunTool(c.arguments);
+    EXPECT_EQ(result.status, c.status) << result.output;
+    EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+    EXPECT_FALSE(std::filesystem::exists(Path("out.exe")));
+    EXPECT_FALSE(std::filesystem::exists(Path("out.exe.partial")));
+  }
+}
+
+TEST_F(CliBuildInfo, InfoReportsDamage) {
+  ASSERT_EQ(RunTool(Build("")).status, 0);
+  Bytes built;
+  {
+    std::ifstream in(Path("out.exe"), std::ios::binary);
+    built.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  Bytes bad_trailer = built;
+  bad_trailer[0x400 + 18 + 2] = 'Y';
+  Bytes extra_byte = built;
+  extra_byte.push_back(0);
+  Bytes no_block(built.begin(), built.begin() + 0x400);
+  const std::pair<const Bytes*, const char*> cases[] = {
+      {&bad_trailer, "trailer         DAMAGED"},
+      {&extra_byte, "zip end record  MISSING"},
+      {&no_block, "MISSING: no configuration block"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    Write("damaged.exe", *bytes);
+    RunResult info = RunTool("info " + Path("damaged.exe"));
+    EXPECT_EQ(info.status, 1) << info.output;
+    EXPECT_NE(info.output.find(message), std::string::npos) << info.output;
+  }
+}
+
+}  // namespace
+}  // namespace selfx
