@@ -110,7 +110,7 @@ Process StubTest::Run(const std::vector<std::uint8_t>& bytes, const std::string&
   return process;
 }
 
-void ExpectCorruptFileEnd(Process& process) {
+void ExpectCorruptFileEnd(Process& process, bool before_dialog) {
   const auto box = WaitForMessageBox(process);
   ASSERT_TRUE(box.has_value()) << "no message box; the program shows:\n"
                                << DescribeWindows(process.id()) << "running: "
@@ -119,8 +119,10 @@ void ExpectCorruptFileEnd(Process& process) {
   EXPECT_EQ(kCorruptMessage, box->text);
   EXPECT_EQ(std::vector<int>{IDOK}, box->ButtonIds());
   EXPECT_EQ(IconName(MessageBoxIcon::kError), IconName(box->icon));
-  // No other window of the program while the error is shown: the error comes without owner.
-  EXPECT_EQ(nullptr, WaitForMainDialog(process, 0));
+  EXPECT_EQ(nullptr, GetWindow(box->window, GW_OWNER)) << "a fatal error has no owner";
+  if (before_dialog) {
+    EXPECT_EQ(nullptr, WaitForMainDialog(process, 0));
+  }
   ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
   EXPECT_EQ(1u, process.WaitForExit().value_or(0xFFFFFFFF));
 }

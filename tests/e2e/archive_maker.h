@@ -71,7 +71,9 @@ class StubTest : public testing::Test {
 
 // The message every damaged file ends with, in an error box that ends the program with 1.
 constexpr const char* kCorruptMessage = "Cannot unzip: file is corrupt.";
-void ExpectCorruptFileEnd(Process& process);
+// `before_dialog`: the fault lies in the configuration block, which is read before the
+// main dialog exists.
+void ExpectCorruptFileEnd(Process& process, bool before_dialog);
 
 // The main dialog: the dialog with the file list, control 401.
 constexpr int kFileListId = 401;

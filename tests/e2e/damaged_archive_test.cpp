@@ -26,6 +26,7 @@ Sound MakeSound(std::vector<ZipMember> members = {{"one.txt", "first"}, {"two.tx
 
 struct DamageCase {
   const char* name;
+  bool in_block;  // found while the block is read, before the main dialog exists
   std::function<std::vector<std::uint8_t>()> make;
 };
 std::ostream& operator<<(std::ostream& out, const DamageCase& c) { return out << c.name; }
@@ -40,84 +41,84 @@ std::size_t ZipAt(const Sound& sound, std::size_t position) {
 }
 
 const DamageCase kDamages[] = {
-    {"EndsInsideFixedPart",
+    {"EndsInsideFixedPart", true,
      [] {
        const Sound s = MakeSound();
        return Truncated(s.file.bytes, s.file.block_start + 10);
      }},
-    {"EndsInsideCaption",
+    {"EndsInsideCaption", true,
      [] {
        const Sound s = MakeSound();
        return Truncated(s.file.bytes, s.file.block_start + kBlockFixedSize + 3);
      }},
-    {"BlockSignatureXQ0002",
+    {"BlockSignatureXQ0002", true,
      [] {
        Sound s = MakeSound();
        s.file.bytes[s.file.block_start + 3] = 0x02;
        return s.file.bytes;
      }},
-    {"TrailerSignatureWrong",
+    {"TrailerSignatureWrong", true,
      [] {
        Sound s = MakeSound();
        s.file.bytes[s.file.trailer_start] = 'Y';
        return s.file.bytes;
      }},
-    {"EndsInsideTrailer",
+    {"EndsInsideTrailer", true,
      [] {
        const Sound s = MakeSound();
        return Truncated(s.file.bytes, s.file.trailer_start + 3);
      }},
-    {"BlockLengthPastTheEnd",
+    {"BlockLengthPastTheEnd", true,
      [] {
        Sound s = MakeSound({}, "");
        PutLe16(s.file.bytes, s.file.block_start + kBlockLength, 0xFFFF);
        return s.file.bytes;
      }},
-    {"NothingBehindTrailer",
+    {"NothingBehindTrailer", false,
      [] {
        const Sound s = MakeSound();
        return Truncated(s.file.bytes, s.file.archive_start);
      }},
-    {"OnlyAnEndRecordWithoutComment",
+    {"OnlyAnEndRecordWithoutComment", false,
      [] { return MakeSound({}, "").file.bytes; }},
-    {"OneByteAfterTheComment",
+    {"OneByteAfterTheComment", false,
      [] {
        Sound s = MakeSound();
        s.file.bytes.push_back(0);
        return s.file.bytes;
      }},
-    {"CommentLengthTooShort",
+    {"CommentLengthTooShort", false,
      [] {
        Sound s = MakeSound();
        PutLe16(s.file.bytes, ZipAt(s, s.zip.end_record + kEndCommentLength), 3);
        return s.file.bytes;
      }},
-    {"EndRecordCut",
+    {"EndRecordCut", false,
      [] {
        const Sound s = MakeSound({{"one.txt", "first"}}, "");
        return Truncated(s.file.bytes, s.file.bytes.size() - 5);
      }},
-    {"CentralHeaderWithWrongSignature",
+    {"CentralHeaderWithWrongSignature", false,
      [] {
        Sound s = MakeSound();
        s.file.bytes[ZipAt(s, s.zip.central_headers[1]) + 3] = 0x03;  // PK 01 03
        return s.file.bytes;
      }},
-    {"NameLengthZero",
+    {"NameLengthZero", false,
      [] {
        Sound s = MakeSound();
        PutLe16(s.file.bytes, ZipAt(s, s.zip.central_headers[0] + kCentralNameLength), 0);
        return s.file.bytes;
      }},
-    {"NameLongerThan520Bytes",
+    {"NameLongerThan520Bytes", false,
      [] { return MakeSound({{std::string(600, 'n'), "long"}}).file.bytes; }},
-    {"MoreEntriesThanTheDirectoryHolds",
+    {"MoreEntriesThanTheDirectoryHolds", false,
      [] {
        Sound s = MakeSound();
        PutLe16(s.file.bytes, ZipAt(s, s.zip.end_record + kEndTotalEntries), 3);
        return s.file.bytes;
      }},
-    {"DirectorySizeTooLarge",
+    {"DirectorySizeTooLarge", false,
      [] {
        Sound s = MakeSound();
        const std::size_t at = ZipAt(s, s.zip.end_record + 12);
@@ -125,7 +126,7 @@ const DamageCase kDamages[] = {
                                                             s.zip.central_directory + 1));
        return s.file.bytes;
      }},
-    {"NameRunsPastTheEnd",
+    {"NameRunsPastTheEnd", false,
      [] {
        Sound s = MakeSound({{"one.txt", "first"}}, "");
        PutLe16(s.file.bytes, ZipAt(s, s.zip.central_headers[0] + kCentralNameLength), 500);
@@ -137,7 +138,7 @@ class DamagedArchive : public StubTest, public testing::WithParamInterface<Damag
 
 TEST_P(DamagedArchive, EndsWithTheCorruptMessageAndExitCodeOne) {
   Process stub = Run(GetParam().make());
-  ExpectCorruptFileEnd(stub);
+  ExpectCorruptFileEnd(stub, GetParam().in_block);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -55,9 +55,7 @@ TEST_P(FileList, ShowsEachFileOnceWithItsSize) {
 
   HWND dialog = WaitForMainDialog(stub);
   ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
-  HWND list_window = Control(dialog, kFileListId);
-  EXPECT_TRUE(IsWindowVisible(list_window)) << "without OptListCollapsed the list is shown";
-  ListView list(stub, list_window);
+  ListView list(stub, Control(dialog, kFileListId));
   ASSERT_EQ(2, list.ColumnCount());
   EXPECT_EQ("Filename", list.ColumnTitle(0));
   EXPECT_EQ("Size", list.ColumnTitle(1));
@@ -98,6 +96,14 @@ class FileListRows : public StubTest {
     return rows;
   }
 };
+
+TEST_F(FileListRows, IsShownAtOnceWithoutOptListCollapsed) {
+  Process stub = Run(Combine(StubBytes(), BlockSettings{}, MakeStoredZip(MixedMembers()).bytes));
+  HWND dialog = WaitForMainDialog(stub);
+  ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
+  EXPECT_TRUE(IsWindowVisible(Control(dialog, kFileListId))) << DescribeWindows(stub.id());
+  ExpectCloseEndsWithZero(stub, dialog);
+}
 
 TEST_F(FileListRows, RowsStartSelectedWithOptUserSelects) {
   int selected = -1;

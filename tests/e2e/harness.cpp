@@ -282,10 +282,19 @@ bool IsDialogWithControl(HWND window, int control_id) {
   return ClassName(window) == "#32770" && Control(window, control_id) != nullptr;
 }
 
+bool WaitUntilResponding(HWND window, DWORD timeout_ms) {
+  DWORD_PTR ignored = 0;
+  // A message sent from another thread is only taken when the window's thread looks at
+  // its queue, which a dialog's thread does once its initialisation has returned.
+  return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &ignored) != 0;
+}
+
 HWND WaitForDialogWithControl(const Process& process, int control_id, DWORD timeout_ms) {
-  return WaitForWindow(
+  HWND dialog = WaitForWindow(
       process, [control_id](HWND window) { return IsDialogWithControl(window, control_id); },
       timeout_ms);
+  if (dialog != nullptr && timeout_ms > 0) WaitUntilResponding(dialog);
+  return dialog;
 }
 
 bool WaitForWindowToClose(HWND window, DWORD timeout_ms) {
@@ -486,6 +495,7 @@ MessageBoxInfo ReadMessageBox(HWND window) {
 std::optional<MessageBoxInfo> WaitForMessageBox(const Process& process, DWORD timeout_ms) {
   HWND window = WaitForWindow(process, IsMessageBox, timeout_ms);
   if (window == nullptr) return std::nullopt;
+  WaitUntilResponding(window);
   return ReadMessageBox(window);
 }
 

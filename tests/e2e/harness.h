@@ -82,8 +82,12 @@ std::vector<HWND> TopLevelWindows(DWORD process_id);
 std::string DescribeWindows(DWORD process_id);
 
 // Waits for a visible top-level window of the process for which `matches` holds.
+// WaitForDialogWithControl and WaitForMessageBox also wait until it responds.
 HWND WaitForWindow(const Process& process, const std::function<bool(HWND)>& matches,
                    DWORD timeout_ms = kWindowTimeoutMs);
+// Returns once the window's thread has taken a message from its queue, so that what it was
+// doing when it showed the window (a dialog's initialisation) is finished.
+bool WaitUntilResponding(HWND window, DWORD timeout_ms = kWindowTimeoutMs);
 // A dialog (class "#32770") that has a control with `control_id`.
 bool IsDialogWithControl(HWND window, int control_id);
 HWND WaitForDialogWithControl(const Process& process, int control_id,

@@ -25,7 +25,7 @@ class Startup : public StubTest {};
 
 TEST_F(Startup, StubWithNothingAppendedReportsACorruptFile) {
   Process stub = Run(StubBytes(), "stub_alone");
-  ExpectCorruptFileEnd(stub);
+  ExpectCorruptFileEnd(stub, true);
 }
 
 struct QuestionCase {
@@ -116,7 +116,7 @@ TEST_F(Startup, DamagedTrailerIsReportedOnlyAfterTheQuestion) {
     ASSERT_EQ("Unpack the files?", question->text) << "the question must come first";
     ASSERT_TRUE(AnswerMessageBox(*question, answer));
     if (answer == IDYES) {
-      ExpectCorruptFileEnd(stub);
+      ExpectCorruptFileEnd(stub, true);
     } else {
       EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExit)) << DescribeWindows(stub.id());
     }
