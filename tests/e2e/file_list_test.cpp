@@ -118,6 +118,26 @@ TEST_F(FileListRows, EmptyArchiveGivesAnEmptyList) {
   EXPECT_EQ(Rows{}, ListedRows({{"only/", ""}, {"folders/", ""}}));
 }
 
+// Archives made by Info-ZIP zip (see make_fixtures.py), as zip wrote it and after `zip -A`
+// rewrote its offsets to count from the start of the combined file.
+TEST_F(FileListRows, InfoZipArchivesListTheSameBeforeAndAfterZipA) {
+  const std::string fixtures = PathFromEnvironment("SELFX_E2E_FIXTURES");
+  ASSERT_FALSE(fixtures.empty()) << "SELFX_E2E_FIXTURES is not set";
+  const Rows expected = {{"docs\\readme.txt", "13"}, {"docs\\sub\\data.bin", "2560"},
+                         {"setup.ini", "0"}};
+  for (const char* name : {"info_zip_relative", "info_zip_adjusted"}) {
+    SCOPED_TRACE(name);
+    const auto bytes = ReadFileBytes(fixtures + "\\" + name + ".exe");
+    ASSERT_FALSE(bytes.empty()) << "missing fixture " << name;
+    Process stub = Run(bytes, name);
+    HWND dialog = WaitForMainDialog(stub);
+    ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
+    EXPECT_EQ("Made with Info-ZIP", WindowText(dialog));
+    EXPECT_EQ(expected, ListView(stub, Control(dialog, kFileListId)).Rows(2));
+    ExpectCloseEndsWithZero(stub, dialog);
+  }
+}
+
 // Names from MS-DOS and OS/2 hosts, and from NTFS with version 5.0, are in the OEM code
 // page; names from other hosts are shown byte for byte.
 TEST_F(FileListRows, OemNamesAreConvertedByHost) {
