@@ -2,7 +2,9 @@
 
 #include "app/config_block.h"
 #include "app/program.h"
+#include "app/target_folder.h"
 #include "archive/paths.h"
+#include "platform/platform.h"
 
 namespace selfx {
 
@@ -11,6 +13,11 @@ std::string CommandPart(int which) {
   std::string::size_type blank = command.find(' ');
   if (which == 1) return blank == std::string::npos ? command : command.substr(0, blank);
   return blank == std::string::npos ? std::string() : command.substr(blank + 1);
+}
+
+int RunCommand() {
+  if (SfxConfig.CommandLength() == 0) return 0;
+  return platform::ShellOpen(CommandPart(1), CommandPart(2), TargetFolder);
 }
 
 std::string DescribeCommand(const std::string& format) {

@@ -9,6 +9,9 @@ namespace selfx {
 // Part 1 is the text before the first blank (the whole command when it has none); part 2
 // everything after it.
 std::string CommandPart(int which);
+// Opens the command through the shell in TargetFolder; the shell's result (32 or less is a
+// failure), or 0 when no command is configured.
+int RunCommand();
 // The format with the name parts of the file and of the parameters.
 std::string DescribeCommand(const std::string& format);
 // "After unzip, run %s %s" filled in: the run checkbox's label.

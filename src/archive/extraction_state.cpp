@@ -11,6 +11,8 @@ ArchiveEntry CurrentEntry;
 std::int32_t CompressedRemaining = 0;
 std::uint32_t RunningCrc = 0xFFFFFFFF;
 OutputFileState OutputFile;
+std::string Password;
+bool CancelRequested = false;
 
 void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t count,
                  const std::string& path) {

@@ -18,6 +18,11 @@ extern std::int32_t CompressedRemaining;
 // CRC-32 register over every byte written for the entry; starts at 0xFFFFFFFF.
 extern std::uint32_t RunningCrc;
 
+// The remembered password: tried first for every encrypted entry, at most 80 characters.
+extern std::string Password;
+// Set when the user confirms cancelling; the run stops at its next check.
+extern bool CancelRequested;
+
 struct OutputFileState {
   std::string path;  // the %s of the output messages; stays set after the close
   platform::FileHandle handle = platform::kNoFile;

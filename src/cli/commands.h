@@ -15,6 +15,9 @@ using Arguments = std::vector<std::string>;
 
 int BuildCommand(const Arguments& arguments);
 int InfoCommand(const Arguments& arguments);
+int ListCommand(const Arguments& arguments);
+int TestCommand(const Arguments& arguments);
+int ExtractCommand(const Arguments& arguments);
 
 // Prints "selfx: message" on stderr.
 void ReportError(const std::string& message);

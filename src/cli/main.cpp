@@ -16,6 +16,9 @@ constexpr const char* kUsage = R"(usage: selfx COMMAND [options] ...
 Commands:
   build   write a self-extracting archive: stub + configuration + ZIP archive
   info    show the configuration of a self-extracting archive and check its parts
+  list    list the files of an archive as its stub shows them
+  test    decode every file and check its CRC-32, writing nothing
+  extract extract the files exactly as the stub would
 
 "selfx COMMAND --help" describes each command.
 )";
@@ -33,6 +36,9 @@ int main(int argc, char** argv) {
   Arguments arguments(argv + 2, argv + argc);
   if (command == "build") return BuildCommand(arguments);
   if (command == "info") return InfoCommand(arguments);
+  if (command == "list") return ListCommand(arguments);
+  if (command == "test") return TestCommand(arguments);
+  if (command == "extract") return ExtractCommand(arguments);
   ReportError("unknown command \"" + command + "\"");
   std::fputs(kUsage, stderr);
   return kExitUsage;

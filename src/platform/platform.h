@@ -36,6 +36,14 @@ std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count);
 std::uint32_t FileSize(FileHandle file);
 bool Close(FileHandle file);
 
+// An output that swallows what is written (the null device).
+FileHandle OpenNullOutput();
+// Sets the file's last-write time from a DOS date and time read as local time; creation and
+// access times stay. Failures are ignored.
+void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time);
+// A short beep of the system's default sound.
+void Beep();
+
 // The full path of the running program's file, cut to the 261-byte buffer the system fills.
 std::string ModulePath();
 // The mapped image of the running program, starting with its DOS header.
@@ -48,6 +56,13 @@ std::string Utf8TextToAnsi(const std::string& text);
 // A path or text given on the command line, in the form the core works with (ANSI,
 // Windows separators). False when it holds a character the ANSI code page cannot represent.
 bool CommandLineTextToAnsi(const std::string& text, std::string& ansi);
+// Reads one line typed at the terminal (not from redirected input), without showing it when
+// echo is false. False when there is no terminal.
+bool ReadTerminalLine(std::string& line, bool echo);
+// Whether the standard error stream is a terminal (progress bars go there).
+bool ErrorStreamIsTerminal();
+// Calls the handler (on some thread of the system's) when the user presses Ctrl-C.
+void OnInterrupt(void (*handler)());
 // ANSI text as the terminal shows it (UTF-8 on POSIX, the console's code page on Windows).
 std::string AnsiToConsole(const std::string& text);
 
@@ -71,6 +86,11 @@ std::string WindowsDirectory();
 // false where there is no registry.
 bool ReadRegistryValue(int root, const std::string& key_path, const std::string& value_name,
                        std::size_t max_size, std::string& data);
+
+// Opens a file or starts a program through the shell's "open" verb (ShellExecuteA, SW_SHOW);
+// the shell's result, where 32 or less means failure. Without a shell it fails with 2.
+int ShellOpen(const std::string& file, const std::string& parameters,
+              const std::string& folder);
 
 // Ends the process with the exit code; runs no handlers of the core.
 [[noreturn]] void ExitProcess(std::uint32_t exit_code);

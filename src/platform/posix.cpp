@@ -2,10 +2,14 @@
 // in the ANSI code page (1252); they leave here as POSIX paths in UTF-8.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -80,6 +84,55 @@ bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
   return AnsiToUtf8(ansi) == text;
 }
 
+bool ReadTerminalLine(std::string& line, bool echo) {
+  int terminal = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (terminal < 0) return false;
+  struct termios saved;
+  bool restore = false;
+  if (!echo && ::tcgetattr(terminal, &saved) == 0) {
+    struct termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    restore = ::tcsetattr(terminal, TCSAFLUSH, &quiet) == 0;
+  }
+  line.clear();
+  char c;
+  bool got_any = false;
+  while (::read(terminal, &c, 1) == 1) {
+    got_any = true;
+    if (c == '\n') break;
+    line += c;
+  }
+  if (restore) {
+    ::tcsetattr(terminal, TCSAFLUSH, &saved);
+    if (::write(terminal, "\n", 1) < 0) {
+      // The newline the user typed was not shown; nothing else to do about it.
+    }
+  }
+  ::close(terminal);
+  line = Utf8TextToAnsi(line);
+  return got_any;
+}
+
+bool ErrorStreamIsTerminal() { return ::isatty(2) != 0; }
+
+namespace {
+void (*interrupt_handler)() = nullptr;
+void OnSignal(int) {
+  if (interrupt_handler != nullptr) interrupt_handler();
+  // A second Ctrl-C ends the program at once, in the middle of a long entry too.
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(SIGINT, &default_action, nullptr);
+}
+}  // namespace
+
+void OnInterrupt(void (*handler)()) {
+  interrupt_handler = handler;
+  struct sigaction action = {};
+  action.sa_handler = &OnSignal;
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
 
 std::string ToPosixPath(const std::string& path) {
@@ -143,6 +196,32 @@ std::uint32_t FileSize(FileHandle file) {
 }
 
 bool Close(FileHandle file) { return ::close(static_cast<int>(file)) == 0; }
+
+FileHandle OpenNullOutput() {
+  int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
+  std::tm local = {};
+  local.tm_year = 80 + (dos_date >> 9);
+  local.tm_mon = ((dos_date >> 5) & 15) - 1;
+  local.tm_mday = dos_date & 31;
+  local.tm_hour = dos_time >> 11;
+  local.tm_min = (dos_time >> 5) & 63;
+  local.tm_sec = (dos_time & 31) * 2;
+  local.tm_isdst = -1;  // whatever daylight saving time was in force on that day
+  std::time_t when = std::mktime(&local);
+  if (when == static_cast<std::time_t>(-1)) return;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1].tv_sec = when;
+  times[1].tv_nsec = 0;
+  ::futimens(static_cast<int>(file), times);
+}
+
+void Beep() { std::fputs("\a", stderr); }
 
 std::string ModulePath() {
   char buffer[4096];
@@ -282,6 +361,10 @@ std::string WindowsDirectory() { return "\\usr"; }
 
 bool ReadRegistryValue(int, const std::string&, const std::string&, std::size_t, std::string&) {
   return false;
+}
+
+int ShellOpen(const std::string&, const std::string&, const std::string&) {
+  return 2;  // ERROR_FILE_NOT_FOUND: there is no Windows shell to open anything with
 }
 
 void ExitProcess(std::uint32_t exit_code) { std::exit(static_cast<int>(exit_code)); }

@@ -2,6 +2,7 @@
 // translation of its result.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -48,6 +49,23 @@ std::uint32_t FileSize(FileHandle file) { return GetFileSize(AsHandle(file), nul
 
 bool Close(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
 
+FileHandle OpenNullOutput() {
+  HANDLE handle = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
+  FILETIME local_time;
+  FILETIME utc_time;
+  if (DosDateTimeToFileTime(dos_date, dos_time, &local_time) &&
+      LocalFileTimeToFileTime(&local_time, &utc_time)) {
+    SetFileTime(AsHandle(file), nullptr, nullptr, &utc_time);
+  }
+}
+
+void Beep() { ::Beep(0, 0); }
+
 std::string ModulePath() {
   char buffer[261];
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
@@ -84,6 +102,53 @@ std::string Utf8TextToAnsi(const std::string& text) {
 bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
   ansi = text;  // the ANSI entry point already delivers the code page's bytes
   return true;
+}
+
+bool ReadTerminalLine(std::string& line, bool echo) {
+  HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return false;
+  DWORD saved_mode = 0;
+  bool restore = !echo && GetConsoleMode(input, &saved_mode) &&
+                 SetConsoleMode(input, saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  line.clear();
+  char c;
+  DWORD read = 0;
+  bool got_any = false;
+  while (ReadFile(input, &c, 1, &read, nullptr) && read == 1) {
+    got_any = true;
+    if (c == '\n') break;
+    if (c != '\r') line += c;
+  }
+  if (restore) {
+    SetConsoleMode(input, saved_mode);
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
+  }
+  CloseHandle(input);
+  return got_any;
+}
+
+bool ErrorStreamIsTerminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+namespace {
+void (*interrupt_handler)() = nullptr;
+bool interrupted_once = false;
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  // A second Ctrl-C falls through to the system, which ends the program at once.
+  if (event != CTRL_C_EVENT || interrupt_handler == nullptr || interrupted_once) return FALSE;
+  interrupted_once = true;
+  interrupt_handler();
+  return TRUE;
+}
+}  // namespace
+
+void OnInterrupt(void (*handler)()) {
+  interrupt_handler = handler;
+  SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
 std::string AnsiToConsole(const std::string& text) {
@@ -161,6 +226,13 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
   if (result != ERROR_SUCCESS) return false;
   data.assign(buffer, 0, size);
   return true;
+}
+
+int ShellOpen(const std::string& file, const std::string& parameters,
+              const std::string& folder) {
+  HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),
+                                   folder.c_str(), SW_SHOW);
+  return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
 void ExitProcess(std::uint32_t exit_code) { ::ExitProcess(exit_code); }

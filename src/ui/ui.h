@@ -44,4 +44,37 @@ void RunMainDialog();
 // Hands one file entry of the directory to the file list.
 void AddFileRow(WindowHandle dialog, const std::string& name, const ArchiveEntry& entry);
 
+// The file list as the extraction run sees it: rows in directory order, each selected or
+// not. The rows still selected after a run are the entries that were not extracted.
+struct FileRow {
+  ArchiveEntry entry;
+  std::string name;
+};
+int RowCount(WindowHandle dialog);
+bool IsRowSelected(WindowHandle dialog, int row);
+FileRow ReadRow(WindowHandle dialog, int row);
+void DeselectRow(WindowHandle dialog, int row);
+int SelectedRowCount(WindowHandle dialog);
+// Scrolls the first selected row into view; nothing when no row is selected.
+void ShowFirstSelectedRow(WindowHandle dialog);
+
+// The run's progress: rows visited out of row_count.
+void SetProgressRange(WindowHandle dialog, int row_count);
+void SetProgressPosition(WindowHandle dialog, int position);
+
+// Lets at most one waiting message (a click, a repaint, Ctrl-C) through, so that a cancel
+// request can reach CancelRequested between entries.
+void PumpOneMessage();
+
+// "%s already exists. Overwrite?" for OutputPath: 1 Yes (overwrite), 2 No (skip). With
+// "Don't ask again" the answer also becomes OverwriteMode.
+constexpr int kPromptYes = 1;
+constexpr int kPromptNo = 2;
+int FileExistsPrompt(WindowHandle dialog);
+// Asks for the password of OutputPath's file: 1 with the text stored in Password (at most
+// 80 characters), 2 with Password emptied.
+constexpr int kPromptOk = 1;
+constexpr int kPromptCancel = 2;
+int PasswordPrompt(WindowHandle dialog);
+
 }  // namespace selfx

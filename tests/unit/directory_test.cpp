@@ -91,7 +91,7 @@ TEST(Directory, OffsetBaseFromTheEndRecord) {
   LoadDirectory(nullptr);
   EXPECT_EQ(ArchiveBase, 13312);
   ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-  EXPECT_EQ(TheScriptedUi.rows[0].name, name);
+  EXPECT_EQ(TheScriptedUi.rows[0].row.name, name);
 }
 
 TEST(Directory, RelativeAndAbsoluteOffsets) {
@@ -108,10 +108,10 @@ TEST(Directory, RelativeAndAbsoluteOffsets) {
   EXPECT_EQ(ArchiveBase, 0);
 
   ASSERT_EQ(TheScriptedUi.rows.size(), 2u);  // the folder entry is not listed
-  EXPECT_EQ(TheScriptedUi.rows[0].name, "docs\\readme.txt");
-  EXPECT_EQ(TheScriptedUi.rows[1].name, "a.bin");
-  EXPECT_EQ(TheScriptedUi.rows[1].entry.UncompressedSize(), 5u);
-  EXPECT_EQ(TheScriptedUi.rows[1].entry.LocalHeaderOffset() + ArchiveBase, 5000u + 30 + 15 + 5 + 30 + 5);
+  EXPECT_EQ(TheScriptedUi.rows[0].row.name, "docs\\readme.txt");
+  EXPECT_EQ(TheScriptedUi.rows[1].row.name, "a.bin");
+  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.UncompressedSize(), 5u);
+  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.LocalHeaderOffset() + ArchiveBase, 5000u + 30 + 15 + 5 + 30 + 5);
 }
 
 TEST(Directory, EmptyDirectoryListsNothing) {
@@ -129,7 +129,7 @@ TEST(Directory, NameLengths) {
   ArchiveStart = 0;
   LoadDirectory(nullptr);
   ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-  EXPECT_EQ(TheScriptedUi.rows[0].name.size(), 520u);
+  EXPECT_EQ(TheScriptedUi.rows[0].row.name.size(), 520u);
 
   for (std::size_t length : {std::size_t{0}, std::size_t{521}, std::size_t{65535}}) {
     SCOPED_TRACE(length);
@@ -193,7 +193,7 @@ TEST(Directory, NameConversionByHost) {
     ArchiveStart = 0;
     LoadDirectory(nullptr);
     ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-    EXPECT_EQ(TheScriptedUi.rows[0].name, c.shown);
+    EXPECT_EQ(TheScriptedUi.rows[0].row.name, c.shown);
   }
 }
 

@@ -15,17 +15,29 @@ struct ShownMessage {
   std::uint32_t flags;  // as the system would receive them
 };
 
-struct ListedRow {
-  WindowHandle dialog;
-  std::string name;
-  ArchiveEntry entry;
+struct ScriptedRow {
+  FileRow row;
+  bool selected = false;
 };
 
 struct ScriptedUi {
   std::vector<ShownMessage> messages;
   std::vector<int> answers;  // returned by ShowMessage in order; kIdOk once they run out
-  std::vector<ListedRow> rows;
+  std::vector<ScriptedRow> rows;
+  bool rows_start_selected = false;
 
+  std::vector<int> exists_answers;    // FileExistsPrompt, in order; No once they run out
+  std::vector<bool> dont_ask_again;   // the checkbox beside each of those answers
+  std::vector<std::string> passwords; // PasswordPrompt: each typed text; Cancel once they run out
+  int password_prompts = 0;
+  int exists_prompts = 0;
+  int beeps = 0;
+  int pumped = 0;
+  int cancel_after_pumps = -1;  // sets CancelRequested at that pump
+  std::vector<int> progress;    // positions set, in order
+  int progress_range = -1;
+
+  std::vector<std::string> SelectedNames() const;
   void Reset() { *this = ScriptedUi(); }
 };
 extern ScriptedUi TheScriptedUi;

@@ -1,20 +1,32 @@
 // The console side of the user-interface boundary: message boxes become lines on stderr,
-// file-list rows are collected for the command that asked for them.
+// the file list is a table in memory, prompts ask at the terminal, Ctrl-C cancels.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "archive/archive_entry.h"
+#include "ui/ui.h"
 
 namespace selfx::console {
 
-struct FileRow {
-  std::string name;  // as the stub would show it, in the ANSI code page
-  ArchiveEntry entry;
+struct ConsoleRow {
+  FileRow row;
+  bool selected = false;
 };
 
 // The rows LoadDirectory handed over, in directory order.
-std::vector<FileRow>& FileRows();
+std::vector<ConsoleRow>& Rows();
+
+struct ConsoleSettings {
+  // The password to try when an entry asks for one (from --password-file); without it the
+  // terminal is asked.
+  std::optional<std::string> password;
+  bool show_progress = true;
+};
+ConsoleSettings& Settings();
+
+// Makes Ctrl-C a cancel request: the run stops before its next entry.
+void CancelOnInterrupt();
 
 }  // namespace selfx::console

@@ -59,12 +59,26 @@ void AddFileRow(WindowHandle dialog_handle, const std::string& name, const Archi
   SendMessageA(FileList(dialog), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&size_item));
 }
 
-ListRow ReadRow(HWND dialog, int row) {
+int RowCount(WindowHandle dialog) {
+  return ListView_GetItemCount(FileList(static_cast<HWND>(dialog)));
+}
+
+bool IsRowSelected(WindowHandle dialog, int row) {
+  return ListView_GetItemState(FileList(static_cast<HWND>(dialog)), row, LVIS_SELECTED) ==
+         LVIS_SELECTED;
+}
+
+int SelectedRowCount(WindowHandle dialog) {
+  return static_cast<int>(ListView_GetSelectedCount(FileList(static_cast<HWND>(dialog))));
+}
+
+FileRow ReadRow(WindowHandle dialog_handle, int row) {
+  HWND dialog = static_cast<HWND>(dialog_handle);
   LVITEMA item = {};
   item.mask = LVIF_PARAM;
   item.iItem = row;
   SendMessageA(FileList(dialog), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  ListRow result;
+  FileRow result;
   result.entry = GetEntry(static_cast<std::size_t>(item.lParam));
 
   char text[521];
@@ -78,15 +92,16 @@ ListRow ReadRow(HWND dialog, int row) {
   return result;
 }
 
-void DeselectRow(HWND dialog, int row) {
-  ListView_SetItemState(FileList(dialog), row, 0, LVIS_SELECTED);
+void DeselectRow(WindowHandle dialog, int row) {
+  ListView_SetItemState(FileList(static_cast<HWND>(dialog)), row, 0, LVIS_SELECTED);
 }
 
 void SelectAllRows(HWND dialog) {
   ListView_SetItemState(FileList(dialog), -1, LVIS_SELECTED, LVIS_SELECTED);
 }
 
-void ShowFirstSelectedRow(HWND list) {
+void ShowFirstSelectedRow(WindowHandle dialog) {
+  HWND list = FileList(static_cast<HWND>(dialog));
   int count = ListView_GetItemCount(list);
   for (int row = 0; row < count; ++row) {
     if (ListView_GetItemState(list, row, LVIS_SELECTED) == LVIS_SELECTED) {

@@ -18,13 +18,8 @@ enum class ColumnAlignment { Left = 0, Right = 1 };
 void AddListColumn(HWND dialog, int column, const char* title, int width,
                    ColumnAlignment alignment);
 
-struct ListRow {
-  ArchiveEntry entry;
-  std::string name;
-};
-ListRow ReadRow(HWND dialog, int row);
-void DeselectRow(HWND dialog, int row);
 void SelectAllRows(HWND dialog);
-void ShowFirstSelectedRow(HWND list);
+// The list's part of the user-interface boundary (RowCount, ReadRow, DeselectRow, ...) is
+// declared in ui/ui.h.
 
 }  // namespace selfx

@@ -7,16 +7,19 @@
 #include "app/config_block.h"
 #include "app/target_folder.h"
 #include "archive/directory.h"
+#include "archive/extraction_run.h"
+#include "archive/extraction_state.h"
+#include "archive/paths.h"
 #include "resource.h"
 #include "ui/ui.h"
 #include "ui/win32/file_list.h"
 #include "ui/win32/layout.h"
+#include "ui/win32/prompts.h"
 
 namespace selfx {
 
 HWND MainWindow = nullptr;
 bool ExtractionBusy = false;
-bool CancelRequested = false;
 
 namespace {
 
@@ -119,18 +122,97 @@ BOOL OnInitDialog(HWND dialog) {
   return FALSE;
 }
 
+void SwapFolderRowForProgress(HWND dialog, bool running) {
+  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), running ? SW_SHOW : SW_HIDE);
+  for (int id : {IDC_EXTRACT_LABEL, IDC_FOLDER_EDIT, IDC_BROWSE}) {
+    ShowWindow(GetDlgItem(dialog, id), running ? SW_HIDE : SW_SHOW);
+  }
+}
+
+void OnRunSucceeded(HWND dialog) {
+  if ((SfxConfig.Options() & kSuccessMessageMask) == 0) {
+    ShowMessage(dialog, "All files have been unzipped.", SfxConfig.Caption, MB_OK);
+  }
+  // A removed checkbox reports unchecked, so with the option set and no command nothing runs.
+  bool declined = HasOption(OptRunCheckbox) &&
+                  IsDlgButtonChecked(dialog, IDC_RUN_CHECKBOX) != BST_CHECKED;
+  if (!declined && !SfxConfig.Command.empty() && RunCommand() <= 32) {
+    ShowError(dialog, RunFailureText());
+  }
+  EndDialog(dialog, 1);
+}
+
+void OnRunFailed(HWND dialog) {
+  if (HasOption(OptHideOverwriteChoice)) SfxConfig.OverwriteMode() = kAsk;
+  if (!CancelRequested) {
+    // Show the rows that failed before saying so.
+    if (GetDlgItem(dialog, IDC_SHOW_FILES) != nullptr) {
+      SendMessageA(dialog, WM_COMMAND, IDC_SHOW_FILES, 0);
+    }
+    ShowError(dialog, HasOption(OptNoShowFiles) ? "Some file(s) could not be unzipped."
+                                                : "The selected file(s) could not be unzipped.");
+  }
+  if (HasOption(OptAutoRun)) PostMessageA(dialog, WM_COMMAND, IDC_CLOSE, 0);
+}
+
+BOOL OnUnzip(HWND dialog) {
+  CancelRequested = false;
+  if (!HasOption(OptUserSelects)) SelectAllRows(dialog);
+  TargetFolder = WithoutTrailingBackslashes(ReadEditText(dialog));
+  if (TargetFolder.empty()) {
+    // An empty box is no error: it gets the current folder, and the user presses again.
+    TargetFolder = CurrentFolder();
+    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+    return TRUE;
+  }
+  EnableChildren(dialog, false);
+  if (HasOption(OptCancelAllowed)) EnableWindow(GetDlgItem(dialog, IDC_CLOSE), TRUE);
+  SwapFolderRowForProgress(dialog, true);
+  ExtractionBusy = true;
+  bool succeeded = ExtractSelected(dialog);
+  ExtractionBusy = false;
+  SwapFolderRowForProgress(dialog, false);
+  EnableChildren(dialog, true);
+  if (succeeded) {
+    OnRunSucceeded(dialog);
+  } else {
+    OnRunFailed(dialog);
+  }
+  return FALSE;
+}
+
 BOOL OnClose(HWND dialog) {
   if (!ExtractionBusy) {
     EndDialog(dialog, 2);
     return TRUE;
   }
+  // A Close that arrives through the run's message pump.
+  if (HasOption(OptCancelAllowed) &&
+      (CancelRequested || ShowMessage(dialog, "Cancel unzip?", SfxConfig.Caption,
+                                      MB_YESNO | MB_ICONEXCLAMATION) == IDYES)) {
+    CancelRequested = true;
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    ExtractionBusy = false;
+  }
   return FALSE;
+}
+
+void OnBrowse(HWND dialog) {
+  TargetFolder = ReadEditText(dialog);
+  if (BrowseForFolder(dialog, TargetFolder)) {
+    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+  }
 }
 
 BOOL OnCommand(HWND dialog, int id) {
   switch (id) {
+    case IDC_UNZIP:
+      return OnUnzip(dialog);
     case IDC_CLOSE:
       return OnClose(dialog);
+    case IDC_BROWSE:
+      OnBrowse(dialog);
+      return FALSE;
     case IDC_HELP_BUTTON:
       ShowMessage(dialog, kHelpText, "Help", MB_ICONINFORMATION);
       return FALSE;

@@ -9,8 +9,6 @@ namespace selfx {
 extern HWND MainWindow;
 // 1 while an extraction run is going on from the Unzip command.
 extern bool ExtractionBusy;
-// Set when the user confirms cancelling; the run stops at its next check.
-extern bool CancelRequested;
 
 INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 

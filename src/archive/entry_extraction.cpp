@@ -1,0 +1,141 @@
+#include "archive/entry_extraction.h"
+
+#include "app/config_block.h"
+#include "app/program.h"
+#include "archive/archive_file.h"
+#include "archive/directory.h"
+#include "archive/extraction_state.h"
+#include "archive/zip_format.h"
+#include "archive/zip_signatures.h"
+#include "codec/compressed_input.h"
+#include "codec/inflate.h"
+#include "codec/zip_crypto.h"
+#include "ui/ui.h"
+
+namespace selfx {
+
+namespace {
+
+constexpr int kMaxPasswordPrompts = 3;
+
+// Asks until a password opens the header or the user gives up: at most three prompts, a
+// beep after each refused password. Returns true when the keys are ready for the data.
+bool AcceptPassword(platform::WindowHandle owner, const ArchiveEntry& entry,
+                    std::uint8_t (&work)[2 * kEncryptionHeaderSize]) {
+  auto check = [&] {
+    return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
+                                 entry.DosTime(), Password);
+  };
+  // The check refuses an empty password, so a first entry goes straight to the prompt.
+  if (!Password.empty() && check()) return true;
+  for (int prompt = 0; prompt < kMaxPasswordPrompts; ++prompt) {
+    if (PasswordPrompt(owner) != kPromptOk) return false;
+    if (check()) return true;
+    platform::Beep();
+  }
+  return false;
+}
+
+// Everything before the output file: method, local header, data position, password. Leaves
+// the archive at the entry's first data byte with CompressedRemaining and the keys set.
+// False (with password_abort, or after the method's message) when the entry is not to be
+// decoded.
+bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool& password_abort) {
+  password_abort = false;
+  CurrentEntry = entry;
+  if (CurrentEntry.Signature() != CentralHeaderSignature) {
+    FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
+  }
+  if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
+    ShowError(owner, "Unknown compression type");
+    return false;
+  }
+
+  SeekArchive(static_cast<std::int32_t>(entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase)),
+              platform::SeekOrigin::FromStart);
+  std::uint8_t local_header[zip::kLocalHeaderSize];
+  ReadArchiveExact(local_header, zip::kLocalHeaderSize);
+  if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) {
+    FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
+  }
+  // The local header's own lengths find the data: its extra field may differ from the
+  // directory's.
+  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
+                  LoadLe16(local_header + zip::kLocalExtraLength),
+              platform::SeekOrigin::FromCurrent);
+  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
+
+  if (entry.IsEncrypted()) {
+    CompressedRemaining -= kEncryptionHeaderSize;
+    // The second half keeps the header as read, so every attempt decrypts a fresh copy.
+    std::uint8_t work[2 * kEncryptionHeaderSize];
+    ReadArchiveExact(work, kEncryptionHeaderSize);
+    std::copy(work, work + kEncryptionHeaderSize, work + kEncryptionHeaderSize);
+    password_abort = !AcceptPassword(owner, entry, work);
+    if (password_abort) return false;
+  }
+  return true;
+}
+
+// Runs the entry's decoder into OutputFile, sets the time and compares the CRC. The output
+// is closed on every way out.
+bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
+  bool sound = false;
+  if (entry.Method() == zip::kMethodStored) {
+    CopyStoredEntry();
+  } else {
+    DecodeDeflatedEntry();
+  }
+  if (set_time) {
+    SetFileTimeFromDos(OutputFile.handle,
+                       (static_cast<std::uint32_t>(entry.DosDate()) << 16) | entry.DosTime());
+  }
+  if (entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu)) {
+    sound = true;
+  } else {
+    ShowError(owner, FormatWith("CRC-32 error in %s", OutputFile.path));
+  }
+  if (!CloseAndReset(OutputFile.handle)) {
+    ShowError(owner, FormatWith("Cannot close %s", OutputFile.path));
+    sound = false;
+  }
+  return sound;
+}
+
+}  // namespace
+
+bool ExtractEntry(platform::WindowHandle owner, const std::string& output_path,
+                  const ArchiveEntry& entry, bool& password_abort) {
+  if (!PrepareEntry(owner, entry, password_abort)) return false;
+  RunningCrc = 0xFFFFFFFF;
+  PumpOneMessage();
+  if (CancelRequested) return false;
+
+  OutputFile.path = output_path;
+  OutputFile.handle = platform::CreateForWriting(output_path);
+  if (OutputFile.handle == platform::kNoFile) {
+    ShowError(owner, FormatWith("Cannot write to %s", output_path));
+    return false;
+  }
+  return DecodeIntoOutput(owner, entry, true);
+}
+
+bool TestEntry(platform::WindowHandle owner, const std::string& name, const ArchiveEntry& entry,
+               bool& password_abort) {
+  if (!PrepareEntry(owner, entry, password_abort)) return false;
+  RunningCrc = 0xFFFFFFFF;
+  OutputFile.path = name;
+  OutputFile.handle = platform::OpenNullOutput();
+  if (OutputFile.handle == platform::kNoFile) {
+    ShowError(owner, "Cannot open the null device");
+    return false;
+  }
+  return DecodeIntoOutput(owner, entry, false);
+}
+
+void SetFileTimeFromDos(platform::FileHandle file, std::uint32_t dos_date_time) {
+  platform::SetLastWriteTimeFromDos(file, static_cast<std::uint16_t>(dos_date_time >> 16),
+                                    static_cast<std::uint16_t>(dos_date_time));
+}
+
+}  // namespace selfx

@@ -1,0 +1,97 @@
+#include "archive/extraction_run.h"
+
+#include "app/config_block.h"
+#include "app/program.h"
+#include "app/target_folder.h"
+#include "archive/entry_extraction.h"
+#include "archive/extraction_state.h"
+#include "archive/paths.h"
+#include "ui/ui.h"
+
+namespace selfx {
+
+std::string OutputPath;
+
+namespace {
+
+bool EqualsIgnoringAsciiCase(const std::string& text, const char* upper) {
+  return AsciiUpperCase(text) == upper;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder, whatever extension
+// follows and whatever blanks stand before it.
+bool IsDeviceName(const std::string& component) {
+  std::string base = component.substr(0, component.find('.'));
+  std::string::size_type end = base.find_last_not_of(' ');
+  base = end == std::string::npos ? std::string() : base.substr(0, end + 1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+    if (EqualsIgnoringAsciiCase(base, device)) return true;
+  }
+  if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+    std::string prefix = base.substr(0, 3);
+    return EqualsIgnoringAsciiCase(prefix, "COM") || EqualsIgnoringAsciiCase(prefix, "LPT");
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string UnsafeNameReason(const std::string& name) {
+  if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return "its name is an absolute path";
+  // A colon names a drive ("C:x") or, later in a name, a stream of another file.
+  if (name.find(':') != std::string::npos) return "its name holds a drive or a colon";
+  std::string::size_type start = 0;
+  while (start <= name.size()) {
+    std::string::size_type end = name.find_first_of("\\/", start);
+    if (end == std::string::npos) end = name.size();
+    std::string component = name.substr(start, end - start);
+    // Windows drops trailing dots and blanks, so ".. " and "..." climb like "..".
+    std::string::size_type last = component.find_last_not_of(". ");
+    if (component.size() >= 2 && last == std::string::npos && component.find("..") != std::string::npos) {
+      return "its name leads out of the target folder";
+    }
+    if (IsDeviceName(component)) return "its name is a device name";
+    start = end + 1;
+  }
+  return std::string();
+}
+
+bool ExtractSelected(platform::WindowHandle dialog) {
+  int row_count = RowCount(dialog);
+  SetProgressRange(dialog, row_count);
+  SetProgressPosition(dialog, 0);
+  for (int row = 0; row < row_count; ++row) {
+    PumpOneMessage();
+    if (CancelRequested) break;
+    SetProgressPosition(dialog, row + 1);
+    if (!IsRowSelected(dialog, row)) continue;
+
+    FileRow file_row = ReadRow(dialog, row);
+    OutputPath = WithTrailingBackslash(TargetFolder) + file_row.name;
+    std::string reason = UnsafeNameReason(file_row.name);
+    if (!reason.empty()) {
+      // The entry stays selected, so the run reports failure; the others go on.
+      ShowError(dialog, "Cannot unzip " + file_row.name + ": " + reason + ".");
+      continue;
+    }
+    std::string parent = ParentFolder(OutputPath);
+    if (!ForceFolders(parent)) {
+      ShowError(dialog, FormatWith("Error in folder %s", parent));
+      break;
+    }
+    std::uint8_t mode = SfxConfig.OverwriteMode();
+    if (mode != kOverwrite && FileExists(OutputPath)) {
+      if (mode == kDontOverwrite) continue;
+      if (FileExistsPrompt(dialog) == kPromptNo) continue;
+    }
+    bool password_abort = false;
+    bool extracted = ExtractEntry(dialog, OutputPath, file_row.entry, password_abort);
+    if (password_abort) break;
+    if (extracted) DeselectRow(dialog, row);
+  }
+  int left = SelectedRowCount(dialog);
+  if (left != 0) ShowFirstSelectedRow(dialog);
+  return left == 0;
+}
+
+}  // namespace selfx

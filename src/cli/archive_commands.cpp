@@ -1,0 +1,253 @@
+// selfx list, test and extract: a combined file or a plain ZIP read with the stub's own core.
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/byte_order.h"
+#include "app/config_block.h"
+#include "app/program.h"
+#include "app/target_folder.h"
+#include "archive/archive_file.h"
+#include "archive/directory.h"
+#include "archive/entry_extraction.h"
+#include "archive/extraction_run.h"
+#include "archive/extraction_state.h"
+#include "archive/paths.h"
+#include "archive/zip_format.h"
+#include "archive/zip_signatures.h"
+#include "cli/commands.h"
+#include "cli/native_file.h"
+#include "cli/option_names.h"
+#include "cli/stub_image.h"
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "platform/platform.h"
+#include "ui/console/console_ui.h"
+
+namespace selfx::cli {
+
+namespace {
+
+constexpr int kExitStopped = 3;
+
+constexpr const char* kListHelp = R"(usage: selfx list FILE
+
+Lists the files of a self-extracting archive (or of a plain .zip) as its stub shows them:
+size, modification time, method, encryption and name. Folder entries are not listed.
+)";
+constexpr const char* kTestHelp = R"(usage: selfx test [--password-file F] FILE
+
+Decodes every file of the archive and checks its CRC-32, writing nothing. Exit status: 0 all
+files sound, 1 some file failed, 2 bad usage, 3 stopped (no password, or Ctrl-C).
+)";
+constexpr const char* kExtractHelp = R"(usage: selfx extract [options] FILE
+
+Extracts every file of the archive exactly as its stub would.
+  -d DIR                   the folder to extract into (default: the current one)
+  --overwrite MODE         overwrite, skip, or ask (default) when a file exists
+  --password-file F        the password for encrypted files (else asked without echo)
+  --no-progress            no progress bar
+Entries whose names would leave DIR (absolute paths, drives, "..") or name a device are
+refused and reported. Ctrl-C stops before the next file. Exit status: 0 all files
+extracted, 1 some file was not, 2 bad usage, 3 stopped (no password, or Ctrl-C).
+)";
+
+// Opens the file as the archive and finds where the ZIP starts: behind the configuration
+// trailer of a combined file, at 0 for a plain ZIP.
+bool OpenArchive(const std::string& native_path) {
+  std::string path;
+  if (!platform::CommandLineTextToAnsi(native_path, path)) {
+    ReportError(native_path + ": the name holds characters outside Windows code page 1252");
+    return false;
+  }
+  if (platform::FileAttributes(path) == platform::kInvalidAttributes) {
+    ReportError(native_path + ": no such file");
+    return false;
+  }
+  PrepareZipSignatures();
+  BuildCrcTable();
+  BuildFixedTables();
+  OpenArchiveFile(path);
+
+  ArchiveStart = 0;
+  std::vector<std::uint8_t> headers(4096);
+  headers.resize(ReadArchive(headers.data(), static_cast<std::uint32_t>(headers.size())));
+  std::string ignored;
+  std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(headers, ignored);
+  if (overlay_start) {
+    std::uint8_t fixed[kConfigFixedSize];
+    SeekArchive(static_cast<std::int32_t>(*overlay_start), platform::SeekOrigin::FromStart);
+    if (ReadArchive(fixed, kConfigFixedSize) == kConfigFixedSize &&
+        LoadLe32(fixed + kConfigSignature) == kConfigBlockSignature) {
+      std::copy(fixed, fixed + kConfigFixedSize, SfxConfig.fixed);
+      std::uint8_t trailer[4];
+      SeekArchive(static_cast<std::int32_t>(*overlay_start + LoadLe16(fixed + kConfigBlockLength)),
+                  platform::SeekOrigin::FromStart);
+      if (ReadArchive(trailer, 4) != 4 || LoadLe32(trailer) != kConfigTrailerSignature) {
+        FatalError(kCorruptMessage);
+      }
+      ArchiveStart = SeekArchive(4, platform::SeekOrigin::FromCurrent);
+    }
+  }
+  SeekArchive(0, platform::SeekOrigin::FromStart);
+  // Every row starts selected: these commands work on the whole archive.
+  SfxConfig.fixed[kConfigOptions] = 0;
+  SfxConfig.fixed[kConfigOptions + 1] = 0;
+  LoadDirectory(nullptr);
+  for (console::ConsoleRow& row : console::Rows()) row.selected = true;
+  return true;
+}
+
+const char* MethodName(std::uint16_t method) {
+  return method == zip::kMethodStored     ? "stored"
+         : method == zip::kMethodDeflated ? "deflated"
+                                          : "other";
+}
+
+std::string DosTimestamp(const ArchiveEntry& entry) {
+  char text[32];
+  std::uint16_t date = entry.DosDate(), time = entry.DosTime();
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", 1980 + (date >> 9),
+                (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63);
+  return text;
+}
+
+bool ReadPasswordFile(const std::string& path) {
+  std::string error_text;
+  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path, error_text);
+  if (!bytes) {
+    ReportError(error_text);
+    return false;
+  }
+  std::string password(bytes->begin(), bytes->end());
+  // The first line is the password; its line end is not part of it.
+  password = password.substr(0, password.find_first_of("\r\n"));
+  std::string ansi;
+  if (!platform::CommandLineTextToAnsi(password, ansi)) {
+    ReportError(path + ": the password holds characters outside Windows code page 1252");
+    return false;
+  }
+  console::Settings().password = ansi;
+  return true;
+}
+
+bool WantsHelp(const Arguments& arguments, const char* help) {
+  for (const std::string& argument : arguments) {
+    if (argument == "-h" || argument == "--help") {
+      std::fputs(help, stdout);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int ListCommand(const Arguments& arguments) {
+  if (WantsHelp(arguments, kListHelp)) return kExitSuccess;
+  if (arguments.size() != 1) {
+    ReportError("usage: selfx list FILE (see --help)");
+    return kExitUsage;
+  }
+  if (!OpenArchive(arguments[0])) return kExitFailure;
+  std::printf("%10s  %-16s  %-8s  %s\n", "Size", "Modified", "Method", "Name");
+  std::uint64_t total = 0;
+  for (const console::ConsoleRow& row : console::Rows()) {
+    const ArchiveEntry& entry = row.row.entry;
+    total += entry.UncompressedSize();
+    std::printf("%10u  %s  %-8s  %s%s\n", entry.UncompressedSize(), DosTimestamp(entry).c_str(),
+                MethodName(entry.Method()), platform::AnsiToConsole(row.row.name).c_str(),
+                entry.IsEncrypted() ? "  (encrypted)" : "");
+  }
+  std::printf("%10llu  %zu files\n", static_cast<unsigned long long>(total),
+              console::Rows().size());
+  return kExitSuccess;
+}
+
+int TestCommand(const Arguments& arguments) {
+  if (WantsHelp(arguments, kTestHelp)) return kExitSuccess;
+  std::string file;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == "--password-file" && i + 1 < arguments.size()) {
+      if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
+    } else if (file.empty() && arguments[i][0] != '-') {
+      file = arguments[i];
+    } else {
+      ReportError("usage: selfx test [--password-file F] FILE (see --help)");
+      return kExitUsage;
+    }
+  }
+  if (file.empty()) {
+    ReportError("usage: selfx test [--password-file F] FILE (see --help)");
+    return kExitUsage;
+  }
+  if (!OpenArchive(file)) return kExitFailure;
+  console::CancelOnInterrupt();
+  int failed = 0;
+  int tested = 0;
+  for (const console::ConsoleRow& row : console::Rows()) {
+    PumpOneMessage();
+    if (CancelRequested) return kExitStopped;
+    OutputPath = row.row.name;
+    bool password_abort = false;
+    bool sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
+    if (password_abort) {
+      ReportError("no password for " + platform::AnsiToConsole(row.row.name) + "; stopped");
+      return kExitStopped;
+    }
+    ++tested;
+    if (!sound) ++failed;
+  }
+  std::printf("%d files tested, %d failed\n", tested, failed);
+  return failed == 0 ? kExitSuccess : kExitFailure;
+}
+
+int ExtractCommand(const Arguments& arguments) {
+  if (WantsHelp(arguments, kExtractHelp)) return kExitSuccess;
+  std::string file;
+  std::string folder;
+  std::uint8_t mode = kAsk;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    bool has_value = i + 1 < arguments.size();
+    if (argument == "-d" && has_value) {
+      if (!platform::CommandLineTextToAnsi(arguments[++i], folder)) {
+        ReportError(arguments[i] + ": the name holds characters outside Windows code page 1252");
+        return kExitUsage;
+      }
+    } else if (argument == "--overwrite" && has_value) {
+      std::optional<std::uint8_t> parsed = ParseOverwriteMode(arguments[++i]);
+      if (!parsed) {
+        ReportError("--overwrite: expected overwrite, skip or ask, not \"" + arguments[i] + "\"");
+        return kExitUsage;
+      }
+      mode = *parsed;
+    } else if (argument == "--password-file" && has_value) {
+      if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
+    } else if (argument == "--no-progress") {
+      console::Settings().show_progress = false;
+    } else if (file.empty() && !argument.empty() && argument[0] != '-') {
+      file = argument;
+    } else {
+      ReportError("unknown or incomplete argument \"" + argument + "\" (see selfx extract --help)");
+      return kExitUsage;
+    }
+  }
+  if (file.empty()) {
+    ReportError("usage: selfx extract [options] FILE (see --help)");
+    return kExitUsage;
+  }
+  if (!OpenArchive(file)) return kExitFailure;
+  SfxConfig.OverwriteMode() = mode;
+  TargetFolder = folder.empty() ? CurrentFolder() : WithoutTrailingBackslashes(folder);
+  console::CancelOnInterrupt();
+  CancelRequested = false;
+  bool all_extracted = ExtractSelected(nullptr);
+  int left = SelectedRowCount(nullptr);
+  int extracted = RowCount(nullptr) - left;
+  std::printf("%d files extracted, %d not\n", extracted, left);
+  if (all_extracted) return kExitSuccess;
+  return CancelRequested ? kExitStopped : kExitFailure;
+}
+
+}  // namespace selfx::cli

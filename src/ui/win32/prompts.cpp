@@ -1,0 +1,157 @@
+// The prompts of an extraction run, the message pump that keeps the dialog responsive
+// between entries, the folder browser and the progress bar.
+
+#include "ui/win32/prompts.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include "app/config_block.h"
+#include "app/program.h"
+#include "archive/extraction_run.h"
+#include "archive/extraction_state.h"
+#include "archive/paths.h"
+#include "resource.h"
+#include "ui/ui.h"
+#include "ui/win32/main_dialog.h"
+
+namespace selfx {
+
+namespace {
+
+constexpr std::size_t kPasswordLimit = 80;
+constexpr const char* kBrowseTitle = "Choose the target folder";
+
+// One browse record and one display-name buffer, shared by the browser and its callback.
+BROWSEINFOA browse_info;
+char browse_display_name[260];
+
+INT_PTR CALLBACK FileExistsDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetDlgItemTextA(dialog, IDC_EXISTS_TEXT,
+                      FormatWith("%s already exists. Overwrite?", OutputPath).c_str());
+      SetFocus(GetDlgItem(dialog, IDC_EXISTS_YES));
+      return FALSE;
+    case WM_COMMAND: {
+      int id = LOWORD(wparam);
+      if (id != IDC_EXISTS_YES && id != IDC_EXISTS_NO) return FALSE;
+      if (IsDlgButtonChecked(dialog, IDC_DONT_ASK_AGAIN) == BST_CHECKED) {
+        // The answer becomes the mode for the rest of this run and for later ones, and the
+        // main dialog's buttons show it.
+        bool overwrite = id == IDC_EXISTS_YES;
+        CheckRadioButton(MainWindow, IDC_MODE_OVERWRITE, IDC_MODE_ASK,
+                         overwrite ? IDC_MODE_OVERWRITE : IDC_MODE_DONT_OVERWRITE);
+        SfxConfig.OverwriteMode() = overwrite ? kOverwrite : kDontOverwrite;
+      }
+      EndDialog(dialog, id);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK PasswordDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowTextA(dialog,
+                     FormatWith("Enter password for %s:", FileNamePart(OutputPath)).c_str());
+      SetFocus(GetDlgItem(dialog, IDC_PASSWORD_EDIT));
+      return FALSE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDC_PASSWORD_EDIT && HIWORD(wparam) == EN_CHANGE) {
+        EnableWindow(GetDlgItem(dialog, IDC_PASSWORD_OK),
+                     GetWindowTextLengthA(GetDlgItem(dialog, IDC_PASSWORD_EDIT)) > 0);
+      } else if (LOWORD(wparam) == IDC_PASSWORD_OK) {
+        Password = ReadEditText(dialog).substr(0, kPasswordLimit);
+        EndDialog(dialog, kPromptOk);
+      } else if (LOWORD(wparam) == IDC_PASSWORD_CANCEL) {
+        Password.clear();
+        EndDialog(dialog, kPromptCancel);
+      }
+      return FALSE;
+    case WM_CLOSE:
+      Password.clear();
+      EndDialog(dialog, kPromptCancel);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+int CALLBACK BrowseCallback(HWND browser, UINT event, LPARAM event_data, LPARAM callback_data) {
+  if (event == BFFM_INITIALIZED) {
+    SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, callback_data);
+    SetWindowTextA(browser, kBrowseTitle);
+  } else if (event == BFFM_SELCHANGED) {
+    // Items such as "Control Panel" have no folder to extract into.
+    if (!SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(event_data),
+                              browse_display_name)) {
+      EnableWindow(GetDlgItem(browser, IDOK), FALSE);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+void PumpOneMessage() {
+  MSG message;
+  if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+int FileExistsPrompt(WindowHandle dialog) {
+  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST",
+                                          static_cast<HWND>(dialog), &FileExistsDialog, 0));
+}
+
+int PasswordPrompt(WindowHandle dialog) {
+  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), "PASSWD",
+                                          static_cast<HWND>(dialog), &PasswordDialog, 0));
+}
+
+bool BrowseForFolder(HWND owner, std::string& folder) {
+  browse_info.hwndOwner = owner;
+  browse_info.pidlRoot = nullptr;
+  browse_info.pszDisplayName = browse_display_name;
+  browse_info.lpszTitle = kBrowseTitle;
+  browse_info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  browse_info.lpfn = &BrowseCallback;
+  browse_info.lParam = reinterpret_cast<LPARAM>(folder.c_str());
+  LPITEMIDLIST item = SHBrowseForFolderA(&browse_info);
+  if (item == nullptr) return false;
+
+  char path[520] = {};
+  SHGetPathFromIDListA(item, path);
+  folder = path;
+  IMalloc* shell_allocator = nullptr;
+  if (FAILED(SHGetMalloc(&shell_allocator))) return false;
+  shell_allocator->Free(item);
+  SetCurrentDirectoryA(folder.c_str());
+  shell_allocator->Release();
+  return true;
+}
+
+std::string ReadEditText(HWND dialog) {
+  HWND edit = GetDlgItem(dialog, IDC_FOLDER_EDIT);
+  int length = GetWindowTextLengthA(edit);
+  std::string buffer(static_cast<std::size_t>(length) * 2, '\0');
+  if (buffer.empty()) return std::string();
+  GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, &buffer[0], static_cast<int>(buffer.size()));
+  return buffer.c_str();
+}
+
+void SetProgressRange(WindowHandle dialog, int row_count) {
+  SendDlgItemMessageA(static_cast<HWND>(dialog), IDC_PROGRESS, PBM_SETRANGE, 0,
+                      MAKELPARAM(0, row_count));
+}
+
+void SetProgressPosition(WindowHandle dialog, int position) {
+  SendDlgItemMessageA(static_cast<HWND>(dialog), IDC_PROGRESS, PBM_SETPOS, position, 0);
+}
+
+}  // namespace selfx
