@@ -323,6 +323,37 @@ bool IsChecked(HWND dialog, int id) {
   return control != nullptr && SendOrZero(control, BM_GETCHECK) == BST_CHECKED;
 }
 
+bool IsEnabled(HWND dialog, int id) {
+  HWND control = Control(dialog, id);
+  return control != nullptr && IsWindowEnabled(control);
+}
+
+HWND FocusedWindow(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+void PressKey(HWND target, UINT virtual_key) {
+  const UINT scan_code = MapVirtualKeyA(virtual_key, MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan_code) << 16);
+  const LPARAM up = down | (1 << 30) | (static_cast<LPARAM>(1) << 31);
+  // Only the key itself: the program's message loop makes the character, as it would for a
+  // real key, unless its dialog handling takes the key first (Tab, Enter, Esc).
+  PostMessageA(target, WM_KEYDOWN, virtual_key, down);
+  PostMessageA(target, WM_KEYUP, virtual_key, up);
+}
+
+void TypeText(HWND target, const std::string& text) {
+  for (unsigned char c : text) PostMessageA(target, WM_CHAR, c, 1);
+}
+
+bool HasTitle(HWND window, const std::string& title, bool prefix) {
+  const std::string text = WindowText(window);
+  return prefix ? text.compare(0, title.size(), title) == 0 : text == title;
+}
+
 // --- message boxes ---------------------------------------------------------------------------
 
 namespace {

@@ -103,6 +103,16 @@ void ClickButton(HWND button);
 // WM_SETTEXT on control `id` (for example typing a folder into an edit box).
 bool SetControlText(HWND dialog, int id, const std::string& text);
 bool IsChecked(HWND dialog, int id);
+bool IsEnabled(HWND dialog, int id);
+// The window that has the keyboard focus in the thread that owns `window`.
+HWND FocusedWindow(HWND window);
+
+// Keyboard input, posted to `target` as the system would post it to the focused window:
+// the dialog's own loop then handles Tab, Enter and Esc as it does for a user.
+void PressKey(HWND target, UINT virtual_key);
+void TypeText(HWND target, const std::string& text);
+// True when the window's title is `title`, or begins with it when `prefix` is set.
+bool HasTitle(HWND window, const std::string& title, bool prefix = false);
 
 // --- message boxes ---------------------------------------------------------------------------
 

@@ -98,6 +98,41 @@ TEST(Harness, ClosesADialogWithItsButton) {
   EXPECT_EQ(2u, probe.WaitForExit().value_or(0xFFFFFFFF));
 }
 
+// Keys go through the dialog's own keyboard handling: Esc cancels, Enter presses the
+// default button; typed characters land in the focused edit box.
+TEST(Harness, TypesAndPressesKeys) {
+  Process probe = Process::Start(ProbePath(), "dialog");
+  HWND dialog = WaitForDialogWithControl(probe, 401);
+  ASSERT_NE(nullptr, dialog) << DescribeWindows(probe.id());
+  HWND edit = Control(dialog, 201);
+  ASSERT_TRUE(SetControlText(dialog, 201, ""));
+  TypeText(edit, "C:\\typed");
+  PressKey(edit, VK_BACK);
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, 201) == "C:\\type"; },
+                        kWindowTimeoutMs))
+      << ControlText(dialog, 201);
+  EXPECT_TRUE(IsEnabled(dialog, IDOK));
+  EXPECT_TRUE(HasTitle(dialog, "Probe", true));
+  EXPECT_FALSE(HasTitle(dialog, "Probe"));
+
+  PressKey(edit, VK_RETURN);
+  const auto echo = WaitForMessageBox(probe);
+  ASSERT_TRUE(echo.has_value()) << DescribeWindows(probe.id());
+  EXPECT_EQ("C:\\type", echo->text);
+  HWND focused = FocusedWindow(echo->window);
+  ASSERT_NE(nullptr, focused);
+  EXPECT_EQ(echo->window, GetParent(focused)) << "the focus is on a button of the box";
+  PressKey(focused, VK_ESCAPE);  // an OK-only box takes Esc as OK
+  EXPECT_TRUE(WaitForWindowToClose(echo->window));
+  EXPECT_EQ(1u, probe.WaitForExit().value_or(0xFFFFFFFF));
+
+  Process second = Process::Start(ProbePath(), "dialog");
+  dialog = WaitForDialogWithControl(second, 401);
+  ASSERT_NE(nullptr, dialog) << DescribeWindows(second.id());
+  PressKey(Control(dialog, 201), VK_ESCAPE);
+  EXPECT_EQ(2u, second.WaitForExit().value_or(0xFFFFFFFF));
+}
+
 TEST(Harness, EndsEveryProcessItStarted) {
   HANDLE watched = nullptr;
   {
