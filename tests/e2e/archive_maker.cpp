@@ -102,16 +102,28 @@ void StubTest::SetUp() {
   EmptyFolder(folder_);
 }
 
-Process StubTest::Run(const std::vector<std::uint8_t>& bytes, const std::string& name) {
-  const std::string path = folder_ + "\\" + name + ".exe";
+Process StubTest::Run(const std::vector<std::uint8_t>& bytes, const std::string& name,
+                      bool suspended) {
+  const std::string path = ProgramPath(name);
   EXPECT_TRUE(WriteFileBytes(path, bytes)) << "cannot write " << path;
-  Process process = Process::Start(path, "", folder_);
+  Process process = Process::Start(path, "", folder_, suspended);
   EXPECT_TRUE(process.started()) << process.error();
   return process;
 }
 
 void ExpectCorruptFileEnd(Process& process, bool before_dialog) {
-  const auto box = WaitForMessageBox(process);
+  // A fault in the block must come before any dialog, so a dialog ends the wait at once.
+  // A fault in the directory is found while the dialog initialises, and the dialog may
+  // already be on the screen then.
+  HWND first = WaitForWindow(process, [before_dialog](HWND window) {
+    return IsMessageBox(window) ||
+           (before_dialog && IsDialogWithControl(window, kFileListId));
+  });
+  std::optional<MessageBoxInfo> box;
+  if (first != nullptr && IsMessageBox(first)) {
+    WaitUntilResponding(first);
+    box = ReadMessageBox(first);
+  }
   ASSERT_TRUE(box.has_value()) << "no message box; the program shows:\n"
                                << DescribeWindows(process.id()) << "running: "
                                << process.running();
@@ -128,7 +140,16 @@ void ExpectCorruptFileEnd(Process& process, bool before_dialog) {
 }
 
 HWND WaitForMainDialog(const Process& process, DWORD timeout_ms) {
-  return WaitForDialogWithControl(process, kFileListId, timeout_ms);
+  // A message box instead ends the wait at once: the caller fails and shows it.
+  HWND window = WaitForWindow(
+      process,
+      [](HWND candidate) {
+        return IsDialogWithControl(candidate, kFileListId) || IsMessageBox(candidate);
+      },
+      timeout_ms);
+  if (window == nullptr || IsMessageBox(window)) return nullptr;
+  if (timeout_ms > 0) WaitUntilResponding(window);
+  return window;
 }
 
 void ExpectCloseEndsWithZero(Process& process, HWND dialog) {

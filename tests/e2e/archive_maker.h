@@ -61,7 +61,11 @@ class StubTest : public testing::Test {
   void SetUp() override;
 
   // Writes `bytes` as `<name>.exe` into the test's folder and starts it there.
-  Process Run(const std::vector<std::uint8_t>& bytes, const std::string& name = "archive");
+  Process Run(const std::vector<std::uint8_t>& bytes, const std::string& name = "archive",
+              bool suspended = false);
+  std::string ProgramPath(const std::string& name) const {
+    return folder_ + "\\" + name + ".exe";
+  }
   Process Run(const CombinedFile& file, const std::string& name = "archive") {
     return Run(file.bytes, name);
   }
@@ -75,7 +79,8 @@ constexpr const char* kCorruptMessage = "Cannot unzip: file is corrupt.";
 // main dialog exists.
 void ExpectCorruptFileEnd(Process& process, bool before_dialog);
 
-// The main dialog: the dialog with the file list, control 401.
+// The main dialog: the dialog with the file list, control 401. Gives nothing when a message
+// box appears first or the program ends.
 constexpr int kFileListId = 401;
 constexpr int kCloseId = 2;
 HWND WaitForMainDialog(const Process& process, DWORD timeout_ms = kWindowTimeoutMs);

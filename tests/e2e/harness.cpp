@@ -117,7 +117,7 @@ bool MakeFolders(const std::string& path) {
 // --- Process -------------------------------------------------------------------------------
 
 Process Process::Start(const std::string& program, const std::string& arguments,
-                       const std::string& directory) {
+                       const std::string& directory, bool suspended) {
   Process process;
   std::string command_line = "\"" + program + "\"";
   if (!arguments.empty()) command_line += " " + arguments;
@@ -135,16 +135,27 @@ Process Process::Start(const std::string& program, const std::string& arguments,
     return process;
   }
   if (HANDLE job = KillOnCloseJob()) AssignProcessToJobObject(job, info.hProcess);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
+  process.thread_ = info.hThread;
   process.handle_ = info.hProcess;
+  if (!suspended) process.Resume();
   process.id_ = info.dwProcessId;
   return process;
 }
 
+void Process::Resume() {
+  if (thread_ == nullptr) return;
+  ResumeThread(thread_);
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}
+
 Process::Process(Process&& other) noexcept
-    : handle_(other.handle_), id_(other.id_), error_(std::move(other.error_)) {
+    : handle_(other.handle_),
+      thread_(other.thread_),
+      id_(other.id_),
+      error_(std::move(other.error_)) {
   other.handle_ = nullptr;
+  other.thread_ = nullptr;
   other.id_ = 0;
 }
 
@@ -152,10 +163,13 @@ Process& Process::operator=(Process&& other) noexcept {
   if (this != &other) {
     Terminate();
     if (handle_ != nullptr) CloseHandle(handle_);
+    if (thread_ != nullptr) CloseHandle(thread_);
     handle_ = other.handle_;
+    thread_ = other.thread_;
     id_ = other.id_;
     error_ = std::move(other.error_);
     other.handle_ = nullptr;
+    other.thread_ = nullptr;
     other.id_ = 0;
   }
   return *this;
@@ -164,6 +178,7 @@ Process& Process::operator=(Process&& other) noexcept {
 Process::~Process() {
   Terminate();
   if (handle_ != nullptr) CloseHandle(handle_);
+  if (thread_ != nullptr) CloseHandle(thread_);
 }
 
 bool Process::running() const {

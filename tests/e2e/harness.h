@@ -39,8 +39,10 @@ class Process {
   // Starts `program` with `arguments` (already quoted as the command line needs them) in
   // `directory` (the caller's current folder when empty). Returns an object that is not
   // running() when the program could not be started; error() tells why.
+  // With `suspended` its first thread waits for Resume().
   static Process Start(const std::string& program, const std::string& arguments = "",
-                       const std::string& directory = "");
+                       const std::string& directory = "", bool suspended = false);
+  void Resume();
 
   Process(Process&& other) noexcept;
   Process& operator=(Process&& other) noexcept;
@@ -61,6 +63,7 @@ class Process {
  private:
   Process() = default;
   HANDLE handle_ = nullptr;
+  HANDLE thread_ = nullptr;  // kept only while suspended
   DWORD id_ = 0;
   std::string error_;
 };

@@ -28,6 +28,28 @@ TEST_F(Startup, StubWithNothingAppendedReportsACorruptFile) {
   ExpectCorruptFileEnd(stub, true);
 }
 
+// The program reads itself through a second handle; a file that another process holds
+// without read sharing cannot be read, and the error names the full path.
+TEST_F(Startup, OwnFileThatCannotBeOpenedIsReported) {
+  Process stub = Run(Combine(StubBytes(), BlockSettings{}, SmallArchive()).bytes, "locked", true);
+  HANDLE lock = CreateFileA(ProgramPath("locked").c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, lock) << "cannot hold the program file without sharing: "
+                                        << GetLastError();
+  stub.Resume();
+  const auto box = WaitForMessageBox(stub);
+  CloseHandle(lock);
+  ASSERT_TRUE(box.has_value()) << DescribeWindows(stub.id());
+  EXPECT_EQ("Error", box->caption);
+  char full_path[MAX_PATH] = {};
+  GetFullPathNameA(ProgramPath("locked").c_str(), sizeof(full_path), full_path, nullptr);
+  EXPECT_EQ(std::string("Error reading zip ") + full_path, box->text);
+  EXPECT_STREQ(IconName(MessageBoxIcon::kError), IconName(box->icon));
+  ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
+  // Nothing else: the handle that was never opened is not reported as a failed close.
+  EXPECT_EQ(1u, stub.WaitForExit().value_or(kNoExit)) << DescribeWindows(stub.id());
+}
+
 struct QuestionCase {
   const char* name;
   std::uint32_t style;
