@@ -1,4 +1,4 @@
-// Compressed input and stored entries (Part 3.2).
+// Compressed input and stored entries.
 #include "codec/compressed_input.h"
 
 #include <algorithm>

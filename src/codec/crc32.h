@@ -23,8 +23,7 @@ inline std::uint32_t CrcStep(std::uint8_t byte, std::uint32_t crc) {
 // unchanged. The result is exactly that of CrcStep applied byte by byte.
 void UpdateCrc(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& crc);
 
-// The byte-at-a-time loop of the specification, kept as the reference the bulk path is
-// tested against.
+// The plain byte-at-a-time loop, kept as the reference the bulk path is tested against.
 void UpdateCrcBytewise(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& crc);
 
 }  // namespace selfx

@@ -1,6 +1,5 @@
-// Decoding table construction (Part 3.4), after the huft_build of Info-ZIP's inflate: the
-// codes are walked in canonical order, each opening the sub-tables it needs below the tables
-// still open for its prefix.
+// Decoding table construction: the codes are walked in canonical order, each opening the
+// sub-tables it needs below the tables still open for its prefix.
 #include "codec/decode_table.h"
 
 #include "codec/deflate_format.h"

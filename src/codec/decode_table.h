@@ -1,4 +1,4 @@
-// Multi-level lookup tables for the prefix codes of deflate (Part 3.4): a root table indexed
+// Multi-level lookup tables for the prefix codes of deflate: a root table indexed
 // by the next W stream bits, and sub-tables for the codes longer than their parent reaches.
 #pragma once
 

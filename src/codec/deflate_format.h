@@ -31,7 +31,7 @@ constexpr std::uint32_t kStoredBlock = 0;
 constexpr std::uint32_t kFixedBlock = 1;
 constexpr std::uint32_t kDynamicBlock = 2;
 
-// Table operations (Part 3.4): 0-13 extra bits of a base value, 15 end of block, 16 literal,
+// Table operations: 0-13 extra bits of a base value, 15 end of block, 16 literal,
 // 17-32 link to a sub-table of (operation - 16) index bits, 99 no symbol.
 constexpr std::uint8_t kOpEndOfBlock = 15;
 constexpr std::uint8_t kOpLiteral = 16;

@@ -1,9 +1,8 @@
-// The deflate decoder (Part 3.3), in the manner of puff: one short function per element of
+// The deflate decoder, in the manner of puff: one short function per element of
 // the format, each returning whether the stream is still sound, and one place
 // (DecodeDeflatedEntry) that decides what a failure means: stop, write nothing more.
 //
-// Two inner loops decode the symbols of a block. The readable one follows the specification
-// step by step: NeedBits pulls single bytes from CompressedInput, one symbol at a time. The
+// Two inner loops decode the symbols of a block. The readable one goes one step at a time: NeedBits pulls single bytes from CompressedInput, one symbol at a time. The
 // fast one runs while the input buffer holds at least eight more bytes: it keeps 64 bits in a
 // local register, refills them with one unaligned load, and copies matches with memcpy and
 // memset. It reads only bytes that are already in the input buffer and hands unused whole
@@ -63,8 +62,8 @@ inline void NeedBits(std::uint32_t n) {
   }
 }
 
-// Drops n bits; false when one of them lay beyond the end of the input. That is our answer to
-// the open question of Part 3.3: a code that consumes made-up bits fails the stream before it
+// Drops n bits; false when one of them lay beyond the end of the input. This is what stops
+// damaged input: a code that consumes made-up bits fails the stream before it
 // has any effect, so a damaged stream cannot decode 1-bits (literal 255 in a fixed block)
 // forever.
 inline bool DropBits(std::uint32_t n) {

@@ -19,7 +19,7 @@ void BuildFixedTables();
 void DecodeDeflatedEntry();
 
 // Selects the decoder's inner loop: the fast one (the default) or the readable one that
-// follows the specification step by step. Both give identical results; the switch exists so
+// takes the input a byte at a time. Both give identical results; the switch exists so
 // that tests and the benchmark can run them side by side.
 extern bool UseFastInflate;
 

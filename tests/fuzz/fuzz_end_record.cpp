@@ -1,6 +1,6 @@
 // The directory reader's scan for the ZIP end record over arbitrary file tails. The whole
-// combined file through LoadDirectory is not fuzzed: it ends the process on any damage (as
-// the specification wants), which libFuzzer would report as a crash.
+// combined file through LoadDirectory is not fuzzed: it ends the process on any damage (a
+// damaged archive is fatal by design), which libFuzzer would report as a crash.
 #include <cstdint>
 #include <cstdlib>
 

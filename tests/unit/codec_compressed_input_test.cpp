@@ -1,4 +1,4 @@
-// Compressed input and stored entries (Part 3.2), through a real archive file and a real
+// Compressed input and stored entries, through a real archive file and a real
 // output file.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// CRC-32 (Part 3.1): the table, the standard check values, and the bulk path against the
-// byte-wise loop of the specification and against zlib's crc32 as a control.
+// CRC-32: the table, the standard check values, and the bulk path against the plain
+// byte-wise loop and against zlib's crc32 as a control.
 #include <gtest/gtest.h>
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-// Decoding table construction (Part 3.4): the listed cases of the specification, then every
+// Decoding table construction: the format's corner cases, then every
 // code of random complete codes decoded through the tables against its canonical code.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// The deflate decoder (Part 3.3). Every case runs through both inner loops (readable and
+// The deflate decoder. Every case runs through both inner loops (readable and
 // fast) on the product path: the stream is read from an archive file through CompressedInput
 // and written to an output file through WriteOutput. Hand-made streams come from a bit writer
 // with a comment per field; the differential test uses zlib as compressor and control.

@@ -1,4 +1,4 @@
-// Traditional decryption and the password check (Part 3.1).
+// Traditional decryption and the password check.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -7,9 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <zlib.h>
+
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
 #include "archive/zip_signatures.h"
+#include "tests/unit/codec_test_support.h"
 #include "tests/unit/scripted_ui.h"
 
 namespace selfx::test {
@@ -48,37 +51,63 @@ Bytes Le32(std::uint32_t value) {
           static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
 }
 
+namespace {
+Bytes RawDeflate(const Bytes& plain) {
+  z_stream stream = {};
+  deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  Bytes out(deflateBound(&stream, plain.size()));
+  stream.next_in = const_cast<Bytef*>(plain.data());
+  stream.avail_in = static_cast<uInt>(plain.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+}  // namespace
+
 Bytes MakeZip(const ZipSpec& spec) {
   Bytes archive;
   Bytes directory;
   for (const ZipEntrySpec& entry : spec.entries) {
     auto offset = static_cast<std::uint32_t>(static_cast<std::int64_t>(archive.size()) +
                                              spec.offset_base);
-    auto size = static_cast<std::uint32_t>(entry.data.size());
+    Bytes plain(entry.data.begin(), entry.data.end());
+    std::uint32_t crc = entry.crc ? *entry.crc : codec_test::Crc32Of(plain);
+    Bytes stored = entry.method == 8 ? RawDeflate(plain) : plain;
+    std::uint16_t flags = entry.flags;
+    if (!entry.password.empty()) {
+      flags |= 1;
+      stored = codec_test::EncryptEntry(stored, entry.password,
+                                        static_cast<std::uint8_t>(crc >> 24));
+    }
+    auto size = static_cast<std::uint32_t>(stored.size());
     auto name_length = static_cast<std::uint16_t>(entry.name.size());
     Append(archive, Le32(0x04034B50));
     Append(archive, Le16(20));
-    Append(archive, Le16(entry.flags));
+    Append(archive, Le16(flags));
     Append(archive, Le16(entry.method));
-    Append(archive, Le32(0x21420000));  // 2016-10-02 00:00
-    Append(archive, Le32(0));           // CRC: not checked by these tests
+    Append(archive, Le32(entry.dos_date_time));
+    Append(archive, Le32(crc));
     Append(archive, Le32(size));
-    Append(archive, Le32(size));
+    Append(archive, Le32(static_cast<std::uint32_t>(plain.size())));
     Append(archive, Le16(name_length));
-    Append(archive, Le16(0));
+    Append(archive, Le16(static_cast<std::uint16_t>(entry.local_extra.size())));
     Append(archive, entry.name);
-    Append(archive, entry.data);
+    Append(archive, entry.local_extra);
+    Append(archive, stored);
 
     Append(directory, Le32(0x02014B50));
     directory.push_back(entry.format_version);
     directory.push_back(entry.host);
     Append(directory, Le16(20));
-    Append(directory, Le16(entry.flags));
+    Append(directory, Le16(flags));
     Append(directory, Le16(entry.method));
-    Append(directory, Le32(0x21420000));
-    Append(directory, Le32(0));
+    Append(directory, Le32(entry.dos_date_time));
+    Append(directory, Le32(crc));
     Append(directory, Le32(size));
-    Append(directory, Le32(size));
+    Append(directory, Le32(static_cast<std::uint32_t>(plain.size())));
     Append(directory, Le16(name_length));
     Append(directory, Le16(0));
     Append(directory, Le16(0));

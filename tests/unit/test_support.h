@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,15 @@ std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents);
 
 struct ZipEntrySpec {
   std::string name;
-  std::string data;  // stored as it is
+  std::string data;  // the file's bytes; compressed with zlib when method is 8
   std::uint8_t format_version = 20;
   std::uint8_t host = 0;
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
+  std::string password;             // encrypts the entry (and sets flag bit 0) when not empty
+  std::optional<std::uint32_t> crc;  // recorded CRC-32; the data's own when not given
+  std::string local_extra;          // an extra field in the local header only
+  std::uint32_t dos_date_time = 0x21420000;  // 1996-10-02 00:00:00
 };
 
 // A stored ZIP archive. Local-header offsets are recorded from offset_base (0 for a plain

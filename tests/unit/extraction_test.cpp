@@ -1,0 +1,307 @@
+// Extracting entries and the extraction run: files, times, CRC, passwords, overwrite modes,
+// folders, refused names and cancelling.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "app/config_block.h"
+#include "app/target_folder.h"
+#include "archive/directory.h"
+#include "archive/entry_table.h"
+#include "archive/extraction_run.h"
+#include "archive/extraction_state.h"
+#include "tests/unit/codec_test_support.h"
+#include "tests/unit/scripted_ui.h"
+#include "tests/unit/test_support.h"
+
+namespace selfx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ZipEntrySpec;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// An archive opened as the program's, its rows listed and selected, and an empty target
+// folder beside it.
+class ExtractionRun : public ::testing::Test {
+ protected:
+  void Open(const std::vector<ZipEntrySpec>& entries, std::uint8_t mode = kOverwrite) {
+    codec_test::EnsureCodecTables();
+    archive_ = test::OpenAsArchive(test::MakeZip({entries, ""}));
+    ArchiveStart = 0;
+    LoadDirectory(nullptr);
+    for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
+    target_ = fs::path(archive_->folder()) / "target";
+    TargetFolder = target_.string();
+    SfxConfig.OverwriteMode() = mode;
+    Password.clear();
+    CancelRequested = false;
+  }
+  std::vector<std::string> ErrorTexts() const {
+    std::vector<std::string> texts;
+    for (const ShownMessage& message : TheScriptedUi.messages) texts.push_back(message.text);
+    return texts;
+  }
+  // Where a file lands, for reading it back.
+  std::string Target(const std::string& relative) const { return (target_ / relative).string(); }
+  // The same path as the core names it in its messages (Windows separators).
+  std::string CorePath(const std::string& relative) const {
+    std::string path = target_.string() + "\\" + relative;
+    std::replace(path.begin() + static_cast<std::ptrdiff_t>(target_.string().size()), path.end(), '/', '\\');
+    return path;
+  }
+
+  std::unique_ptr<test::TempFile> archive_;
+  fs::path target_;
+};
+
+TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
+  std::string big(100000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7) % 251);
+  Open({{"a.txt", "stored text"},
+        {"d/e/f.txt", big, 20, 0, 0, 8},
+        {"empty", ""},
+        {"d/", ""}});
+  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_TRUE(TheScriptedUi.SelectedNames().empty());
+  EXPECT_TRUE(TheScriptedUi.messages.empty());
+  EXPECT_EQ(ReadText(Target("a.txt")), "stored text");
+  EXPECT_EQ(ReadText(Target("d/e/f.txt")), big);
+  EXPECT_EQ(fs::file_size(Target("empty")), 0u);
+  EXPECT_EQ(TheScriptedUi.progress_range, 3);
+  EXPECT_EQ(TheScriptedUi.progress, (std::vector<int>{0, 1, 2, 3}));
+
+  // 1996-10-02 00:00:00, read as local time.
+  std::tm local = {};
+  local.tm_year = 96;
+  local.tm_mon = 9;
+  local.tm_mday = 2;
+  local.tm_isdst = -1;
+  struct stat info;
+  ASSERT_EQ(::stat(Target("d/e/f.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, std::mktime(&local));
+}
+
+TEST_F(ExtractionRun, FailedRowsStaySelected) {
+  // The second entry's recorded CRC is wrong, the third uses a method the stub does not
+  // know, the fourth was never selected.
+  Open({{"one", "1"}, {"two", "2", 20, 0, 0, 0, "", 0x12345678}, {"odd", "x", 20, 0, 0, 12},
+        {"three", "3"}, {"unselected", "4"}});
+  TheScriptedUi.rows[4].selected = false;
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"two", "odd"}));
+  EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"CRC-32 error in " + CorePath("two"),
+                                                    "Unknown compression type"}));
+  EXPECT_EQ(ReadText(Target("two")), "2");  // the damaged file stays
+  EXPECT_FALSE(fs::exists(Target("odd")));
+  EXPECT_FALSE(fs::exists(Target("unselected")));
+  EXPECT_TRUE(fs::exists(Target("three")));
+  EXPECT_EQ(TheScriptedUi.progress.back(), 5);  // the bar counts every row
+}
+
+TEST_F(ExtractionRun, LocalExtraFieldDecidesWhereDataStarts) {
+  Open({{"x", "payload", 20, 0, 0, 0, "", std::nullopt, std::string(37, 'e')}});
+  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_EQ(ReadText(Target("x")), "payload");
+}
+
+struct PasswordCase {
+  const char* what;
+  std::vector<std::string> typed;  // the prompt's answers; Cancel after the last
+  int prompts;
+  int beeps;
+  std::vector<std::string> left_selected;
+};
+
+class PasswordLoop : public ExtractionRun, public ::testing::WithParamInterface<PasswordCase> {};
+
+TEST_P(PasswordLoop, AsksAtMostThreeTimes) {
+  const PasswordCase& c = GetParam();
+  Open({{"first", "secret data", 20, 0, 0, 8, "pass"},
+        {"second", "more secret data", 20, 0, 0, 0, "pass"},
+        {"plain", "open"}});
+  TheScriptedUi.passwords = c.typed;
+  ::testing::internal::CaptureStderr();
+  bool all = ExtractSelected(nullptr);
+  std::string stderr_text = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(TheScriptedUi.password_prompts, c.prompts);
+  EXPECT_EQ(std::count(stderr_text.begin(), stderr_text.end(), '\a'), c.beeps);
+  EXPECT_EQ(TheScriptedUi.SelectedNames(), c.left_selected);
+  EXPECT_EQ(all, c.left_selected.empty());
+  EXPECT_TRUE(TheScriptedUi.messages.empty());  // a missing password is no error box
+  if (all) {
+    EXPECT_EQ(ReadText(Target("second")), "more secret data");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PasswordLoop,
+    ::testing::Values(
+        // Once accepted, the password opens the next entry without a prompt.
+        PasswordCase{"right at once", {"pass"}, 1, 0, {}},
+        PasswordCase{"right at the third try", {"bad1", "bad2", "pass"}, 3, 2, {}},
+        // Three refusals end the run: nothing after the entry is touched.
+        PasswordCase{"wrong three times", {"bad1", "bad2", "bad3"}, 3, 3,
+                     {"first", "second", "plain"}},
+        PasswordCase{"cancelled", {}, 1, 0, {"first", "second", "plain"}}),
+    [](const ::testing::TestParamInfo<PasswordCase>& info) {
+      std::string name = info.param.what;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
+
+TEST_F(ExtractionRun, CancelledPromptForgetsThePassword) {
+  Open({{"first", "data", 20, 0, 0, 0, "pass"}});
+  Password = "stale";
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(TheScriptedUi.password_prompts, 1);
+  EXPECT_TRUE(Password.empty());
+}
+
+TEST_F(ExtractionRun, OverwriteModes) {
+  auto prepare = [&](std::uint8_t mode) {
+    Open({{"a", "new a"}, {"b", "new b"}, {"c", "new c"}}, mode);
+    fs::create_directories(target_);
+    WriteText(Target("a"), "old a, longer than the new one");
+    WriteText(Target("c"), "old c");
+  };
+
+  prepare(kOverwrite);
+  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_EQ(ReadText(Target("a")), "new a");  // replaced, not appended to
+
+  prepare(kDontOverwrite);
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(ReadText(Target("a")), "old a, longer than the new one");
+  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(TheScriptedUi.exists_prompts, 0);
+
+  // "No" with "Don't ask again": this and every later existing file are skipped unasked.
+  prepare(kAsk);
+  TheScriptedUi.exists_answers = {kPromptNo};
+  TheScriptedUi.dont_ask_again = {true};
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
+  EXPECT_EQ(ReadText(Target("c")), "old c");
+  EXPECT_EQ(SfxConfig.OverwriteMode(), kDontOverwrite);
+
+  // "Yes" with it: every later existing file is overwritten unasked.
+  prepare(kAsk);
+  TheScriptedUi.exists_answers = {kPromptYes};
+  TheScriptedUi.dont_ask_again = {true};
+  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
+  EXPECT_EQ(ReadText(Target("c")), "new c");
+
+  // Without the box every existing file is asked about.
+  prepare(kAsk);
+  TheScriptedUi.exists_answers = {kPromptYes, kPromptNo};
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(TheScriptedUi.exists_prompts, 2);
+  EXPECT_EQ(ReadText(Target("a")), "new a");
+  EXPECT_EQ(ReadText(Target("c")), "old c");
+}
+
+TEST_F(ExtractionRun, FilesThatCannotBeCreatedAndFolderErrors) {
+  Open({{"taken", "x"}, {"next", "y"}});
+  fs::create_directories(target_ / "taken");  // a folder where the file should go
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"Cannot write to " + CorePath("taken")}));
+  EXPECT_EQ(ReadText(Target("next")), "y");
+
+  Open({{"blocker/inside.txt", "x"}, {"later", "y"}});
+  fs::create_directories(target_);
+  WriteText(Target("blocker"), "a file where a folder should be");
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"Error in folder " + CorePath("blocker")}));
+  EXPECT_FALSE(fs::exists(Target("later")));  // the run ended there
+}
+
+TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
+  const std::vector<std::string> unsafe = {
+      "../escape.txt", "..\\escape2.txt", "a/../../escape3.txt", "/abs.txt", "\\abs2.txt",
+      "C:evil.txt", "C:/evil2.txt", "sub/CON", "nul.txt", "Com1.log", "LPT9", "aux .txt",
+      "ok.txt:stream", "dir/.. /x", "...\\y"};
+  std::vector<ZipEntrySpec> entries = {{"first.txt", "1"}};
+  for (const std::string& name : unsafe) entries.push_back({name, "bad"});
+  entries.push_back({"sub/last.txt", "2"});
+  entries.push_back({"dots..name.txt", "3"});
+  entries.push_back({"console.txt", "4"});
+  Open(entries);
+  EXPECT_FALSE(ExtractSelected(nullptr));
+
+  std::vector<std::string> refused = TheScriptedUi.SelectedNames();
+  ASSERT_EQ(refused.size(), unsafe.size());
+  EXPECT_EQ(TheScriptedUi.messages.size(), unsafe.size());
+  for (const ShownMessage& message : TheScriptedUi.messages) {
+    EXPECT_EQ(message.text.rfind("Cannot unzip ", 0), 0u) << message.text;
+  }
+  EXPECT_EQ(ReadText(Target("first.txt")), "1");
+  EXPECT_EQ(ReadText(Target("sub/last.txt")), "2");
+  EXPECT_EQ(ReadText(Target("dots..name.txt")), "3");
+  EXPECT_EQ(ReadText(Target("console.txt")), "4");
+  // Nothing was written anywhere but the files above.
+  std::size_t files = 0;
+  for (const auto& item : fs::recursive_directory_iterator(archive_->folder())) {
+    files += item.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 1u + 4u);  // the archive itself and the four good files
+}
+
+TEST_F(ExtractionRun, CancelStopsBeforeTheNextFile) {
+  Open({{"a", "1"}, {"b", "2"}, {"c", "3"}});
+  // Pumps: row a, a's file, row b (where the cancel arrives).
+  TheScriptedUi.cancel_after_pumps = 2;
+  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_TRUE(fs::exists(Target("a")));
+  EXPECT_FALSE(fs::exists(Target("b")));
+  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"b", "c"}));
+  EXPECT_TRUE(TheScriptedUi.messages.empty());
+}
+
+TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
+  EXPECT_EXIT(
+      {
+        Open({{"full", "cannot be written"}});
+        TargetFolder = "/dev";
+        ExtractSelected(nullptr);
+      },
+      ::testing::ExitedWithCode(1), "\\[Error\\] Cannot write to /dev.full");
+
+  codec_test::EnsureCodecTables();
+  test::Bytes zip = test::MakeZip({{{"cut", std::string(5000, 's')}}, ""});
+  // Point the directory's entry at a local header whose data runs past the file's end.
+  test::Bytes cut(zip.begin(), zip.begin() + 30 + 3 + 100);
+  test::Bytes directory(zip.begin() + 30 + 3 + 5000, zip.end());
+  test::Append(cut, directory);
+  std::uint32_t directory_offset = 30 + 3 + 100;
+  test::Bytes offset = test::Le32(directory_offset);
+  std::copy(offset.begin(), offset.end(), cut.end() - 22 + 16);
+  EXPECT_EXIT(
+      {
+        archive_ = test::OpenAsArchive(cut);
+        ArchiveStart = 0;
+        LoadDirectory(nullptr);
+        TheScriptedUi.rows[0].selected = true;
+        TargetFolder = archive_->folder();
+        SfxConfig.OverwriteMode() = kOverwrite;
+        CancelRequested = false;
+        ExtractSelected(nullptr);
+      },
+      ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+}
+
+}  // namespace
+}  // namespace selfx
