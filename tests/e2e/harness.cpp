@@ -554,35 +554,6 @@ bool AnswerMessageBox(const MessageBoxInfo& box, int id) {
 
 namespace {
 
-// A block of memory in another process, released when this goes away.
-class RemoteMemory {
- public:
-  RemoteMemory(HANDLE process, std::size_t size)
-      : process_(process),
-        address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                PAGE_READWRITE)) {}
-  ~RemoteMemory() {
-    if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-  }
-  RemoteMemory(const RemoteMemory&) = delete;
-  RemoteMemory& operator=(const RemoteMemory&) = delete;
-
-  bool valid() const { return address_ != nullptr; }
-  char* at(std::size_t offset) const { return static_cast<char*>(address_) + offset; }
-  bool Write(std::size_t offset, const void* data, std::size_t size) const {
-    SIZE_T written = 0;
-    return WriteProcessMemory(process_, at(offset), data, size, &written) && written == size;
-  }
-  bool Read(std::size_t offset, void* data, std::size_t size) const {
-    SIZE_T read = 0;
-    return ReadProcessMemory(process_, at(offset), data, size, &read) && read == size;
-  }
-
- private:
-  HANDLE process_;
-  void* address_;
-};
-
 constexpr std::size_t kRemoteTextSize = 1024;
 
 }  // namespace
