@@ -118,6 +118,22 @@ TEST_F(FileListRows, EmptyArchiveGivesAnEmptyList) {
   EXPECT_EQ(Rows{}, ListedRows({{"only/", ""}, {"folders/", ""}}));
 }
 
+// A comment may itself hold something that looks like a directory and an end record
+// reaching the end of the file. The record nearest the start of the search is the real one;
+// a search from the end would list the impostor.
+TEST_F(FileListRows, EndRecordNearestTheStartWins) {
+  const ZipImage impostor = MakeStoredZip({{"impostor.txt", "fake"}});
+  const std::string comment(impostor.bytes.begin() + impostor.central_directory,
+                            impostor.bytes.end());
+  BlockSettings settings;
+  Process stub = Run(Combine(StubBytes(), settings,
+                             MakeStoredZip({{"real.txt", "real data"}}, 0, comment).bytes));
+  HWND dialog = WaitForMainDialog(stub);
+  ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
+  EXPECT_EQ((Rows{{"real.txt", "9"}}), ListView(stub, Control(dialog, kFileListId)).Rows(2));
+  ExpectCloseEndsWithZero(stub, dialog);
+}
+
 // Archives made by Info-ZIP zip (see make_fixtures.py), as zip wrote it and after `zip -A`
 // rewrote its offsets to count from the start of the combined file.
 TEST_F(FileListRows, InfoZipArchivesListTheSameBeforeAndAfterZipA) {
