@@ -367,6 +367,15 @@ int ShellOpen(const std::string&, const std::string&, const std::string&) {
   return 2;  // ERROR_FILE_NOT_FOUND: there is no Windows shell to open anything with
 }
 
-void ExitProcess(std::uint32_t exit_code) { std::exit(static_cast<int>(exit_code)); }
+namespace {
+void (*exit_hook)(std::uint32_t) = nullptr;
+}
+
+void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code)) { exit_hook = hook; }
+
+void ExitProcess(std::uint32_t exit_code) {
+  if (exit_hook != nullptr) exit_hook(exit_code);
+  std::exit(static_cast<int>(exit_code));
+}
 
 }  // namespace selfx::platform

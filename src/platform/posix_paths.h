@@ -1,5 +1,5 @@
-// What the POSIX platform layer does to the core's Windows-style texts at the boundary; also
-// used by the console front end to show names as a Windows user would see them.
+// What the POSIX platform layer does to the core's Windows-style texts at the boundary, and
+// its one hook for tests.
 #pragma once
 
 #include <string>
@@ -12,5 +12,9 @@ std::string AnsiToUtf8(const std::string& text);
 std::string ToPosixPath(const std::string& path);
 // The reverse: UTF-8 to code page 1252 (a character it cannot hold becomes "_"), "/" to "\".
 std::string FromPosixPath(const std::string& path);
+
+// Lets a fuzzer see the end of the program instead of ending: the hook runs in place of the
+// exit (it may throw to get back to its caller). Not for the product.
+void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code));
 
 }  // namespace selfx::platform
