@@ -28,3 +28,8 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
+
+# selfx test and extract against Info-ZIP unzip on archives of this machine's files.
+add_test(NAME compare_with_unzip
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/compare/compare_with_unzip.sh $<TARGET_FILE:selfx> 300)
+set_tests_properties(compare_with_unzip PROPERTIES TIMEOUT 600)
