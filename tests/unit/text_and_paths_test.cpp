@@ -8,6 +8,11 @@
 #include "app/run_time_failure.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"
+#include "platform/posix_paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace selfx {
 namespace {
@@ -127,6 +132,68 @@ TEST(TargetFolder, RegistryMacros) {
 
 TEST(TargetFolder, AsciiUpperCaseLeavesOtherBytes) {
   EXPECT_EQ(AsciiUpperCase("$hlm\xE9z"), "$HLM\xE9Z");
+}
+
+}  // namespace
+}  // namespace selfx
+
+namespace selfx {
+namespace {
+
+// The folder text resolved on this host: environment expansion, macros and full paths.
+class ResolveFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/selfx-folder-XXXXXX";
+    temp_ = ::mkdtemp(pattern);
+    saved_temp_ = std::getenv("TEMP") ? std::getenv("TEMP") : "";
+    ::setenv("TEMP", temp_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_temp_.empty()) {
+      ::unsetenv("TEMP");
+    } else {
+      ::setenv("TEMP", saved_temp_.c_str(), 1);
+    }
+    std::filesystem::remove_all(temp_);
+  }
+  std::string Resolve(const std::string& text) {
+    return ResolveTargetFolder(static_cast<std::uint8_t>(text.size()), text);
+  }
+  std::string temp_;
+  std::string saved_temp_;
+};
+
+TEST_F(ResolveFolder, TempFolderMacroTakesTheFirstFreeName) {
+  std::string base = platform::FromPosixPath(temp_) + "\\_zip";
+  EXPECT_EQ(Resolve("$T"), base + "0000");
+  std::filesystem::create_directory(temp_ + "/_zip0000");
+  std::ofstream(temp_ + "/_zip0001") << "a file takes the name as well";
+  EXPECT_EQ(Resolve("$Tanything"), base + "0002");
+}
+
+TEST_F(ResolveFolder, ShortTextsAndPlainPaths) {
+  std::string current = CurrentFolder();
+  EXPECT_EQ(Resolve(""), current);
+  EXPECT_EQ(Resolve("."), current);
+  EXPECT_EQ(Resolve("Q"), current);
+  EXPECT_EQ(Resolve("ab"), current + "\\ab");
+  EXPECT_EQ(Resolve("%TEMP%\\x\\..\\y"), platform::FromPosixPath(temp_) + "\\y");
+  // Lower-case $s is a registry macro without a key: nothing resolves.
+  EXPECT_EQ(Resolve("$s"), "");
+  EXPECT_EQ(Resolve("$HKLM\\Software"), "");
+  // An undefined variable stays as written, under the current folder.
+  ::unsetenv("SELFX_UNDEFINED_VARIABLE");
+  EXPECT_EQ(Resolve("%SELFX_UNDEFINED_VARIABLE%\\z"),
+            current + "\\%SELFX_UNDEFINED_VARIABLE%\\z");
+}
+
+TEST_F(ResolveFolder, ResultsThatDoNotFitAreEmpty) {
+  ::setenv("SELFX_LONG_VALUE", std::string(600, 'v').c_str(), 1);
+  EXPECT_EQ(ExpandEnvironment("%SELFX_LONG_VALUE%"), "");
+  EXPECT_EQ(Resolve("%SELFX_LONG_VALUE%"), "");
+  EXPECT_EQ(FullPathOf("\\" + std::string(530, 'p')), "");
+  EXPECT_EQ(ExpandEnvironment(std::string(518, 'e')), std::string(518, 'e'));
 }
 
 }  // namespace
