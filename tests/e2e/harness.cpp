@@ -12,6 +12,7 @@ namespace e2e {
 namespace {
 
 constexpr DWORD kPollMs = 20;
+constexpr DWORD kIconPaintTimeoutMs = 3000;
 // A window that does not answer a message within this time counts as hung.
 constexpr UINT kMessageTimeoutMs = 5000;
 
@@ -528,7 +529,9 @@ MessageBoxInfo ReadMessageBox(HWND window) {
     } else if (IsIconStatic(child)) {
       // Without an icon style the box may keep an empty icon control.
       if (IsWindowVisible(child) && SendOrZero(child, STM_GETICON) != 0) {
-        box.icon = ClassifyIcon(child);
+        // The box may not be painted yet when it first answers: look again for a while.
+        WaitUntil([&] { return (box.icon = ClassifyIcon(child)) != MessageBoxIcon::kUnknown; },
+                  kIconPaintTimeoutMs);
       }
     } else {
       const std::string text = WindowText(child);
