@@ -5,14 +5,14 @@ add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
 target_include_directories(selfx_core PUBLIC src ${CMAKE_SOURCE_DIR})
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
 add_executable(selfx ${SELFX_CLI_SOURCES})
-target_link_libraries(selfx PRIVATE selfx_core)
+target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
-find_package(ZLIB REQUIRED)  # the tests' compressor and control decoder, never the core's
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 target_compile_definitions(selfx_unit_tests PRIVATE
   SELFX_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"

@@ -22,8 +22,10 @@ target_include_directories(selfx_core PUBLIC src)
 target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+set(ZLIB_USE_STATIC_LIBS ON)  # libz-mingw-w64-dev: the builder's compressor, linked in
+find_package(ZLIB REQUIRED)
 add_executable(selfx ${SELFX_CLI_SOURCES})
-target_link_libraries(selfx PRIVATE selfx_core)
+target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
 target_link_options(selfx PRIVATE -static)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)

@@ -52,8 +52,8 @@ refused and reported. Ctrl-C stops before the next file. Exit status: 0 all file
 extracted, 1 some file was not, 2 bad usage, 3 stopped (no password, or Ctrl-C).
 )";
 
-// Opens the file as the archive and finds where the ZIP starts: behind the configuration
-// trailer of a combined file, at 0 for a plain ZIP.
+}  // namespace
+
 bool OpenArchive(const std::string& native_path) {
   std::string path;
   if (!platform::CommandLineTextToAnsi(native_path, path)) {
@@ -97,6 +97,8 @@ bool OpenArchive(const std::string& native_path) {
   for (console::ConsoleRow& row : console::Rows()) row.selected = true;
   return true;
 }
+
+namespace {
 
 const char* MethodName(std::uint16_t method) {
   return method == zip::kMethodStored     ? "stored"
@@ -183,23 +185,32 @@ int TestCommand(const Arguments& arguments) {
   }
   if (!OpenArchive(file)) return kExitFailure;
   console::CancelOnInterrupt();
-  int failed = 0;
-  int tested = 0;
+  TestSummary summary = TestOpenedArchive();
+  if (summary.stopped) return kExitStopped;
+  std::printf("%d files tested, %d failed\n", summary.tested, summary.failed);
+  return summary.failed == 0 ? kExitSuccess : kExitFailure;
+}
+
+TestSummary TestOpenedArchive() {
+  TestSummary summary;
   for (const console::ConsoleRow& row : console::Rows()) {
     PumpOneMessage();
-    if (CancelRequested) return kExitStopped;
+    if (CancelRequested) {
+      summary.stopped = true;
+      return summary;
+    }
     OutputPath = row.row.name;
     bool password_abort = false;
     bool sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
     if (password_abort) {
       ReportError("no password for " + platform::AnsiToConsole(row.row.name) + "; stopped");
-      return kExitStopped;
+      summary.stopped = true;
+      return summary;
     }
-    ++tested;
-    if (!sound) ++failed;
+    ++summary.tested;
+    if (!sound) ++summary.failed;
   }
-  std::printf("%d files tested, %d failed\n", tested, failed);
-  return failed == 0 ? kExitSuccess : kExitFailure;
+  return summary;
 }
 
 int ExtractCommand(const Arguments& arguments) {

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/byte_order.h"
 #include "app/config_block.h"
+#include "app/target_folder.h"
 #include "archive/directory.h"
 #include "archive/paths.h"
 #include "archive/zip_format.h"
@@ -13,17 +15,34 @@
 #include "cli/native_file.h"
 #include "cli/option_names.h"
 #include "cli/stub_image.h"
+#include "cli/zip_writer.h"
+#include "ui/console/console_ui.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kBuildHelp = R"(usage: selfx build [options] -o OUTPUT.exe ARCHIVE.zip
+constexpr const char* kBuildHelp = R"(usage: selfx build [options] -o OUTPUT.exe INPUT...
 
-Writes a self-extracting archive: the stub, a configuration block and ARCHIVE.zip.
+Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
+inputs are files and folders to pack (a folder contributes its contents), or one ready
+.zip file, which is used as it is. The written file is tested before it takes its name.
 
   -o, --output FILE        the combined .exe to write (replaced only when complete)
+  -l, --level N            deflate level 0-9 (default 6; 0 stores every file)
+      --pack               pack a single .zip input as a file instead of using it as it is
+      --password-file F    encrypt every file with the password in F's first line
+      --encrypt            encrypt, asking for the password twice (not echoed)
+      --no-verify          do not test the written file
+Presets (each sets option bits and, unless given, a folder; flags and --options add to it):
+      --install            unpack into a fresh folder under TEMP ($T) and run --command:
+                           auto-run, quiet-success, hide-overwrite-choice, list-collapsed,
+                           no-show-files (0x00DC), overwrite mode overwrite
+      --unattended         unpack without questions into --folder (default: the current
+                           folder): auto-run, quiet-success, hide-overwrite-choice,
+                           list-collapsed, no-show-files (0x00DC), overwrite mode overwrite
+
       --stub FILE          the stub to use (default: selfx-stub.exe beside selfx, or
                            the one the win32 build made; also $SELFX_STUB)
       --caption TEXT       title of the dialog and of its message boxes
@@ -44,9 +63,45 @@ Option flags:
 struct BuildRequest {
   ConfigSettings settings;
   std::string output;
-  std::string input;
+  std::vector<std::string> inputs;
   std::string stub;
+  PackOptions pack;
+  bool force_pack = false;
+  bool verify = true;
+  bool ask_password = false;
 };
+
+constexpr std::uint16_t kPresetBits = OptAutoRun | OptQuietSuccess | OptHideOverwriteChoice |
+                                      OptListCollapsed | OptNoShowFiles;
+
+bool ReadPassword(const std::string& native_text, std::string& password) {
+  std::string ansi;
+  if (!platform::CommandLineTextToAnsi(native_text, ansi)) {
+    ReportError("the password holds characters outside Windows code page 1252");
+    return false;
+  }
+  if (ansi.empty() || ansi.size() > 80) {
+    ReportError("the password must be 1 to 80 characters long (the stub keeps 80)");
+    return false;
+  }
+  password = ansi;
+  return true;
+}
+
+bool AskPassword(std::string& password) {
+  std::string first, second;
+  std::fputs("Password: ", stderr);
+  if (!platform::ReadTerminalLine(first, false)) {
+    ReportError("--encrypt needs a terminal to ask for the password (or use --password-file)");
+    return false;
+  }
+  std::fputs("Again: ", stderr);
+  if (!platform::ReadTerminalLine(second, false) || first != second) {
+    ReportError("the two passwords differ");
+    return false;
+  }
+  return ReadPassword(first, password);
+}
 
 bool TextOption(const std::string& name, const std::string& value, std::string& target) {
   std::string ansi;
@@ -80,8 +135,26 @@ std::string DefaultStubPath() {
 // 0 when the arguments are complete and sound, else the exit status to end with.
 int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   std::uint16_t options = 0;
+  const char* preset = nullptr;
+  bool folder_given = false;
+  bool mode_given = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
+    if (argument == "--install" || argument == "--unattended") {
+      if (preset != nullptr) {
+        ReportError("--install and --unattended exclude each other");
+        return kExitUsage;
+      }
+      preset = argument.c_str() + 2;
+      options |= kPresetBits;
+      continue;
+    }
+    if (argument == "--pack" || argument == "--no-verify" || argument == "--encrypt") {
+      if (argument == "--pack") request.force_pack = true;
+      if (argument == "--no-verify") request.verify = false;
+      if (argument == "--encrypt") request.ask_password = true;
+      continue;
+    }
     if (argument == "-h" || argument == "--help") {
       std::fputs(kBuildHelp, stdout);
       for (const OptionName& option : kOptionNames) {
@@ -106,6 +179,24 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
       const std::string& value = arguments[++i];
       if (name == "o" || name == "output") {
         request.output = value;
+      } else if (name == "l" || name == "level") {
+        std::optional<std::uint32_t> level = ParseNumber(value, 9);
+        if (!level) {
+          ReportError("--level: expected 0 to 9, not \"" + value + "\"");
+          return kExitUsage;
+        }
+        request.pack.level = static_cast<int>(*level);
+      } else if (name == "password-file") {
+        std::string error_text;
+        std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(value, error_text);
+        if (!bytes) {
+          ReportError(error_text);
+          return kExitUsage;
+        }
+        std::string text(bytes->begin(), bytes->end());
+        std::string password;
+        if (!ReadPassword(text.substr(0, text.find_first_of("\r\n")), password)) return kExitUsage;
+        request.pack.password = password;
       } else if (name == "stub") {
         request.stub = value;
       } else if (name == "caption" || name == "folder" || name == "command" || name == "message") {
@@ -114,6 +205,7 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
                               : name == "command" ? request.settings.command
                                                   : request.settings.message;
         if (!TextOption(name, value, target)) return kExitUsage;
+        folder_given |= name == "folder";
       } else if (name == "message-style") {
         std::optional<std::uint32_t> style = ParseMessageStyle(value);
         if (!style) {
@@ -128,6 +220,7 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
           return kExitUsage;
         }
         request.settings.overwrite_mode = *mode;
+        mode_given = true;
       } else if (name == "options") {
         std::optional<std::uint32_t> word = ParseNumber(value, 0xFFFF);
         if (!word) {
@@ -141,16 +234,31 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
       }
       continue;
     }
-    if (!request.input.empty()) {
-      ReportError("more than one archive given: " + request.input + " and " + argument);
-      return kExitUsage;
-    }
-    request.input = argument;
+    request.inputs.push_back(argument);
   }
   request.settings.options = options;
-  if (request.output.empty() || request.input.empty()) {
-    ReportError("usage: selfx build [options] -o OUTPUT.exe ARCHIVE.zip (see --help)");
+  if (request.output.empty() || request.inputs.empty()) {
+    ReportError("usage: selfx build [options] -o OUTPUT.exe INPUT... (see --help)");
     return kExitUsage;
+  }
+  if (preset != nullptr) {
+    if (!mode_given) request.settings.overwrite_mode = kOverwrite;
+    if (std::string(preset) == "install") {
+      if (!folder_given) request.settings.folder = "$T";
+      if (request.settings.command.empty()) {
+        ReportError("--install runs the --command after unpacking; give one");
+        return kExitUsage;
+      }
+    }
+  }
+  if (request.ask_password && request.pack.password) {
+    ReportError("--encrypt and --password-file exclude each other");
+    return kExitUsage;
+  }
+  if (request.ask_password) {
+    std::string password;
+    if (!AskPassword(password)) return kExitUsage;
+    request.pack.password = password;
   }
   if (request.stub.empty()) request.stub = DefaultStubPath();
   return 0;
@@ -193,6 +301,29 @@ bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string&
   return true;
 }
 
+// A single input that is a ZIP archive is used as it is, unless --pack says otherwise.
+bool IsReadyZip(const BuildRequest& request) {
+  if (request.force_pack || request.inputs.size() != 1) return false;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(request.inputs[0], error)) return false;
+  std::string extension = request.inputs[0].substr(request.inputs[0].find_last_of('.') + 1);
+  return AsciiUpperCase(extension) == "ZIP";
+}
+
+// Tests the written file with the stub's own core, as selfx test would.
+bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& password) {
+  if (!OpenArchive(path)) return false;
+  if (password) console::Settings().password = *password;
+  console::Settings().show_progress = false;
+  TestSummary summary = TestOpenedArchive();
+  if (summary.stopped || summary.failed != 0) {
+    ReportError("the written archive failed its test (" + std::to_string(summary.failed) +
+                " of " + std::to_string(summary.tested) + " files); nothing was written");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int BuildCommand(const Arguments& arguments) {
@@ -222,25 +353,72 @@ int BuildCommand(const Arguments& arguments) {
     return kExitFailure;
   }
 
-  std::optional<std::vector<std::uint8_t>> zip_bytes = ReadWholeFile(request.input, error_text);
-  if (!zip_bytes) {
+  bool ready_zip = IsReadyZip(request);
+  std::optional<std::vector<std::uint8_t>> zip_bytes;
+  std::vector<PackSource> sources;
+  if (ready_zip) {
+    if (request.pack.password) {
+      ReportError("a ready .zip is used as it is and cannot be encrypted here; pack the files "
+                  "instead, or use --pack to store the .zip itself");
+      return kExitUsage;
+    }
+    zip_bytes = ReadWholeFile(request.inputs[0], error_text);
+    if (!zip_bytes) {
+      ReportError(error_text);
+      return kExitFailure;
+    }
+    if (!CheckArchive(*zip_bytes, request.inputs[0])) return kExitFailure;
+  } else if (!CollectSources(request.inputs, sources, error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
-  if (!CheckArchive(*zip_bytes, request.input)) return kExitFailure;
 
-  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
-  if (stub->size() + block.size() + zip_bytes->size() > 0x7FFFFFFF) {
-    ReportError("the combined file would reach 2 GiB, more than the stub can read");
-    return kExitFailure;
-  }
-  if (!WriteFileAtomically(request.output, {&*stub, &block, &*zip_bytes}, error_text)) {
+  PartialFile output(request.output);
+  if (!output.Open(error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
-  std::printf("%s: %zu bytes (stub %zu, configuration %zu, archive %zu)\n",
-              request.output.c_str(), stub->size() + block.size() + zip_bytes->size(),
-              stub->size(), block.size(), zip_bytes->size());
+  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
+  if (!output.Write(*stub) || !output.Write(block)) {
+    ReportError(request.output + ": cannot write");
+    return kExitFailure;
+  }
+  PackResult packed;
+  if (ready_zip) {
+    if (stub->size() + block.size() + zip_bytes->size() > 0x7FFFFFFF) {
+      ReportError("the combined file would reach 2 GiB, more than the stub can read");
+      return kExitFailure;
+    }
+    if (!output.Write(*zip_bytes)) {
+      ReportError(request.output + ": cannot write");
+      return kExitFailure;
+    }
+  } else if (!WriteZip(output.file(), sources, request.pack, packed, error_text)) {
+    ReportError(error_text);
+    return kExitFailure;
+  }
+  long size = std::ftell(output.file());
+  if (!output.Close(error_text)) {
+    ReportError(error_text);
+    return kExitFailure;
+  }
+  if (request.verify && !VerifyBuiltFile(output.partial_path(), request.pack.password)) {
+    return kExitFailure;
+  }
+  if (!output.Commit(error_text)) {
+    ReportError(error_text);
+    return kExitFailure;
+  }
+  if (ready_zip) {
+    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %zu)\n",
+                request.output.c_str(), size, stub->size(), block.size(), zip_bytes->size());
+  } else {
+    std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
+                request.output.c_str(), size, static_cast<unsigned long long>(packed.files),
+                static_cast<unsigned long long>(packed.folders),
+                static_cast<unsigned long long>(packed.bytes_in),
+                request.pack.password ? ", encrypted" : "");
+  }
   return kExitSuccess;
 }
 

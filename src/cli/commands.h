@@ -19,6 +19,17 @@ int ListCommand(const Arguments& arguments);
 int TestCommand(const Arguments& arguments);
 int ExtractCommand(const Arguments& arguments);
 
+// Opens a combined file or a plain ZIP as the archive (the ZIP starts behind the
+// configuration trailer, or at 0) and lists its rows, all selected.
+bool OpenArchive(const std::string& native_path);
+struct TestSummary {
+  int tested = 0;
+  int failed = 0;
+  bool stopped = false;  // no password, or Ctrl-C
+};
+// Decodes and CRC-checks every row of the opened archive.
+TestSummary TestOpenedArchive();
+
 // Prints "selfx: message" on stderr.
 void ReportError(const std::string& message);
 

@@ -4,9 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
+
+#include <utility>
 
 namespace selfx::cli {
 
@@ -32,38 +37,53 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
   return bytes;
 }
 
-bool WriteFileAtomically(const std::string& path,
-                         const std::vector<const std::vector<std::uint8_t>*>& parts,
-                         std::string& error_text) {
-  std::string temporary = path + ".partial";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    error_text = temporary + ": " + std::strerror(errno);
-    return false;
-  }
-  bool written = true;
-  for (const std::vector<std::uint8_t>* part : parts) {
-    if (!part->empty() && std::fwrite(part->data(), 1, part->size(), file) != part->size()) {
-      written = false;
-    }
-  }
-  if (std::fclose(file) != 0) written = false;
-  if (!written) {
-    error_text = path + ": cannot write (" + std::strerror(errno) + ")";
-    std::remove(temporary.c_str());
-    return false;
-  }
+PartialFile::PartialFile(std::string final_path)
+    : final_path_(std::move(final_path)), partial_path_(final_path_ + ".partial") {}
+
+PartialFile::~PartialFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!committed_) std::remove(partial_path_.c_str());
+}
+
+bool PartialFile::Open(std::string& error_text) {
+  file_ = std::fopen(partial_path_.c_str(), "w+b");
+  if (file_ == nullptr) error_text = partial_path_ + ": " + std::strerror(errno);
+  return file_ != nullptr;
+}
+
+bool PartialFile::Write(const std::vector<std::uint8_t>& bytes) {
+  return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+}
+
+bool PartialFile::Close(std::string& error_text) {
+  if (file_ == nullptr) return true;
+  bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) error_text = final_path_ + ": cannot write (" + std::strerror(errno) + ")";
+  return closed;
+}
+
+bool PartialFile::Commit(std::string& error_text) {
+  if (!Close(error_text)) return false;
 #ifdef _WIN32
-  std::remove(path.c_str());  // rename does not replace on Windows
+  std::remove(final_path_.c_str());  // rename does not replace on Windows
 #else
-  ::chmod(temporary.c_str(), 0755);
+  ::chmod(partial_path_.c_str(), 0755);
 #endif
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error_text = path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
+  if (std::rename(partial_path_.c_str(), final_path_.c_str()) != 0) {
+    error_text = final_path_ + ": " + std::strerror(errno);
     return false;
   }
+  committed_ = true;
   return true;
+}
+
+bool TruncateFile(std::FILE* file, std::uint64_t size) {
+#ifdef _WIN32
+  return _chsize_s(_fileno(file), static_cast<long long>(size)) == 0;
+#else
+  return ::ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+#endif
 }
 
 }  // namespace selfx::cli

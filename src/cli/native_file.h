@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,10 +13,32 @@ namespace selfx::cli {
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        std::string& error_text);
 
-// Writes the parts to a temporary file beside path and renames it into place only when all
-// of it was written, so that no half-written file ever stands under the final name.
-bool WriteFileAtomically(const std::string& path,
-                         const std::vector<const std::vector<std::uint8_t>*>& parts,
-                         std::string& error_text);
+// A file written beside its final name and renamed into place only when complete, so that
+// no half-written file ever stands under the final name. Removed unless committed.
+class PartialFile {
+ public:
+  explicit PartialFile(std::string final_path);
+  ~PartialFile();
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+
+  bool Open(std::string& error_text);
+  std::FILE* file() const { return file_; }
+  const std::string& partial_path() const { return partial_path_; }
+  bool Write(const std::vector<std::uint8_t>& bytes);
+  // Closes the file (if still open); false when the close loses data.
+  bool Close(std::string& error_text);
+  // Closes it and moves it to the final name.
+  bool Commit(std::string& error_text);
+
+ private:
+  std::string final_path_;
+  std::string partial_path_;
+  std::FILE* file_ = nullptr;
+  bool committed_ = false;
+};
+
+// Cuts an open file to size bytes.
+bool TruncateFile(std::FILE* file, std::uint64_t size);
 
 }  // namespace selfx::cli

@@ -92,6 +92,9 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
 int ShellOpen(const std::string& file, const std::string& parameters,
               const std::string& folder);
 
+// Fills the buffer from the system's cryptographic random source; false when it has none.
+bool RandomBytes(void* buffer, std::size_t count);
+
 // Ends the process with the exit code; runs no handlers of the core.
 [[noreturn]] void ExitProcess(std::uint32_t exit_code);
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -361,6 +362,17 @@ std::string WindowsDirectory() { return "\\usr"; }
 
 bool ReadRegistryValue(int, const std::string&, const std::string&, std::size_t, std::string&) {
   return false;
+}
+
+bool RandomBytes(void* buffer, std::size_t count) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::getrandom(bytes, count, 0);
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 int ShellOpen(const std::string&, const std::string&, const std::string&) {

@@ -228,6 +228,16 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
   return true;
 }
 
+bool RandomBytes(void* buffer, std::size_t count) {
+  // RtlGenRandom: the system's cryptographic source, in advapi32 since Windows XP.
+  using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  HMODULE advapi = LoadLibraryA("advapi32.dll");
+  auto generate = advapi == nullptr ? nullptr
+                  : reinterpret_cast<GenRandom>(
+                        reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+  return generate != nullptr && generate(buffer, static_cast<ULONG>(count));
+}
+
 int ShellOpen(const std::string& file, const std::string& parameters,
               const std::string& folder) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),

@@ -1,0 +1,463 @@
+#include "cli/zip_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <set>
+
+#include <zlib.h>
+
+#include "app/byte_order.h"
+#include "app/target_folder.h"
+#include "archive/extraction_run.h"
+#include "archive/zip_format.h"
+#include "codec/crc32.h"
+#include "cli/native_file.h"
+#include "codec/zip_crypto.h"
+#include "platform/platform.h"
+
+namespace selfx::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kChunk = 1 << 16;
+constexpr std::uint64_t kLargestArchive = 0x7FFFFFFF;  // the stub seeks with signed 32 bits
+constexpr std::size_t kMostEntries = 0xFFFF;
+constexpr std::uint8_t kHostUnix = 3;
+constexpr std::uint8_t kMadeByVersion = 30;
+constexpr std::uint16_t kNeededStored = 10;
+constexpr std::uint16_t kNeededDeflated = 20;
+
+bool IsPlainAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Characters Windows does not allow in a file name, and names it would change or refuse.
+std::string WindowsNameProblem(const std::string& name) {
+  std::string::size_type start = 0;
+  while (start < name.size()) {
+    std::string::size_type end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    for (char c : part) {
+      if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*\\", c) != nullptr) {
+        return "holds a character Windows does not allow in names";
+      }
+    }
+    if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+      return "ends in a dot or a blank, which Windows drops";
+    }
+    start = end + 1;
+  }
+  // The stub refuses the same names (drives, "..", devices); say so before building.
+  std::string reason = UnsafeNameReason(name);
+  return reason.empty() ? std::string() : reason;
+}
+
+std::uint32_t DosDateTime(std::time_t when) {
+  std::tm local = {};
+#ifdef _WIN32
+  if (localtime_s(&local, &when) != 0) return 0x00210000;
+#else
+  if (localtime_r(&when, &local) == nullptr) return 0x00210000;
+#endif
+  if (local.tm_year < 80) return 0x00210000;  // 1980-01-01 00:00, the earliest DOS date
+  if (local.tm_year > 207) local.tm_year = 207;
+  std::uint32_t date = static_cast<std::uint32_t>(((local.tm_year - 80) << 9) |
+                                                  ((local.tm_mon + 1) << 5) | local.tm_mday);
+  std::uint32_t time = static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
+                                                  (local.tm_sec / 2));
+  return (date << 16) | time;
+}
+
+struct FileFacts {
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+  std::uint32_t mode = 0;
+};
+
+bool Facts(const std::string& path, FileFacts& facts) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  facts.size = static_cast<std::uint64_t>(info.st_size);
+  facts.modified = info.st_mtime;
+  facts.mode = static_cast<std::uint32_t>(info.st_mode);
+  return true;
+}
+
+struct CentralRecord {
+  std::string name;
+  std::uint16_t flags;
+  std::uint16_t method;
+  std::uint32_t dos_date_time;
+  std::uint32_t crc;
+  std::uint32_t compressed;
+  std::uint32_t uncompressed;
+  std::uint32_t external_attributes;
+  std::uint32_t offset;
+};
+
+// The output file from where the archive starts. Positions are the file's own, so the
+// offsets recorded in the archive count from the start of the combined file (as "zip -A"
+// leaves them), which every ZIP tool reads without complaint.
+class Output {
+ public:
+  explicit Output(std::FILE* file)
+      : file_(file), position_(static_cast<std::uint64_t>(std::ftell(file))) {}
+  bool Write(const void* data, std::size_t size) {
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) return false;
+    position_ += size;
+    return true;
+  }
+  bool Seek(std::uint64_t position) {
+    if (std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return false;
+    position_ = position;
+    return true;
+  }
+  std::uint64_t position() const { return position_; }
+
+ private:
+  std::FILE* file_;
+  std::uint64_t position_ = 0;
+};
+
+std::vector<std::uint8_t> LocalHeader(const CentralRecord& record) {
+  std::vector<std::uint8_t> header(zip::kLocalHeaderSize);
+  StoreLe32(&header[0], 0x04034B50);
+  StoreLe16(&header[4], record.method == zip::kMethodDeflated ? kNeededDeflated : kNeededStored);
+  StoreLe16(&header[6], record.flags);
+  StoreLe16(&header[8], record.method);
+  StoreLe32(&header[10], record.dos_date_time);
+  StoreLe32(&header[14], record.crc);
+  StoreLe32(&header[18], record.compressed);
+  StoreLe32(&header[22], record.uncompressed);
+  StoreLe16(&header[26], static_cast<std::uint16_t>(record.name.size()));
+  StoreLe16(&header[28], 0);
+  header.insert(header.end(), record.name.begin(), record.name.end());
+  return header;
+}
+
+std::vector<std::uint8_t> CentralHeader(const CentralRecord& record) {
+  std::vector<std::uint8_t> header(zip::kCentralHeaderSize);
+  StoreLe32(&header[0], 0x02014B50);
+  header[4] = kMadeByVersion;
+  header[5] = kHostUnix;
+  StoreLe16(&header[6], record.method == zip::kMethodDeflated ? kNeededDeflated : kNeededStored);
+  StoreLe16(&header[8], record.flags);
+  StoreLe16(&header[10], record.method);
+  StoreLe32(&header[12], record.dos_date_time);
+  StoreLe32(&header[16], record.crc);
+  StoreLe32(&header[20], record.compressed);
+  StoreLe32(&header[24], record.uncompressed);
+  StoreLe16(&header[28], static_cast<std::uint16_t>(record.name.size()));
+  StoreLe32(&header[38], record.external_attributes);
+  StoreLe32(&header[42], record.offset);
+  header.insert(header.end(), record.name.begin(), record.name.end());
+  return header;
+}
+
+// Streams one file into the archive: CRC, then deflate or copy, encrypting on the way.
+class FilePacker {
+ public:
+  FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
+
+  bool Pack(const std::string& path, CentralRecord& record, std::string& error_text) {
+    std::FILE* input = std::fopen(path.c_str(), "rb");
+    if (input == nullptr) {
+      error_text = path + ": " + std::strerror(errno);
+      return false;
+    }
+    bool packed = PackOpen(input, path, record, error_text);
+    std::fclose(input);
+    return packed;
+  }
+
+ private:
+  bool PackOpen(std::FILE* input, const std::string& path, CentralRecord& record,
+                std::string& error_text) {
+    // The CRC comes first: an encrypted entry's header carries its top byte.
+    std::uint32_t crc = 0xFFFFFFFF;
+    std::uint64_t size = 0;
+    std::vector<std::uint8_t> chunk(kChunk);
+    std::size_t n;
+    while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) {
+      UpdateCrc(chunk.data(), static_cast<std::int32_t>(n), crc);
+      size += n;
+    }
+    if (std::ferror(input)) {
+      error_text = path + ": read error";
+      return false;
+    }
+    if (size >= 0xFFFFFFFFull) {
+      error_text = path + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
+      return false;
+    }
+    record.crc = crc ^ 0xFFFFFFFF;
+    record.uncompressed = static_cast<std::uint32_t>(size);
+    crc_ = record.crc;
+
+    std::uint64_t data_start = output_.position();
+    record.method = options_.level == 0 || size == 0 ? zip::kMethodStored : zip::kMethodDeflated;
+    if (record.method == zip::kMethodDeflated) {
+      std::uint64_t written = 0;
+      if (!Deflate(input, written, error_text)) return false;
+      if (written < size + HeaderBytes()) {
+        record.compressed = static_cast<std::uint32_t>(written);
+        return true;
+      }
+      // Deflate did not shrink this file: store it instead, over what was written.
+      if (!output_.Seek(data_start)) {
+        error_text = "cannot seek in the output";
+        return false;
+      }
+      record.method = zip::kMethodStored;
+    }
+    std::uint64_t written = 0;
+    if (!Copy(input, written, error_text)) return false;
+    record.compressed = static_cast<std::uint32_t>(written);
+    return true;
+  }
+
+  std::uint64_t HeaderBytes() const { return options_.password ? kEncryptionHeaderSize : 0; }
+
+  bool Emit(std::uint8_t* data, std::size_t size, std::uint64_t& written) {
+    if (options_.password) Encrypt(data, size);
+    written += size;
+    return output_.Write(data, size);
+  }
+
+  void Encrypt(std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+      std::uint8_t plain = data[i];
+      data[i] = static_cast<std::uint8_t>(plain ^ KeystreamByte());
+      UpdateKeys(plain);
+    }
+  }
+
+  // Starts the key stream for an entry: 11 random bytes and the CRC's top byte, encrypted.
+  bool StartEncryption(std::uint64_t& written, std::string& error_text) {
+    std::uint8_t header[kEncryptionHeaderSize];
+    if (!platform::RandomBytes(header, sizeof header - 1)) {
+      error_text = "the system gave no random bytes for the encryption header";
+      return false;
+    }
+    header[kEncryptionHeaderSize - 1] = static_cast<std::uint8_t>(crc_ >> 24);
+    InitKeys(*options_.password);
+    if (!Emit(header, sizeof header, written)) {
+      error_text = "cannot write the output";
+      return false;
+    }
+    return true;
+  }
+
+  bool Deflate(std::FILE* input, std::uint64_t& written, std::string& error_text) {
+    std::rewind(input);
+    if (options_.password && !StartEncryption(written, error_text)) return false;
+    z_stream stream = {};
+    if (deflateInit2(&stream, options_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      error_text = "zlib could not start";
+      return false;
+    }
+    std::vector<std::uint8_t> in(kChunk), out(kChunk);
+    bool ok = true;
+    int flush = Z_NO_FLUSH;
+    do {
+      std::size_t n = std::fread(in.data(), 1, kChunk, input);
+      if (std::ferror(input)) {
+        error_text = "read error";
+        ok = false;
+        break;
+      }
+      flush = n < kChunk ? Z_FINISH : Z_NO_FLUSH;
+      stream.next_in = in.data();
+      stream.avail_in = static_cast<uInt>(n);
+      do {
+        stream.next_out = out.data();
+        stream.avail_out = kChunk;
+        deflate(&stream, flush);
+        std::size_t produced = kChunk - stream.avail_out;
+        if (!Emit(out.data(), produced, written)) {
+          error_text = "cannot write the output";
+          ok = false;
+        }
+      } while (ok && stream.avail_out == 0);
+    } while (ok && flush != Z_FINISH);
+    deflateEnd(&stream);
+    return ok;
+  }
+
+  bool Copy(std::FILE* input, std::uint64_t& written, std::string& error_text) {
+    std::rewind(input);
+    if (options_.password && !StartEncryption(written, error_text)) return false;
+    std::vector<std::uint8_t> chunk(kChunk);
+    std::size_t n;
+    while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) {
+      if (!Emit(chunk.data(), n, written)) {
+        error_text = "cannot write the output";
+        return false;
+      }
+    }
+    if (std::ferror(input)) {
+      error_text = "read error";
+      return false;
+    }
+    return true;
+  }
+
+  Output& output_;
+  const PackOptions& options_;
+  std::uint32_t crc_ = 0;  // of the file being packed
+};
+
+}  // namespace
+
+bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSource>& sources,
+                    std::string& error_text) {
+  std::set<std::string> seen;
+  auto add = [&](const fs::path& disk_path, const std::string& name, bool folder) {
+    std::string problem = WindowsNameProblem(name);
+    if (problem.empty() && !seen.insert(AsciiUpperCase(name)).second) {
+      // Windows names are case-insensitive: two such names would be one file there.
+      problem = "appears twice (names differing only in case count as the same)";
+    }
+    if (!problem.empty()) {
+      error_text = "cannot pack " + disk_path.string() + " as \"" + name + "\": it " + problem;
+      return false;
+    }
+    sources.push_back({disk_path.string(), name, folder});
+    return true;
+  };
+  for (const std::string& input : inputs) {
+    std::error_code error;
+    fs::path root(input);
+    fs::file_status status = fs::status(root, error);
+    if (error || !fs::exists(status)) {
+      error_text = input + ": no such file or folder";
+      return false;
+    }
+    if (!fs::is_directory(status)) {
+      if (!add(root, root.filename().string(), false)) return false;
+      continue;
+    }
+    // A stable order: sorted by name at every level, each folder before its contents.
+    std::vector<fs::path> pending = {root};
+    std::vector<std::pair<std::string, fs::path>> found;
+    while (!pending.empty()) {
+      fs::path folder = pending.back();
+      pending.pop_back();
+      for (const fs::directory_entry& item : fs::directory_iterator(folder, error)) {
+        found.emplace_back(fs::relative(item.path(), root).generic_string(), item.path());
+        if (item.is_directory() && !item.is_symlink()) pending.push_back(item.path());
+      }
+      if (error) {
+        error_text = folder.string() + ": " + error.message();
+        return false;
+      }
+    }
+    std::sort(found.begin(), found.end());
+    for (const auto& [name, path] : found) {
+      bool folder = fs::is_directory(path, error);
+      if (!add(path, folder ? name + "/" : name, folder)) return false;
+    }
+  }
+  if (sources.size() > kMostEntries) {
+    error_text = "more than 65,535 files and folders need ZIP64, which the stub cannot read";
+    return false;
+  }
+  return true;
+}
+
+bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const PackOptions& options,
+              PackResult& result, std::string& error_text) {
+  BuildCrcTable();
+  Output output(file);
+  FilePacker packer(output, options);
+  std::vector<CentralRecord> records;
+  for (const PackSource& source : sources) {
+    FileFacts facts;
+    if (!Facts(source.disk_path, facts)) {
+      error_text = source.disk_path + ": " + std::strerror(errno);
+      return false;
+    }
+    CentralRecord record = {};
+    record.name = source.name;
+    record.dos_date_time = DosDateTime(facts.modified);
+    record.flags = IsPlainAscii(source.name) ? 0 : zip::kFlagUtf8Name;
+    record.offset = static_cast<std::uint32_t>(output.position());
+    // The Unix mode in the high half for tools that restore it, the DOS folder bit below.
+    record.external_attributes = (facts.mode << 16) | (source.folder ? 0x10 : 0);
+    std::uint64_t header_at = output.position();
+    if (source.folder) {
+      record.method = zip::kMethodStored;
+      std::vector<std::uint8_t> header = LocalHeader(record);
+      if (!output.Write(header.data(), header.size())) {
+        error_text = "cannot write the output";
+        return false;
+      }
+      ++result.folders;
+    } else {
+      if (options.password) record.flags |= zip::kFlagEncrypted;
+      // Room for the header now; it is written again once sizes and CRC are known.
+      std::vector<std::uint8_t> header = LocalHeader(record);
+      if (!output.Write(header.data(), header.size())) {
+        error_text = "cannot write the output";
+        return false;
+      }
+      if (!packer.Pack(source.disk_path, record, error_text)) return false;
+      std::uint64_t data_end = output.position();
+      header = LocalHeader(record);
+      if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||
+          !output.Seek(data_end)) {
+        error_text = "cannot write the output";
+        return false;
+      }
+      ++result.files;
+      result.bytes_in += record.uncompressed;
+    }
+    if (output.position() > kLargestArchive) {
+      error_text = "the archive would reach 2 GiB, more than the stub can read";
+      return false;
+    }
+    records.push_back(record);
+  }
+
+  std::uint64_t directory_start = output.position();
+  for (const CentralRecord& record : records) {
+    std::vector<std::uint8_t> header = CentralHeader(record);
+    if (!output.Write(header.data(), header.size())) {
+      error_text = "cannot write the output";
+      return false;
+    }
+  }
+  std::uint64_t directory_size = output.position() - directory_start;
+  std::uint8_t end_record[zip::kEndRecordSize] = {};
+  StoreLe32(end_record, 0x06054B50);
+  StoreLe16(end_record + 8, static_cast<std::uint16_t>(records.size()));
+  StoreLe16(end_record + zip::kEndTotalEntries, static_cast<std::uint16_t>(records.size()));
+  StoreLe32(end_record + zip::kEndDirectorySize, static_cast<std::uint32_t>(directory_size));
+  StoreLe32(end_record + zip::kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));
+  if (!output.Write(end_record, sizeof end_record)) {
+    error_text = "cannot write the output";
+    return false;
+  }
+  if (output.position() > kLargestArchive) {
+    error_text = "the archive would reach 2 GiB, more than the stub can read";
+    return false;
+  }
+  // A file stored over its own failed deflate may have left bytes beyond the end record;
+  // the end record must end the file.
+  if (std::fflush(file) != 0 || !TruncateFile(file, output.position())) {
+    error_text = "cannot write the output";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace selfx::cli
