@@ -10,8 +10,9 @@ namespace selfx {
 // Entry i is the CRC remainder of the single byte i. Filled once by BuildCrcTable.
 extern std::uint32_t CrcTable[256];
 
-// Fills CrcTable (and the wider tables UpdateCrc uses for its bulk path). Called once at
-// start-up, before anything is extracted or decrypted.
+// Fills CrcTable (and the wider tables UpdateCrc uses for its bulk path), and asks the
+// processor whether it can multiply without carries. Called once at start-up, before
+// anything is extracted or decrypted.
 void BuildCrcTable();
 
 // One byte into the register: the step of the CRC and of the decryption key schedule.
@@ -25,5 +26,12 @@ void UpdateCrc(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& cr
 
 // The plain byte-at-a-time loop, kept as the reference the bulk path is tested against.
 void UpdateCrcBytewise(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& crc);
+
+// Whether UpdateCrc folds long runs with the processor's carry-less multiplication. Set by
+// BuildCrcTable to what the processor offers; tests and the benchmark turn it off to run the
+// table path on the same machine. Turning it on without the processor's support is an error.
+extern bool UseCarrylessCrc;
+// What the processor offers (PCLMULQDQ with SSE4.1), as found by BuildCrcTable.
+bool CarrylessCrcAvailable();
 
 }  // namespace selfx

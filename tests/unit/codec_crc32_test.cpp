@@ -62,13 +62,28 @@ TEST_F(CrcTest, StepIsTheTableStep) {
   EXPECT_EQ(CrcStep(0x80, 0x00000000), 0xEDB88320u);
 }
 
-// The slicing path must equal the byte-wise one for every length and alignment.
-TEST_F(CrcTest, BulkPathEqualsBytewiseAndZlib) {
+// Each bulk path (carry-less folding where the processor has it, slicing-by-16 always) must
+// equal the byte-wise loop for every length and alignment, with a register carried in.
+class CrcPathTest : public CrcTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    CrcTest::SetUp();
+    if (GetParam() && !CarrylessCrcAvailable()) GTEST_SKIP() << "no PCLMULQDQ here";
+    UseCarrylessCrc = GetParam();
+  }
+  void TearDown() override { UseCarrylessCrc = CarrylessCrcAvailable(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, CrcPathTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Carryless" : "Tables"; });
+
+TEST_P(CrcPathTest, BulkPathEqualsBytewiseAndZlib) {
   std::mt19937 random(7);
   Bytes data(70000);
   for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
   for (int offset = 0; offset < 8; ++offset) {
-    for (int length : {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 1000, 32768, 69000}) {
+    for (int length : {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 1000,
+                       32768, 69000}) {
       SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
       std::uint32_t bulk = 0xFFFFFFFF, bytewise = 0xFFFFFFFF;
       UpdateCrc(data.data() + offset, length, bulk);
@@ -79,7 +94,28 @@ TEST_F(CrcTest, BulkPathEqualsBytewiseAndZlib) {
   }
 }
 
-TEST_F(CrcTest, RegisterCarriesAcrossCalls) {
+TEST_P(CrcPathTest, RandomLengthsAlignmentsAndRegisters) {
+  std::mt19937 random(11);
+  Bytes data(9000);
+  for (int round = 0; round < 3000; ++round) {
+    // Random, all-zero and all-ones contents: the folding must not depend on the data's kind.
+    int kind = round % 5;
+    for (auto& byte : data)
+      byte = kind == 0 ? 0 : kind == 1 ? 0xFF : static_cast<std::uint8_t>(random());
+    std::size_t offset = random() % 64;
+    std::int32_t length = static_cast<std::int32_t>(random() % (data.size() - offset));
+    std::uint32_t start = round % 7 == 0 ? 0u : round % 7 == 1 ? 0xFFFFFFFFu
+                                                                : static_cast<std::uint32_t>(random());
+    SCOPED_TRACE(testing::Message() << "round " << round << " offset " << offset << " length "
+                                    << length << " register " << start);
+    std::uint32_t bulk = start, bytewise = start;
+    UpdateCrc(data.data() + offset, length, bulk);
+    UpdateCrcBytewise(data.data() + offset, length, bytewise);
+    ASSERT_EQ(bulk, bytewise);
+  }
+}
+
+TEST_P(CrcPathTest, RegisterCarriesAcrossCalls) {
   Bytes data(1000);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
   std::uint32_t whole = 0xFFFFFFFF, parts = 0xFFFFFFFF;
@@ -87,6 +123,9 @@ TEST_F(CrcTest, RegisterCarriesAcrossCalls) {
   UpdateCrc(data.data(), 333, parts);
   UpdateCrc(data.data() + 333, 667, parts);
   EXPECT_EQ(whole, parts);
+  std::uint32_t bytewise = 0xFFFFFFFF;
+  UpdateCrcBytewise(data.data(), 1000, bytewise);
+  EXPECT_EQ(whole, bytewise);
 }
 
 }  // namespace
