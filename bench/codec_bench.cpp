@@ -244,14 +244,23 @@ bool RunLibdeflate(const std::vector<Bytes>& streams, const std::vector<Entry>& 
   return sound;
 }
 
-double Seconds(const std::function<bool()>& run, int repeats, bool* sound) {
-  double best = 1e30;
+// Runs the contenders in turn, round after round, so that a change in the machine's load hits
+// them alike, and gives each one's median time.
+std::vector<double> MedianSeconds(const std::vector<std::function<bool()>>& runs, int repeats, bool* sound) {
+  std::vector<std::vector<double>> times(runs.size());
   for (int r = 0; r < repeats; ++r) {
-    Clock::time_point start = Clock::now();
-    if (!run()) *sound = false;
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      Clock::time_point start = Clock::now();
+      if (!runs[i]()) *sound = false;
+      times[i].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
   }
-  return best;
+  std::vector<double> medians;
+  for (std::vector<double>& t : times) {
+    std::sort(t.begin(), t.end());
+    medians.push_back(t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2);
+  }
+  return medians;
 }
 
 void PrintRow(const char* what, double megabytes, double seconds, double zlib_seconds, double libdeflate_seconds) {
@@ -306,7 +315,7 @@ int main(int argc, char** argv) {
               text / 1e6, binary / 1e6, compressed / 1e6);
   std::printf("selfx: product path, archive file in %s read through ReadArchive, output to /dev/null through\n"
               "WriteOutput in 32 KiB pieces, RunningCrc checked. zlib: inflate to a 32 KiB buffer + crc32.\n"
-              "libdeflate: whole-buffer decompress + libdeflate_crc32. Best of %d run(s).\n",
+              "libdeflate: whole-buffer decompress + libdeflate_crc32. Median of %d interleaved run(s).\n",
               access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp", options.repeats);
 
   std::string directory = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -330,81 +339,99 @@ int main(int argc, char** argv) {
     Archive archive = WriteArchive(archive_path, archive_streams);
     std::printf("\n%s level %d (%s, ratio %.3f):\n", level == 0 ? "stored-block deflate" : "deflated", level,
                 encrypted ? "encrypted" : "plain", compressed_mb / total_mb);
-    double zlib_s = Seconds([&] { return RunZlib(streams, entries); }, options.repeats, &sound);
-    double libdeflate_s = Seconds([&] { return RunLibdeflate(streams, entries); }, options.repeats, &sound);
-    selfx::UseFastInflate = true;
-    double fast_s = Seconds([&] { return RunSelfx(archive, entries, false, encrypted); }, options.repeats, &sound);
-    selfx::UseFastInflate = false;
-    double readable_s = Seconds([&] { return RunSelfx(archive, entries, false, encrypted); }, options.repeats, &sound);
-    selfx::UseFastInflate = true;
+    std::vector<double> t = MedianSeconds(
+        {[&] { return RunZlib(streams, entries); }, [&] { return RunLibdeflate(streams, entries); },
+         [&] {
+           selfx::UseFastInflate = true;
+           return RunSelfx(archive, entries, false, encrypted);
+         },
+         [&] {
+           selfx::UseFastInflate = false;
+           bool ok = RunSelfx(archive, entries, false, encrypted);
+           selfx::UseFastInflate = true;
+           return ok;
+         }},
+        options.repeats, &sound);
+    double zlib_s = t[0], libdeflate_s = t[1], fast_s = t[2], readable_s = t[3];
     PrintRow("zlib inflate + crc32", total_mb, zlib_s, 0, 0);
     PrintRow("libdeflate + crc32", total_mb, libdeflate_s, 0, 0);
     PrintRow(encrypted ? "selfx decrypt+inflate+CRC (fast)" : "selfx inflate + CRC (fast)", total_mb, fast_s, zlib_s,
              libdeflate_s);
     PrintRow(encrypted ? "selfx decrypt+inflate+CRC (readable)" : "selfx inflate + CRC (readable)", total_mb,
              readable_s, zlib_s, libdeflate_s);
-    if (level == 0) return std::make_pair(zlib_s, libdeflate_s);
-    return std::make_pair(0.0, 0.0);
   };
 
   for (int level : options.levels) run_level(level, false);
   if (!options.levels.empty()) run_level(options.levels[options.levels.size() / 2], true);
-  std::pair<double, double> stored_peers = run_level(0, false);
+  run_level(0, false);
 
-  // Stored entries: CopyStoredEntry, against the peers decoding the level-0 streams.
+  // Stored entries: CopyStoredEntry, plain and encrypted, against the peers decoding the level-0
+  // streams (stored blocks), all in the same rounds.
   {
-    std::vector<Bytes> plain;
-    for (const Entry& entry : entries) plain.push_back(entry.data);
-    Archive archive = WriteArchive(archive_path, plain);
-    double stored_s = Seconds([&] { return RunSelfx(archive, entries, true, false); }, options.repeats, &sound);
-    std::printf("\nstored entries (selfx CopyStoredEntry; peers decode the level-0 streams above):\n");
-    PrintRow("selfx stored copy + CRC", total_mb, stored_s, stored_peers.first, stored_peers.second);
-    std::vector<Bytes> encrypted;
-    for (const Entry& entry : entries) encrypted.push_back(Encrypt(entry.data, "benchmark"));
-    archive = WriteArchive(archive_path, encrypted);
-    double encrypted_s = Seconds([&] { return RunSelfx(archive, entries, true, true); }, options.repeats, &sound);
-    PrintRow("selfx encrypted stored + CRC", total_mb, encrypted_s, stored_peers.first, stored_peers.second);
+    std::vector<Bytes> level0, plain, encrypted;
+    for (const Entry& entry : entries) {
+      level0.push_back(ZlibDeflate(entry.data, 0));
+      plain.push_back(entry.data);
+      encrypted.push_back(Encrypt(entry.data, "benchmark"));
+    }
+    Archive plain_archive = WriteArchive(archive_path, plain);
+    Archive encrypted_archive = WriteArchive(archive_path + ".encrypted", encrypted);
+    std::vector<double> t = MedianSeconds({[&] { return RunZlib(level0, entries); },
+                                           [&] { return RunLibdeflate(level0, entries); },
+                                           [&] { return RunSelfx(plain_archive, entries, true, false); },
+                                           [&] { return RunSelfx(encrypted_archive, entries, true, true); }},
+                                          options.repeats, &sound);
+    std::printf("\nstored entries (selfx CopyStoredEntry; peers decode the level-0 streams):\n");
+    PrintRow("zlib inflate + crc32 (level 0)", total_mb, t[0], 0, 0);
+    PrintRow("libdeflate + crc32 (level 0)", total_mb, t[1], 0, 0);
+    PrintRow("selfx stored copy + CRC", total_mb, t[2], t[0], t[1]);
+    PrintRow("selfx encrypted stored + CRC", total_mb, t[3], t[0], t[1]);
+    unlink((archive_path + ".encrypted").c_str());
   }
 
   // CRC-32 alone, in memory.
   {
     std::printf("\nCRC-32 over the corpus in memory:\n");
     std::uint32_t check = 0;
-    double zlib_s = Seconds(
-        [&] {
-          for (const Entry& e : entries) check ^= static_cast<std::uint32_t>(crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
-          return true;
-        },
+    auto ours = [&](bool carryless) {
+      return [&, carryless] {
+        bool saved = selfx::UseCarrylessCrc;
+        selfx::UseCarrylessCrc = carryless && selfx::CarrylessCrcAvailable();
+        for (const Entry& e : entries) {
+          std::uint32_t crc = 0xFFFFFFFF;
+          selfx::UpdateCrc(e.data.data(), static_cast<std::int32_t>(e.data.size()), crc);
+          check ^= crc;
+        }
+        selfx::UseCarrylessCrc = saved;
+        return true;
+      };
+    };
+    std::vector<double> t = MedianSeconds(
+        {[&] {
+           for (const Entry& e : entries)
+             check ^= static_cast<std::uint32_t>(crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
+           return true;
+         },
+         [&] {
+           for (const Entry& e : entries) check ^= libdeflate_crc32(0, e.data.data(), e.data.size());
+           return true;
+         },
+         ours(true), ours(false),
+         [&] {
+           for (const Entry& e : entries) {
+             std::uint32_t crc = 0xFFFFFFFF;
+             selfx::UpdateCrcBytewise(e.data.data(), static_cast<std::int32_t>(e.data.size()), crc);
+             check ^= crc;
+           }
+           return true;
+         }},
         options.repeats, &sound);
-    double libdeflate_s = Seconds(
-        [&] {
-          for (const Entry& e : entries) check ^= libdeflate_crc32(0, e.data.data(), e.data.size());
-          return true;
-        },
-        options.repeats, &sound);
-    double ours_s = Seconds(
-        [&] {
-          for (const Entry& e : entries) {
-            std::uint32_t crc = 0xFFFFFFFF;
-            selfx::UpdateCrc(e.data.data(), static_cast<std::int32_t>(e.data.size()), crc);
-            check ^= crc;
-          }
-          return true;
-        },
-        options.repeats, &sound);
-    double bytewise_s = Seconds(
-        [&] {
-          for (const Entry& e : entries) {
-            std::uint32_t crc = 0xFFFFFFFF;
-            selfx::UpdateCrcBytewise(e.data.data(), static_cast<std::int32_t>(e.data.size()), crc);
-            check ^= crc;
-          }
-          return true;
-        },
-        options.repeats, &sound);
+    double zlib_s = t[0], libdeflate_s = t[1], ours_s = t[2], tables_s = t[3], bytewise_s = t[4];
     PrintRow("zlib crc32", total_mb, zlib_s, 0, 0);
     PrintRow("libdeflate crc32", total_mb, libdeflate_s, 0, 0);
-    PrintRow("selfx UpdateCrc", total_mb, ours_s, zlib_s, libdeflate_s);
+    PrintRow(selfx::CarrylessCrcAvailable() ? "selfx UpdateCrc (carry-less)" : "selfx UpdateCrc (no PCLMULQDQ)",
+             total_mb, ours_s, zlib_s, libdeflate_s);
+    PrintRow("selfx UpdateCrc, slicing-by-16", total_mb, tables_s, zlib_s, libdeflate_s);
     PrintRow("selfx byte-at-a-time table CRC", total_mb, bytewise_s, zlib_s, libdeflate_s);
     if (check == 0x12345678) std::printf(" ");
   }
