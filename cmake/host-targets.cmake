@@ -33,3 +33,5 @@ endif()
 add_test(NAME compare_with_unzip
          COMMAND ${CMAKE_SOURCE_DIR}/tests/compare/compare_with_unzip.sh $<TARGET_FILE:selfx> 300)
 set_tests_properties(compare_with_unzip PROPERTIES TIMEOUT 600)
+add_test(NAME build_tree COMMAND ${CMAKE_SOURCE_DIR}/tests/compare/build_tree.sh $<TARGET_FILE:selfx>)
+set_tests_properties(build_tree PROPERTIES TIMEOUT 300)

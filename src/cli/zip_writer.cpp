@@ -323,6 +323,11 @@ bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSour
   std::set<std::string> seen;
   auto add = [&](const fs::path& disk_path, const std::string& name, bool folder) {
     std::string problem = WindowsNameProblem(name);
+    // The stub shows names in the ANSI code page; a character it lacks would become "_" and
+    // might even make two names one.
+    if (problem.empty() && !platform::Utf8FitsAnsiCodePage(name)) {
+      problem = "holds characters outside Windows code page 1252";
+    }
     if (problem.empty() && !seen.insert(AsciiUpperCase(name)).second) {
       // Windows names are case-insensitive: two such names would be one file there.
       problem = "appears twice (names differing only in case count as the same)";
@@ -343,7 +348,7 @@ bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSour
       return false;
     }
     if (!fs::is_directory(status)) {
-      if (!add(root, root.filename().string(), false)) return false;
+      if (!add(root, root.filename().u8string(), false)) return false;
       continue;
     }
     // A stable order: sorted by name at every level, each folder before its contents.
@@ -353,7 +358,7 @@ bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSour
       fs::path folder = pending.back();
       pending.pop_back();
       for (const fs::directory_entry& item : fs::directory_iterator(folder, error)) {
-        found.emplace_back(fs::relative(item.path(), root).generic_string(), item.path());
+        found.emplace_back(fs::relative(item.path(), root).generic_u8string(), item.path());
         if (item.is_directory() && !item.is_symlink()) pending.push_back(item.path());
       }
       if (error) {

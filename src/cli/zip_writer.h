@@ -19,7 +19,7 @@ struct PackOptions {
 
 struct PackSource {
   std::string disk_path;  // where the file or folder is, as the system names it
-  std::string name;       // the entry name, "/" separated, UTF-8 on POSIX and ANSI on Windows
+  std::string name;       // the entry name, "/" separated, in UTF-8
   bool folder = false;
 };
 

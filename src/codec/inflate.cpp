@@ -213,6 +213,8 @@ inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
 // the buffer.
 SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t literal_width,
                                const DecodeTable* distances, std::uint32_t distance_width) {
+  // A code without codes fails at its first lookup, before the readable path would pull a byte.
+  if (literals == nullptr) return SymbolResult::Failure;
   CompressedInputState& in = CompressedInput;
   const std::uint8_t* input = in.buffer;
   std::uint32_t position = in.position;
@@ -222,15 +224,20 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   std::uint32_t count = Inflater.bit_count;
   std::uint8_t* window = Inflater.window;
   std::uint32_t w = Inflater.position;
-  // The readable path pulls a byte whenever a lookup needs more bits than it holds, so at
-  // any point it has pulled enough bytes for the farthest lookup so far. To leave the input
-  // exactly where it would be, this loop keeps that farthest point (in bits from the start of
-  // the bit buffer at entry) and hands back only the bytes beyond it.
+  // The readable path pulls a byte whenever a lookup needs more bits than it holds, so at any
+  // point it has pulled enough bytes for the farthest lookup so far. To leave the input exactly
+  // where it would be, this loop keeps how far that farthest point lies ahead of the bits
+  // consumed: every lookup of width n raises it to at least n, every consumed bit lowers it by
+  // one. Only the bytes beyond it are handed back at the end.
   const std::uint32_t initial_count = count;
-  std::uint32_t farthest = initial_count;
-  auto note_lookup = [&](std::uint32_t width) {
-    std::uint32_t need = initial_count + ((position - start) << 3) - count + width;
-    if (need > farthest) farthest = need;
+  std::int32_t ahead = static_cast<std::int32_t>(initial_count);
+  auto look = [&ahead](std::uint32_t width) {
+    if (ahead < static_cast<std::int32_t>(width)) ahead = static_cast<std::int32_t>(width);
+  };
+  auto drop = [&](std::uint32_t n) {
+    bits >>= n;
+    count -= n;
+    ahead -= static_cast<std::int32_t>(n);
   };
   const std::uint64_t literal_mask = LowBitMask[literal_width];
   const std::uint64_t distance_mask = LowBitMask[distance_width];
@@ -244,26 +251,52 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
     position += (63 - count) >> 3;
     count |= 56;
 
-    if (literals == nullptr) {
-      result = SymbolResult::Failure;
-      break;
-    }
-    note_lookup(literal_width);
+    look(literal_width);
     const CodeSlot* slot = &literals[bits & literal_mask];
+    if (slot->operation == deflate::kOpLiteral) {
+      // Literals come in runs: after one (at most 15 bits) the buffer still holds 41, enough
+      // for two more codes of the root table without a refill.
+      drop(slot->bits);
+      window[w++] = static_cast<std::uint8_t>(slot->value);
+      if (w == kWindowSize) {
+        Inflater.position = w;
+        FlushWindow();
+        w = 0;
+      }
+      look(literal_width);
+      slot = &literals[bits & literal_mask];
+      if (slot->operation != deflate::kOpLiteral) continue;
+      drop(slot->bits);
+      window[w++] = static_cast<std::uint8_t>(slot->value);
+      if (w == kWindowSize) {
+        Inflater.position = w;
+        FlushWindow();
+        w = 0;
+      }
+      look(literal_width);
+      slot = &literals[bits & literal_mask];
+      if (slot->operation != deflate::kOpLiteral) continue;
+      drop(slot->bits);
+      window[w++] = static_cast<std::uint8_t>(slot->value);
+      if (w == kWindowSize) {
+        Inflater.position = w;
+        FlushWindow();
+        w = 0;
+      }
+      continue;
+    }
     while (slot->operation > deflate::kOpLiteral) {
       if (slot->operation == deflate::kOpInvalid) break;
-      bits >>= slot->bits;
-      count -= slot->bits;
+      drop(slot->bits);
       std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
-      note_lookup(index_bits);
+      look(index_bits);
       slot = &slot->subtable[bits & LowBitMask[index_bits]];
     }
     if (slot->operation == deflate::kOpInvalid) {
       result = SymbolResult::Failure;
       break;
     }
-    bits >>= slot->bits;
-    count -= slot->bits;
+    drop(slot->bits);
     if (slot->operation == deflate::kOpLiteral) {
       window[w++] = static_cast<std::uint8_t>(slot->value);
       if (w == kWindowSize) {
@@ -278,46 +311,45 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
       break;
     }
     std::uint32_t extra_bits = slot->operation;
+    look(extra_bits);
     std::uint32_t length = slot->value + static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
-    bits >>= extra_bits;
-    count -= extra_bits;
+    drop(extra_bits);
 
     if (distances == nullptr) {
       result = SymbolResult::Failure;
       break;
     }
-    note_lookup(distance_width);
+    look(distance_width);
     slot = &distances[bits & distance_mask];
     while (slot->operation > deflate::kOpLiteral) {
       if (slot->operation == deflate::kOpInvalid) break;
-      bits >>= slot->bits;
-      count -= slot->bits;
+      drop(slot->bits);
       std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
-      note_lookup(index_bits);
+      look(index_bits);
       slot = &slot->subtable[bits & LowBitMask[index_bits]];
     }
     if (slot->operation == deflate::kOpInvalid) {
       result = SymbolResult::Failure;
       break;
     }
-    bits >>= slot->bits;
-    count -= slot->bits;
+    drop(slot->bits);
     extra_bits = slot->operation;
+    look(extra_bits);
     std::uint32_t source =
         (w - slot->value - static_cast<std::uint32_t>(bits & LowBitMask[extra_bits])) & 0xFFFF;
-    bits >>= extra_bits;
-    count -= extra_bits;
+    drop(extra_bits);
 
     Inflater.position = w;
     CopyMatchFast(length, source);
     w = Inflater.position;
   }
 
-  // Hand back the bytes beyond the farthest point the readable path would have pulled (the
-  // bits consumed count too: extra bits are pulled exactly). The bit buffer then holds no
-  // more than the readable path's 32 bits, and the input position is where it would be.
-  note_lookup(0);
-  std::uint32_t keep = (farthest - initial_count + 7) / 8;
+  // Hand back the whole bytes beyond the farthest point the readable path would have pulled.
+  // The bit buffer then holds no more than the readable path's 32 bits, and the input position
+  // is where it would be.
+  std::uint32_t consumed = (position - start) * 8 - count;  // since entry, less initial_count
+  std::uint32_t reach = consumed + static_cast<std::uint32_t>(ahead > 0 ? ahead : 0);
+  std::uint32_t keep = reach > initial_count ? (reach - initial_count + 7) / 8 : 0;
   std::uint32_t unused = position - start - keep;
   position -= unused;
   count -= unused * 8;

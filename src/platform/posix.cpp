@@ -134,6 +134,11 @@ void OnInterrupt(void (*handler)()) {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
+bool Utf8FitsAnsiCodePage(const std::string& text) {
+  std::string ansi;
+  return CommandLineTextToAnsi(text, ansi);
+}
+
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
 
 std::string ToPosixPath(const std::string& path) {

@@ -151,6 +151,20 @@ void OnInterrupt(void (*handler)()) {
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
+bool Utf8FitsAnsiCodePage(const std::string& text) {
+  if (text.empty()) return true;
+  int wide_length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                        static_cast<int>(text.size()), nullptr, 0);
+  if (wide_length == 0) return false;
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                      wide_length);
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, nullptr, 0,
+                      nullptr, &lossy);
+  return !lossy;
+}
+
 std::string AnsiToConsole(const std::string& text) {
   std::string converted = text;
   if (!converted.empty()) CharToOemA(&converted[0], &converted[0]);

@@ -15,17 +15,7 @@ trap 'rm -rf "$work"' EXIT
 mapfile -t sources < <(find /usr/share/doc -mindepth 1 -maxdepth 1 -type d | LC_ALL=C sort | head -n "$count")
 
 # A stand-in stub (a minimal PE32 image) so that combined files can be made without Windows.
-python3 - "$work/stub.exe" <<'PY'
-import struct, sys
-stub = bytearray(0x400)
-stub[0:2] = b"MZ"
-struct.pack_into("<I", stub, 0x3C, 0x80)
-stub[0x80:0x88] = b"PE\0\0\x4c\x01\x01\x00"
-struct.pack_into("<H", stub, 0x80 + 20, 224)
-struct.pack_into("<H", stub, 0x80 + 24, 0x10B)
-struct.pack_into("<II", stub, 0x80 + 248 + 16, 0x200, 0x200)
-open(sys.argv[1], "wb").write(stub)
-PY
+python3 "$(dirname "$0")/make_fake_stub.py" "$work/stub.exe"
 
 failures=0
 files=0

@@ -133,6 +133,43 @@ TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
   }
 }
 
+TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // relative to a fresh input folder
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a question mark", {"what?.txt"}, "character Windows does not allow"},
+      {"a colon", {"a:b"}, "character Windows does not allow"},
+      {"a trailing dot", {"name."}, "ends in a dot or a blank"},
+      {"a device name", {"sub/aux.txt"}, "device name"},
+      {"names that differ in case only", {"Read.me", "READ.ME"}, "appears twice"},
+      {"a name outside code page 1252", {"\xE6\x97\xA5.txt"}, "code page 1252"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::path input = fs::path(folder_) / "input";
+    fs::remove_all(input);
+    for (const std::string& file : c.files) {
+      fs::create_directories((input / file).parent_path());
+      std::ofstream(input / file) << "x";
+    }
+    RunResult result = RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") +
+                               " " + input.string());
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+    EXPECT_FALSE(fs::exists(Path("out.exe")));
+    EXPECT_FALSE(fs::exists(Path("out.exe.partial")));
+  }
+  RunResult no_folder = RunTool("build --stub " + Path("stub.exe") + " -o " +
+                                Path("missing-folder/out.exe") + " " + Path("in.zip"));
+  EXPECT_EQ(no_folder.status, 1);
+  EXPECT_NE(no_folder.output.find("missing-folder/out.exe.partial"), std::string::npos)
+      << no_folder.output;
+}
+
 TEST_F(CliBuildInfo, InfoReportsDamage) {
   ASSERT_EQ(RunTool(Build("")).status, 0);
   Bytes built;
