@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace e2e {
@@ -37,6 +38,39 @@ void EmptyFolder(const std::string& folder) {
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }
+
+std::string WorkFolder() {
+  std::string work = PathFromEnvironment("SELFX_E2E_WORK");
+  if (work.empty()) {
+    char temporary[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof(temporary), temporary);
+    work = std::string(temporary) + "selfx-e2e";
+  }
+  return work;
+}
+
+// Saves the screen when a check of a test first fails, while the program's windows are
+// still up: the picture goes beside the test's files as failure.bmp.
+class ScreenshotOnFailure : public testing::EmptyTestEventListener {
+  void OnTestStart(const testing::TestInfo&) override { saved_ = false; }
+  void OnTestPartResult(const testing::TestPartResult& result) override {
+    if (saved_ || !result.failed()) return;
+    saved_ = true;
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    if (test == nullptr) return;
+    const std::string folder =
+        WorkFolder() + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+    if (MakeFolders(folder) && SaveScreenshot(folder + "\\failure.bmp")) {
+      std::printf("screen saved to %s\\failure.bmp\n", folder.c_str());
+    }
+  }
+  bool saved_ = false;
+};
+
+const bool kScreenshotListenerAdded = [] {
+  testing::UnitTest::GetInstance()->listeners().Append(new ScreenshotOnFailure);
+  return true;
+}();
 
 }  // namespace
 
@@ -90,14 +124,8 @@ void StubTest::SetUp() {
   ASSERT_FALSE(StubBytes().empty())
       << "the stub could not be read: set SELFX_STUB to selfx-stub.exe (now \""
       << PathFromEnvironment("SELFX_STUB") << "\")";
-  std::string work = PathFromEnvironment("SELFX_E2E_WORK");
-  if (work.empty()) {
-    char temporary[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof(temporary), temporary);
-    work = std::string(temporary) + "selfx-e2e";
-  }
   const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-  folder_ = work + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+  folder_ = WorkFolder() + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
   ASSERT_TRUE(MakeFolders(folder_)) << "cannot create " << folder_;
   EmptyFolder(folder_);
 }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace e2e {
 
@@ -484,6 +485,29 @@ MessageBoxIcon ClassifyIcon(HWND icon_static) {
 }
 
 }  // namespace
+
+bool SaveScreenshot(const std::string& path) {
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  if (width <= 0 || height <= 0) return false;
+  const std::vector<std::uint32_t> pixels = CaptureScreen(0, 0, width, height);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = -height;  // rows top to bottom, as captured
+  info.biPlanes = 1;
+  info.biBitCount = 32;
+  info.biCompression = BI_RGB;
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof(file) + sizeof(info);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size() * sizeof(pixels[0]));
+  std::vector<std::uint8_t> bytes(file.bfSize);
+  std::memcpy(bytes.data(), &file, sizeof(file));
+  std::memcpy(bytes.data() + sizeof(file), &info, sizeof(info));
+  std::memcpy(bytes.data() + file.bfOffBits, pixels.data(), pixels.size() * sizeof(pixels[0]));
+  return WriteFileBytes(path, bytes);
+}
 
 const char* IconName(MessageBoxIcon icon) {
   switch (icon) {

@@ -117,6 +117,9 @@ void TypeText(HWND target, const std::string& text);
 // True when the window's title is `title`, or begins with it when `prefix` is set.
 bool HasTitle(HWND window, const std::string& title, bool prefix = false);
 
+// Saves the whole screen as a 32-bit BMP file, to see afterwards what a program showed.
+bool SaveScreenshot(const std::string& path);
+
 // --- message boxes ---------------------------------------------------------------------------
 
 enum class MessageBoxIcon { kNone, kError, kQuestion, kWarning, kInformation, kUnknown };
