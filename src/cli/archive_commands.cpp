@@ -16,6 +16,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
 #include "cli/stub_image.h"
@@ -30,15 +31,18 @@ namespace {
 
 constexpr int kExitStopped = 3;
 
-constexpr const char* kListHelp = R"(usage: selfx list FILE
+constexpr const char* kListHelp = R"(usage: selfx list [--json] FILE
 
 Lists the files of a self-extracting archive (or of a plain .zip) as its stub shows them:
 size, modification time, method, encryption and name. Folder entries are not listed.
+--json prints {"files": [{"name", "size", "compressed_size", "modified", "method",
+"encrypted", "crc32"}, ...]}. Exit status: 0 listed, 1 damaged or unreadable, 2 bad usage.
 )";
-constexpr const char* kTestHelp = R"(usage: selfx test [--password-file F] FILE
+constexpr const char* kTestHelp = R"(usage: selfx test [--json] [--password-file F] FILE
 
-Decodes every file of the archive and checks its CRC-32, writing nothing. Exit status: 0 all
-files sound, 1 some file failed, 2 bad usage, 3 stopped (no password, or Ctrl-C).
+Decodes every file of the archive and checks its CRC-32, writing nothing. --json prints
+{"tested", "failed", "stopped", "files": [{"name", "ok"}, ...]}. Exit status: 0 all files
+sound, 1 some file failed, 2 bad usage, 3 stopped (no password, or Ctrl-C).
 )";
 constexpr const char* kExtractHelp = R"(usage: selfx extract [options] FILE
 
@@ -47,6 +51,7 @@ Extracts every file of the archive exactly as its stub would.
   --overwrite MODE         overwrite, skip, or ask (default) when a file exists
   --password-file F        the password for encrypted files (else asked without echo)
   --no-progress            no progress bar
+  --json                   print {"extracted", "not_extracted", "stopped", "left": [names]}
 Entries whose names would leave DIR (absolute paths, drives, "..") or name a device are
 refused and reported. Ctrl-C stops before the next file. Exit status: 0 all files
 extracted, 1 some file was not, 2 bad usage, 3 stopped (no password, or Ctrl-C).
@@ -147,11 +152,27 @@ bool WantsHelp(const Arguments& arguments, const char* help) {
 
 int ListCommand(const Arguments& arguments) {
   if (WantsHelp(arguments, kListHelp)) return kExitSuccess;
-  if (arguments.size() != 1) {
-    ReportError("usage: selfx list FILE (see --help)");
+  bool as_json = arguments.size() == 2 && arguments[0] == "--json";
+  if (arguments.size() != (as_json ? 2u : 1u)) {
+    ReportError("usage: selfx list [--json] FILE (see --help)");
     return kExitUsage;
   }
-  if (!OpenArchive(arguments[0])) return kExitFailure;
+  if (!OpenArchive(arguments.back())) return kExitFailure;
+  if (as_json) {
+    JsonWriter json;
+    json.BeginObject().BeginArray("files");
+    for (const console::ConsoleRow& row : console::Rows()) {
+      const ArchiveEntry& entry = row.row.entry;
+      char crc[16];
+      std::snprintf(crc, sizeof crc, "%08x", entry.Crc());
+      json.BeginObject().Text("name", row.row.name).Number("size", entry.UncompressedSize());
+      json.Number("compressed_size", entry.CompressedSize());
+      json.Text("modified", DosTimestamp(entry)).Text("method", MethodName(entry.Method()));
+      json.Bool("encrypted", entry.IsEncrypted()).Text("crc32", crc).EndObject();
+    }
+    json.EndArray().EndObject().Print();
+    return kExitSuccess;
+  }
   std::printf("%10s  %-16s  %-8s  %s\n", "Size", "Modified", "Method", "Name");
   std::uint64_t total = 0;
   for (const console::ConsoleRow& row : console::Rows()) {
@@ -169,8 +190,11 @@ int ListCommand(const Arguments& arguments) {
 int TestCommand(const Arguments& arguments) {
   if (WantsHelp(arguments, kTestHelp)) return kExitSuccess;
   std::string file;
+  bool as_json = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--password-file" && i + 1 < arguments.size()) {
+    if (arguments[i] == "--json") {
+      as_json = true;
+    } else if (arguments[i] == "--password-file" && i + 1 < arguments.size()) {
       if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
     } else if (file.empty() && arguments[i][0] != '-') {
       file = arguments[i];
@@ -186,8 +210,19 @@ int TestCommand(const Arguments& arguments) {
   if (!OpenArchive(file)) return kExitFailure;
   console::CancelOnInterrupt();
   TestSummary summary = TestOpenedArchive();
+  if (as_json) {
+    JsonWriter json;
+    json.BeginObject().Number("tested", summary.tested).Number("failed", summary.failed);
+    json.Bool("stopped", summary.stopped).BeginArray("files");
+    for (std::size_t i = 0; i < summary.results.size(); ++i) {
+      json.BeginObject().Text("name", console::Rows()[i].row.name);
+      json.Bool("ok", summary.results[i]).EndObject();
+    }
+    json.EndArray().EndObject().Print();
+  } else if (!summary.stopped) {
+    std::printf("%d files tested, %d failed\n", summary.tested, summary.failed);
+  }
   if (summary.stopped) return kExitStopped;
-  std::printf("%d files tested, %d failed\n", summary.tested, summary.failed);
   return summary.failed == 0 ? kExitSuccess : kExitFailure;
 }
 
@@ -209,6 +244,7 @@ TestSummary TestOpenedArchive() {
     }
     ++summary.tested;
     if (!sound) ++summary.failed;
+    summary.results.push_back(sound);
   }
   return summary;
 }
@@ -218,6 +254,7 @@ int ExtractCommand(const Arguments& arguments) {
   std::string file;
   std::string folder;
   std::uint8_t mode = kAsk;
+  bool as_json = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     bool has_value = i + 1 < arguments.size();
@@ -236,6 +273,9 @@ int ExtractCommand(const Arguments& arguments) {
     } else if (argument == "--password-file" && has_value) {
       if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
     } else if (argument == "--no-progress") {
+      console::Settings().show_progress = false;
+    } else if (argument == "--json") {
+      as_json = true;
       console::Settings().show_progress = false;
     } else if (file.empty() && !argument.empty() && argument[0] != '-') {
       file = argument;
@@ -256,7 +296,17 @@ int ExtractCommand(const Arguments& arguments) {
   bool all_extracted = ExtractSelected(nullptr);
   int left = SelectedRowCount(nullptr);
   int extracted = RowCount(nullptr) - left;
-  std::printf("%d files extracted, %d not\n", extracted, left);
+  if (as_json) {
+    JsonWriter json;
+    json.BeginObject().Number("extracted", extracted).Number("not_extracted", left);
+    json.Bool("stopped", CancelRequested).BeginArray("left");
+    for (const console::ConsoleRow& row : console::Rows()) {
+      if (row.selected) json.Text(nullptr, row.row.name);
+    }
+    json.EndArray().EndObject().Print();
+  } else {
+    std::printf("%d files extracted, %d not\n", extracted, left);
+  }
   if (all_extracted) return kExitSuccess;
   return CancelRequested ? kExitStopped : kExitFailure;
 }

@@ -26,6 +26,7 @@ struct TestSummary {
   int tested = 0;
   int failed = 0;
   bool stopped = false;  // no password, or Ctrl-C
+  std::vector<bool> results;  // per row, in order, as far as the test went
 };
 // Decodes and CRC-checks every row of the opened archive.
 TestSummary TestOpenedArchive();

@@ -9,6 +9,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
 #include "cli/stub_image.h"
@@ -18,30 +19,179 @@ namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kInfoHelp = R"(usage: selfx info FILE.exe
+constexpr const char* kInfoHelp = R"(usage: selfx info [--json] FILE.exe
 
 Shows the configuration of a self-extracting archive made by selfx build (option bits,
 texts, overwrite mode, offsets) and whether its configuration trailer and its ZIP end
-record are sound. Exit status: 0 sound, 1 damaged or not such a file, 2 bad usage.
+record are sound. --json prints the same as one JSON object. Exit status: 0 sound, 1
+damaged or not such a file, 2 bad usage.
 )";
+
+// What info finds, filled as far as the file allows.
+struct InfoReport {
+  std::string path;
+  std::size_t size = 0;
+  std::uint32_t overlay_start = 0;
+  bool has_block = false;
+  std::uint16_t block_length = 0;
+  std::uint16_t options = 0;
+  std::uint8_t overwrite_mode = 0;
+  bool trailer_sound = false;
+  ConfigSettings settings;
+  std::uint32_t archive_start = 0;
+  bool end_record_sound = false;
+  std::uint32_t end_position = 0;
+  std::uint16_t entries = 0;
+  std::uint32_t directory_size = 0;
+  std::uint16_t comment_length = 0;
+  std::int32_t offset_base = 0;
+
+  bool Sound() const { return has_block && trailer_sound && end_record_sound; }
+};
+
+void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
+  report.size = file.size();
+  const std::uint8_t* block = file.data() + report.overlay_start;
+  if (report.overlay_start > file.size() || file.size() - report.overlay_start < kConfigFixedSize ||
+      LoadLe32(block) != kConfigBlockSignature) {
+    return;
+  }
+  report.has_block = true;
+  report.block_length = LoadLe16(block + kConfigBlockLength);
+  report.options = LoadLe16(block + kConfigOptions);
+  report.overwrite_mode = block[kConfigOverwriteMode];
+  std::optional<DecodedConfig> decoded =
+      DecodeConfigBlock(block, file.size() - report.overlay_start);
+  if (!decoded) return;
+  report.trailer_sound = true;
+  report.settings = decoded->settings;
+  if (report.settings.caption.empty()) report.settings.caption = kDefaultCaption;
+
+  report.archive_start = report.overlay_start + decoded->archive_offset;
+  auto file_size = static_cast<std::uint32_t>(file.size());
+  std::uint32_t window_size = file_size - report.archive_start;
+  if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
+  std::uint32_t window_start = file_size - window_size;
+  std::optional<std::uint32_t> end_offset =
+      window_size > zip::kEndRecordSize
+          ? ScanForEndRecord(file.data() + window_start, window_size, window_start, file_size)
+          : std::nullopt;
+  if (!end_offset) return;
+  report.end_record_sound = true;
+  report.end_position = window_start + *end_offset;
+  const std::uint8_t* end_record = file.data() + report.end_position;
+  report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
+  report.directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
+  report.comment_length = LoadLe16(end_record + zip::kEndCommentLength);
+  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
+  report.offset_base =
+      static_cast<std::int32_t>(report.end_position - (recorded_offset + report.directory_size));
+}
 
 void PrintText(const char* label, const std::string& text) {
   std::printf("%-16s\"%s\" (%zu bytes)\n", label, platform::AnsiToConsole(text).c_str(),
               text.size());
 }
 
+void PrintHuman(const InfoReport& report) {
+  std::printf("%-16s%s, %zu bytes\n", "file", report.path.c_str(), report.size);
+  std::printf("%-16s%u bytes (the configuration block starts here)\n", "stub image",
+              report.overlay_start);
+  if (!report.has_block) {
+    std::printf("%-16sMISSING: no configuration block behind the image\n", "configuration");
+    return;
+  }
+  std::printf("%-16s%u bytes\n", "block length", report.block_length);
+  std::printf("%-16s0x%04X", "options", report.options);
+  for (const OptionName& option : kOptionNames) {
+    if ((report.options & option.bit) != 0) std::printf(" %s", option.flag);
+  }
+  std::printf("\n%-16s%u (%s)\n", "overwrite mode", report.overwrite_mode,
+              OverwriteModeName(report.overwrite_mode));
+  if (!report.trailer_sound) {
+    std::printf("%-16sDAMAGED: the texts or the trailer are missing or wrong\n", "trailer");
+    return;
+  }
+  PrintText("caption", report.settings.caption);
+  PrintText("folder", report.settings.folder);
+  PrintText("command", report.settings.command);
+  PrintText("message", report.settings.message);
+  std::printf("%-16s0x%X (%s)\n", "message style", report.settings.message_style,
+              DescribeMessageStyle(report.settings.message_style).c_str());
+  std::printf("%-16ssound\n", "trailer");
+  std::printf("%-16s%u\n", "archive start", report.archive_start);
+  if (!report.end_record_sound) {
+    std::printf("%-16sMISSING: no end of central directory record ends the file\n",
+                "zip end record");
+    return;
+  }
+  std::printf("%-16ssound, at %u: %u entries, directory %u bytes, comment %u bytes\n",
+              "zip end record", report.end_position, report.entries, report.directory_size,
+              report.comment_length);
+  auto base = static_cast<std::uint32_t>(report.offset_base);
+  std::printf("%-16s%d (%s)\n", "offset base", report.offset_base,
+              base == 0                       ? "offsets recorded from the start of the file"
+              : base == report.archive_start ? "offsets recorded from the start of the archive"
+                                             : "offsets recorded from elsewhere");
+}
+
+void PrintJson(const InfoReport& report) {
+  JsonWriter json;
+  std::string ansi_path;
+  platform::CommandLineTextToAnsi(report.path, ansi_path);
+  json.BeginObject().Text("file", ansi_path).Number("size", static_cast<std::int64_t>(report.size));
+  json.Number("overlay_start", report.overlay_start).Bool("sound", report.Sound());
+  json.Bool("configuration_found", report.has_block);
+  if (report.has_block) {
+    json.BeginObject("configuration").Number("block_length", report.block_length);
+    json.Number("options", report.options).BeginArray("option_names");
+    for (const OptionName& option : kOptionNames) {
+      if ((report.options & option.bit) != 0) json.Text(nullptr, option.flag);
+    }
+    json.EndArray().Number("overwrite_mode", report.overwrite_mode);
+    json.Text("overwrite", OverwriteModeName(report.overwrite_mode));
+    if (report.trailer_sound) {
+      json.Text("caption", report.settings.caption).Text("folder", report.settings.folder);
+      json.Text("command", report.settings.command).Text("message", report.settings.message);
+      json.Number("message_style", report.settings.message_style);
+    }
+    json.EndObject();
+  }
+  json.Bool("trailer_sound", report.trailer_sound);
+  if (report.trailer_sound) json.Number("archive_start", report.archive_start);
+  json.Bool("end_record_sound", report.end_record_sound);
+  if (report.end_record_sound) {
+    json.BeginObject("end_record").Number("position", report.end_position);
+    json.Number("entries", report.entries).Number("directory_size", report.directory_size);
+    json.Number("comment_length", report.comment_length).Number("offset_base", report.offset_base);
+    json.EndObject();
+  }
+  json.EndObject().Print();
+}
+
 }  // namespace
 
 int InfoCommand(const Arguments& arguments) {
-  if (arguments.size() == 1 && (arguments[0] == "-h" || arguments[0] == "--help")) {
-    std::fputs(kInfoHelp, stdout);
-    return kExitSuccess;
+  bool as_json = false;
+  std::string path;
+  for (const std::string& argument : arguments) {
+    if (argument == "-h" || argument == "--help") {
+      std::fputs(kInfoHelp, stdout);
+      return kExitSuccess;
+    }
+    if (argument == "--json") {
+      as_json = true;
+    } else if (path.empty() && !argument.empty() && argument[0] != '-') {
+      path = argument;
+    } else {
+      ReportError("usage: selfx info [--json] FILE.exe (see --help)");
+      return kExitUsage;
+    }
   }
-  if (arguments.size() != 1 || arguments[0].empty() || arguments[0][0] == '-') {
-    ReportError("usage: selfx info FILE.exe (see --help)");
+  if (path.empty()) {
+    ReportError("usage: selfx info [--json] FILE.exe (see --help)");
     return kExitUsage;
   }
-  const std::string& path = arguments[0];
   PrepareZipSignatures();
 
   std::string error_text;
@@ -55,71 +205,16 @@ int InfoCommand(const Arguments& arguments) {
     ReportError(path + ": " + error_text);
     return kExitFailure;
   }
-  std::printf("%-16s%s, %zu bytes\n", "file", path.c_str(), file->size());
-  std::printf("%-16s%u bytes (the configuration block starts here)\n", "stub image",
-              *overlay_start);
-  if (*overlay_start > file->size() ||
-      file->size() - *overlay_start < kConfigFixedSize ||
-      LoadLe32(file->data() + *overlay_start) != kConfigBlockSignature) {
-    std::printf("%-16sMISSING: no configuration block behind the image\n", "configuration");
-    return kExitFailure;
+  InfoReport report;
+  report.path = path;
+  report.overlay_start = *overlay_start;
+  Inspect(*file, report);
+  if (as_json) {
+    PrintJson(report);
+  } else {
+    PrintHuman(report);
   }
-
-  const std::uint8_t* block = file->data() + *overlay_start;
-  std::size_t available = file->size() - *overlay_start;
-  std::optional<DecodedConfig> decoded = DecodeConfigBlock(block, available);
-  std::uint16_t block_length = LoadLe16(block + kConfigBlockLength);
-  std::uint16_t options = LoadLe16(block + kConfigOptions);
-
-  std::printf("%-16s%u bytes\n", "block length", block_length);
-  std::printf("%-16s0x%04X", "options", options);
-  for (const OptionName& option : kOptionNames) {
-    if ((options & option.bit) != 0) std::printf(" %s", option.flag);
-  }
-  std::printf("\n%-16s%u (%s)\n", "overwrite mode", block[kConfigOverwriteMode],
-              OverwriteModeName(block[kConfigOverwriteMode]));
-  if (!decoded) {
-    std::printf("%-16sDAMAGED: the texts or the trailer are missing or wrong\n", "trailer");
-    return kExitFailure;
-  }
-  const ConfigSettings& settings = decoded->settings;
-  PrintText("caption", settings.caption.empty() ? std::string(kDefaultCaption) : settings.caption);
-  PrintText("folder", settings.folder);
-  PrintText("command", settings.command);
-  PrintText("message", settings.message);
-  std::printf("%-16s0x%X (%s)\n", "message style", settings.message_style,
-              DescribeMessageStyle(settings.message_style).c_str());
-  std::printf("%-16ssound\n", "trailer");
-
-  std::uint32_t archive_start = *overlay_start + decoded->archive_offset;
-  auto file_size = static_cast<std::uint32_t>(file->size());
-  std::printf("%-16s%u\n", "archive start", archive_start);
-  std::uint32_t window_size = file_size - archive_start;
-  if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
-  std::uint32_t window_start = file_size - window_size;
-  std::optional<std::uint32_t> end_offset =
-      window_size > zip::kEndRecordSize
-          ? ScanForEndRecord(file->data() + window_start, window_size, window_start, file_size)
-          : std::nullopt;
-  if (!end_offset) {
-    std::printf("%-16sMISSING: no end of central directory record ends the file\n",
-                "zip end record");
-    return kExitFailure;
-  }
-  std::uint32_t end_position = window_start + *end_offset;
-  const std::uint8_t* end_record = file->data() + end_position;
-  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
-  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
-  auto base = static_cast<std::int32_t>(end_position - (recorded_offset + directory_size));
-  std::printf("%-16ssound, at %u: %u entries, directory %u bytes, comment %u bytes\n",
-              "zip end record", end_position, LoadLe16(end_record + zip::kEndTotalEntries),
-              directory_size, LoadLe16(end_record + zip::kEndCommentLength));
-  std::printf("%-16s%d (%s)\n", "offset base", base,
-              base == 0 ? "offsets recorded from the start of the file"
-              : static_cast<std::uint32_t>(base) == archive_start
-                  ? "offsets recorded from the start of the archive"
-                  : "offsets recorded from elsewhere");
-  return kExitSuccess;
+  return report.Sound() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace selfx::cli

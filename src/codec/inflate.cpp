@@ -229,8 +229,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   // where it would be, this loop keeps how far that farthest point lies ahead of the bits
   // consumed: every lookup of width n raises it to at least n, every consumed bit lowers it by
   // one. Only the bytes beyond it are handed back at the end.
-  const std::uint32_t initial_count = count;
-  std::int32_t ahead = static_cast<std::int32_t>(initial_count);
+  std::int32_t ahead = static_cast<std::int32_t>(count);
   auto look = [&ahead](std::uint32_t width) {
     if (ahead < static_cast<std::int32_t>(width)) ahead = static_cast<std::int32_t>(width);
   };
@@ -347,9 +346,11 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   // Hand back the whole bytes beyond the farthest point the readable path would have pulled.
   // The bit buffer then holds no more than the readable path's 32 bits, and the input position
   // is where it would be.
-  std::uint32_t consumed = (position - start) * 8 - count;  // since entry, less initial_count
-  std::uint32_t reach = consumed + static_cast<std::uint32_t>(ahead > 0 ? ahead : 0);
-  std::uint32_t keep = reach > initial_count ? (reach - initial_count + 7) / 8 : 0;
+  // Bits pulled from the buffer since entry up to that farthest point: every lookup and every
+  // extra-bits field was looked at before it was consumed, so the count is never negative.
+  std::int32_t reach = static_cast<std::int32_t>((position - start) * 8) -
+                       static_cast<std::int32_t>(count) + ahead;
+  std::uint32_t keep = static_cast<std::uint32_t>(reach + 7) / 8;
   std::uint32_t unused = position - start - keep;
   position -= unused;
   count -= unused * 8;

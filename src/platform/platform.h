@@ -63,6 +63,8 @@ bool ReadTerminalLine(std::string& line, bool echo);
 bool ErrorStreamIsTerminal();
 // Calls the handler (on some thread of the system's) when the user presses Ctrl-C.
 void OnInterrupt(void (*handler)());
+// ANSI text as UTF-8 (for output meant for other programs).
+std::string AnsiToUtf8Text(const std::string& text);
 // Whether every character of the UTF-8 text has a place in the ANSI code page.
 bool Utf8FitsAnsiCodePage(const std::string& text);
 // ANSI text as the terminal shows it (UTF-8 on POSIX, the console's code page on Windows).

@@ -134,6 +134,8 @@ void OnInterrupt(void (*handler)()) {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
+std::string AnsiToUtf8Text(const std::string& text) { return AnsiToUtf8(text); }
+
 bool Utf8FitsAnsiCodePage(const std::string& text) {
   std::string ansi;
   return CommandLineTextToAnsi(text, ansi);

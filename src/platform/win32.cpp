@@ -151,6 +151,21 @@ void OnInterrupt(void (*handler)()) {
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
+std::string AnsiToUtf8Text(const std::string& text) {
+  if (text.empty()) return text;
+  int wide_length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                      wide_length);
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr,
+                                   nullptr);
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &converted[0], length, nullptr,
+                      nullptr);
+  return converted;
+}
+
 bool Utf8FitsAnsiCodePage(const std::string& text) {
   if (text.empty()) return true;
   int wide_length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),

@@ -90,6 +90,17 @@ TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
         "offset base     1082 (offsets recorded from the start of the archive)"}) {
     EXPECT_NE(info.output.find(expected), std::string::npos) << expected << "\n" << info.output;
   }
+
+  RunResult json = RunTool("info --json " + Path("out.exe"));
+  EXPECT_EQ(json.status, 0);
+  for (const char* expected :
+       {"\"sound\":true", "\"options\":513", "\"option_names\":[\"run-checkbox\",\"cancel-allowed\"]",
+        "\"caption\":\"Demo setup\"", "\"message_style\":36", "\"entries\":1"}) {
+    EXPECT_NE(json.output.find(expected), std::string::npos) << expected << "\n" << json.output;
+  }
+  RunResult listed = RunTool("list --json " + Path("out.exe"));
+  EXPECT_NE(listed.output.find("\"name\":\"docs\\\\readme.txt\",\"size\":5"), std::string::npos)
+      << listed.output;
 }
 
 TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
