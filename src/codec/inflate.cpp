@@ -334,12 +334,33 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
     drop(slot->bits);
     extra_bits = slot->operation;
     look(extra_bits);
-    std::uint32_t source =
-        (w - slot->value - static_cast<std::uint32_t>(bits & LowBitMask[extra_bits])) & 0xFFFF;
+    std::uint32_t distance =
+        slot->value + static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
     drop(extra_bits);
 
+    if (distance <= w && distance >= 8 && w + length < kWindowSize) {
+      // The common match: its source lies wholly behind it in the window, it ends before the
+      // window is full, and it is at least 8 bytes back, so every 8-byte step reads bytes that
+      // are already final. The last step is aligned to the match's end and may overlap the one
+      // before it; nothing past the match is touched, since the window holds history there.
+      std::uint8_t* out = window + w;
+      const std::uint8_t* from = out - distance;
+      if (length >= 8) {
+        for (std::uint32_t i = 0; i + 8 < length; i += 8) std::memcpy(out + i, from + i, 8);
+        std::memcpy(out + length - 8, from + length - 8, 8);
+      } else if (length >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + length - 4, from + length - 4, 4);
+      } else {
+        out[0] = from[0];
+        out[1] = from[1];
+        out[2] = from[2];
+      }
+      w += length;
+      continue;
+    }
     Inflater.position = w;
-    CopyMatchFast(length, source);
+    CopyMatchFast(length, (w - distance) & 0xFFFF);
     w = Inflater.position;
   }
 
