@@ -168,60 +168,81 @@ class FilePacker {
  public:
   FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
 
-  bool Pack(const std::string& path, CentralRecord& record, std::string& error_text) {
+  bool Pack(const std::string& path, std::uint64_t size_on_disk, CentralRecord& record,
+            std::string& error_text) {
+    if (size_on_disk >= 0xFFFFFFFFull) {
+      error_text = path + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
+      return false;
+    }
     std::FILE* input = std::fopen(path.c_str(), "rb");
     if (input == nullptr) {
       error_text = path + ": " + std::strerror(errno);
       return false;
     }
-    bool packed = PackOpen(input, path, record, error_text);
+    bool packed = PackOpen(input, path, size_on_disk, record, error_text);
     std::fclose(input);
     return packed;
   }
 
  private:
-  bool PackOpen(std::FILE* input, const std::string& path, CentralRecord& record,
-                std::string& error_text) {
-    // The CRC comes first: an encrypted entry's header carries its top byte.
+  // What one pass over the input saw.
+  struct Pass {
     std::uint32_t crc = 0xFFFFFFFF;
     std::uint64_t size = 0;
-    std::vector<std::uint8_t> chunk(kChunk);
-    std::size_t n;
-    while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) {
-      UpdateCrc(chunk.data(), static_cast<std::int32_t>(n), crc);
+    void Add(const std::uint8_t* data, std::size_t n) {
+      UpdateCrc(data, static_cast<std::int32_t>(n), crc);
       size += n;
     }
-    if (std::ferror(input)) {
-      error_text = path + ": read error";
-      return false;
+  };
+
+  bool PackOpen(std::FILE* input, const std::string& path, std::uint64_t size_on_disk,
+                CentralRecord& record, std::string& error_text) {
+    // An encrypted entry's header carries the top byte of the CRC, so its CRC must be known
+    // before the first byte is written: that costs one more pass. Otherwise the CRC is taken
+    // on the way.
+    if (options_.password) {
+      Pass first;
+      std::vector<std::uint8_t> chunk(kChunk);
+      std::size_t n;
+      while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) first.Add(chunk.data(), n);
+      if (std::ferror(input)) {
+        error_text = path + ": read error";
+        return false;
+      }
+      crc_ = first.crc ^ 0xFFFFFFFF;
     }
-    if (size >= 0xFFFFFFFFull) {
+
+    std::uint64_t data_start = output_.position();
+    bool deflate = options_.level != 0 && size_on_disk != 0;
+    Pass pass;
+    std::uint64_t written = 0;
+    if (deflate) {
+      if (!Deflate(input, written, pass, error_text)) return false;
+      if (written >= pass.size + HeaderBytes()) {
+        // Deflate did not shrink this file: store it instead, over what was written.
+        if (!output_.Seek(data_start)) {
+          error_text = "cannot seek in the output";
+          return false;
+        }
+        deflate = false;
+        pass = Pass();
+        written = 0;
+      }
+    }
+    if (!deflate && !Copy(input, written, pass, error_text)) return false;
+
+    if (pass.size >= 0xFFFFFFFFull) {
       error_text = path + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
       return false;
     }
-    record.crc = crc ^ 0xFFFFFFFF;
-    record.uncompressed = static_cast<std::uint32_t>(size);
-    crc_ = record.crc;
-
-    std::uint64_t data_start = output_.position();
-    record.method = options_.level == 0 || size == 0 ? zip::kMethodStored : zip::kMethodDeflated;
-    if (record.method == zip::kMethodDeflated) {
-      std::uint64_t written = 0;
-      if (!Deflate(input, written, error_text)) return false;
-      if (written < size + HeaderBytes()) {
-        record.compressed = static_cast<std::uint32_t>(written);
-        return true;
-      }
-      // Deflate did not shrink this file: store it instead, over what was written.
-      if (!output_.Seek(data_start)) {
-        error_text = "cannot seek in the output";
-        return false;
-      }
-      record.method = zip::kMethodStored;
-    }
-    std::uint64_t written = 0;
-    if (!Copy(input, written, error_text)) return false;
+    record.method = deflate ? zip::kMethodDeflated : zip::kMethodStored;
+    record.crc = pass.crc ^ 0xFFFFFFFF;
+    record.uncompressed = static_cast<std::uint32_t>(pass.size);
     record.compressed = static_cast<std::uint32_t>(written);
+    if (options_.password && record.crc != crc_) {
+      error_text = path + ": the file changed while it was being packed";
+      return false;
+    }
     return true;
   }
 
@@ -257,7 +278,7 @@ class FilePacker {
     return true;
   }
 
-  bool Deflate(std::FILE* input, std::uint64_t& written, std::string& error_text) {
+  bool Deflate(std::FILE* input, std::uint64_t& written, Pass& pass, std::string& error_text) {
     std::rewind(input);
     if (options_.password && !StartEncryption(written, error_text)) return false;
     z_stream stream = {};
@@ -275,6 +296,7 @@ class FilePacker {
         ok = false;
         break;
       }
+      pass.Add(in.data(), n);
       flush = n < kChunk ? Z_FINISH : Z_NO_FLUSH;
       stream.next_in = in.data();
       stream.avail_in = static_cast<uInt>(n);
@@ -293,12 +315,13 @@ class FilePacker {
     return ok;
   }
 
-  bool Copy(std::FILE* input, std::uint64_t& written, std::string& error_text) {
+  bool Copy(std::FILE* input, std::uint64_t& written, Pass& pass, std::string& error_text) {
     std::rewind(input);
     if (options_.password && !StartEncryption(written, error_text)) return false;
     std::vector<std::uint8_t> chunk(kChunk);
     std::size_t n;
     while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) {
+      pass.Add(chunk.data(), n);
       if (!Emit(chunk.data(), n, written)) {
         error_text = "cannot write the output";
         return false;
@@ -415,7 +438,7 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
         error_text = "cannot write the output";
         return false;
       }
-      if (!packer.Pack(source.disk_path, record, error_text)) return false;
+      if (!packer.Pack(source.disk_path, facts.size, record, error_text)) return false;
       std::uint64_t data_end = output.position();
       header = LocalHeader(record);
       if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||
