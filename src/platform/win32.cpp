@@ -213,11 +213,15 @@ bool FullPathName(const std::string& path, std::string& full_path) {
   char buffer[520];
   DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
   if (length == 0) return false;
-  if (length >= sizeof buffer) {
-    full_path.assign(length, 'x');  // longer than the buffer: the caller rejects it
+  if (length < sizeof buffer) {
+    full_path.assign(buffer, length);
     return true;
   }
-  full_path.assign(buffer, length);
+  // Too long for the buffer: the call reported the size it needs.
+  std::string large(length, '\0');
+  length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(large.size()), &large[0], nullptr);
+  if (length == 0 || length >= large.size()) return false;
+  full_path.assign(large, 0, length);
   return true;
 }
 
