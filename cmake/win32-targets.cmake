@@ -16,6 +16,14 @@ target_compile_options(selfx-stub PRIVATE
 target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
 target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
 
+# Every build reports its size and checks its form (PE32, i386, GUI, nothing behind the image,
+# no ZIP signature in it); the test does the same for CTest.
+add_custom_command(TARGET selfx-stub POST_BUILD
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/check_stub_image.py $<TARGET_FILE:selfx-stub>
+  VERBATIM)
+add_test(NAME stub_image COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/check_stub_image.py
+         $<TARGET_FILE:selfx-stub>)
+
 # The core for everything else built for Windows.
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
 target_include_directories(selfx_core PUBLIC src)

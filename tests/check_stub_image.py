@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""Checks the built stub: a PE32 image for i386 with the Windows GUI subsystem, whose file ends
+exactly where its last section's raw data ends (the builder appends there), and which holds
+none of the four ZIP record signatures as plain bytes (a scanner looking for the archive would
+otherwise stop inside the stub's code). Prints the stub's size."""
+import struct
+import sys
+
+path = sys.argv[1]
+data = open(path, "rb").read()
+problems = []
+if data[:2] != b"MZ":
+    problems.append("no MZ header")
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+if data[pe:pe + 4] != b"PE\0\0":
+    problems.append("no PE header")
+machine, sections = struct.unpack_from("<HH", data, pe + 4)
+optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+magic = struct.unpack_from("<H", data, pe + 24)[0]
+subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
+if machine != 0x14C:
+    problems.append("machine 0x%X, not i386" % machine)
+if magic != 0x10B or optional_size != 224:
+    problems.append("not a PE32 image with the standard optional header")
+if subsystem != 2:
+    problems.append("subsystem %d, not the Windows GUI" % subsystem)
+end = 0
+for i in range(sections):
+    size, pointer = struct.unpack_from("<II", data, pe + 248 + 40 * i + 16)
+    end = max(end, size + pointer)
+if end != len(data):
+    problems.append("the file is %d bytes but its image ends at %d" % (len(data), end))
+for signature in (b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06", b"PK\x07\x08"):
+    at = data.find(signature)
+    if at >= 0:
+        problems.append("holds the ZIP signature %r at %d" % (signature, at))
+print("selfx-stub.exe: %d bytes" % len(data))
+for problem in problems:
+    print("problem:", problem)
+sys.exit(1 if problems else 0)
