@@ -86,9 +86,13 @@ void ListFiles(const std::string& directory, std::vector<std::string>* files, in
 }
 
 Bytes ReadFile(const std::string& path, std::size_t limit) {
+  // Sized to the file, not to the limit: the corpus holds thousands of these, and the 32-bit
+  // build has no address space to spare.
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return {};
   std::ifstream file(path, std::ios::binary);
-  Bytes bytes(limit);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(limit));
+  Bytes bytes(std::min<std::size_t>(limit, static_cast<std::size_t>(info.st_size)));
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(file.gcount()));
   return bytes;
 }
