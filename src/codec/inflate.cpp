@@ -2,15 +2,18 @@
 // the format, each returning whether the stream is still sound, and one place
 // (DecodeDeflatedEntry) that decides what a failure means: stop, write nothing more.
 //
-// Two inner loops decode the symbols of a block. The readable one goes one step at a time: NeedBits pulls single bytes from CompressedInput, one symbol at a time. The
-// fast one runs while the input buffer holds at least eight more bytes: it keeps 64 bits in a
-// local register, refills them with one unaligned load, and copies matches with memcpy and
-// memset. It reads only bytes that are already in the input buffer and hands unused whole
-// bytes back before it returns, so the archive is read at the same moments, the pieces written
-// and RunningCrc are the same, and a stream fails at the same symbol. The differential test
+// Two inner loops decode the symbols of a block. The readable one goes one step at a time:
+// NeedBits pulls single bytes from CompressedInput, one symbol at a time. The fast one runs
+// while the input buffer holds a few more bytes than one symbol can need: it keeps a
+// register-wide bit buffer (64 or 32 bits), refills it with one unaligned load, decodes runs of
+// literals between refills, and copies matches in 8-byte steps, memcpy or memset. It reads
+// only bytes that are already in the input buffer and hands unused whole bytes back before it
+// returns, so the archive is read at the same moments, the pieces written and RunningCrc are
+// the same, and a stream fails at the same symbol. The differential test
 // (tests/unit/codec_inflate_test.cpp) runs both over the same streams.
 #include "codec/inflate.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -207,7 +210,39 @@ inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
 #endif
 }
 
-// The fast loop: decodes symbols while the input buffer holds at least 8 more bytes. Returns
+inline std::uint32_t LoadLittle32(const std::uint8_t* bytes) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof(value));
+  return value;
+#else
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+#endif
+}
+
+// The fast loop's bit buffer is as wide as a register: on a 32-bit processor every shift of a
+// 64-bit buffer takes several instructions and two of its few registers, which costs more than
+// refilling more often.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+using FastBits = std::uint64_t;
+inline FastBits LoadFastBits(const std::uint8_t* bytes) { return LoadLittle64(bytes); }
+#else
+using FastBits = std::uint32_t;
+inline FastBits LoadFastBits(const std::uint8_t* bytes) { return LoadLittle32(bytes); }
+#endif
+// Bits a refill guarantees: whole bytes up to the buffer's width, less the partial byte.
+constexpr std::uint32_t kRefillBits = sizeof(FastBits) * 8 - 8;
+// Whether one refill covers a whole length/distance pair, 15 + 5 + 15 + 13 = 48 bits. A 32-bit
+// buffer refills again before the distance code and before the distance's extra bits.
+constexpr bool kOneRefillPerSymbol = kRefillBits >= 48;
+// Input the loop needs in the buffer to start a symbol: one load, plus the at most 3 bytes each
+// of the two further refills may advance.
+constexpr std::uint32_t kFastInputMargin =
+    kOneRefillPerSymbol ? sizeof(FastBits) : sizeof(FastBits) + 2 * 3;
+
+// The fast loop: decodes symbols while the input buffer holds at least kFastInputMargin more bytes. Returns
 // Continue when the input runs low (the caller goes on the readable way), else the block's end
 // or a failure. No made-up bits can be in play: the input has not ended while bytes remain in
 // the buffer.
@@ -220,7 +255,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   std::uint32_t position = in.position;
   const std::uint32_t start = position;
   const std::uint32_t fill = in.fill;
-  std::uint64_t bits = Inflater.bits;
+  FastBits bits = Inflater.bits;
   std::uint32_t count = Inflater.bit_count;
   std::uint8_t* window = Inflater.window;
   std::uint32_t w = Inflater.position;
@@ -238,23 +273,25 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
     count -= n;
     ahead -= static_cast<std::int32_t>(n);
   };
-  const std::uint64_t literal_mask = LowBitMask[literal_width];
-  const std::uint64_t distance_mask = LowBitMask[distance_width];
+  // The bits loaded above the count are the next bytes themselves, so loading them again later
+  // changes nothing.
+  auto refill = [&] {
+    bits |= LoadFastBits(input + position) << count;
+    position += (sizeof(FastBits) * 8 - 1 - count) >> 3;
+    count |= kRefillBits;
+  };
+  const FastBits literal_mask = LowBitMask[literal_width];
+  const FastBits distance_mask = LowBitMask[distance_width];
   SymbolResult result = SymbolResult::Continue;
 
-  while (fill - position >= 8) {
-    // At least 56 bits after this; one literal/length with its extra bits and one distance
-    // with its extra bits take at most 15 + 5 + 15 + 13 = 48. The bits loaded above the count
-    // are the next bytes themselves, so loading them again later changes nothing.
-    bits |= LoadLittle64(input + position) << count;
-    position += (63 - count) >> 3;
-    count |= 56;
+  while (fill - position >= kFastInputMargin) {
+    refill();
 
     look(literal_width);
     const CodeSlot* slot = &literals[bits & literal_mask];
     if (slot->operation == deflate::kOpLiteral) {
-      // Literals come in runs: after one (at most 15 bits) the buffer still holds 41, enough
-      // for two more codes of the root table without a refill.
+      // Literals come in runs: after one (at most 15 bits) a 64-bit buffer still holds 41,
+      // enough for two more codes of the root table without a refill; a 32-bit one may not.
       drop(slot->bits);
       window[w++] = static_cast<std::uint8_t>(slot->value);
       if (w == kWindowSize) {
@@ -262,6 +299,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
         FlushWindow();
         w = 0;
       }
+      if (!kOneRefillPerSymbol) continue;
       look(literal_width);
       slot = &literals[bits & literal_mask];
       if (slot->operation != deflate::kOpLiteral) continue;
@@ -318,6 +356,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
       result = SymbolResult::Failure;
       break;
     }
+    if (!kOneRefillPerSymbol) refill();
     look(distance_width);
     slot = &distances[bits & distance_mask];
     while (slot->operation > deflate::kOpLiteral) {
@@ -332,6 +371,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
       break;
     }
     drop(slot->bits);
+    if (!kOneRefillPerSymbol) refill();
     extra_bits = slot->operation;
     look(extra_bits);
     std::uint32_t distance =
@@ -375,7 +415,8 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
   std::uint32_t unused = position - start - keep;
   position -= unused;
   count -= unused * 8;
-  Inflater.bits = static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << count) - 1));
+  Inflater.bits = static_cast<std::uint32_t>(static_cast<std::uint64_t>(bits) &
+                                             ((std::uint64_t{1} << count) - 1));
   Inflater.bit_count = count;
   Inflater.position = w;
   CompressedRemaining -= static_cast<std::int32_t>(position - in.position);
@@ -387,7 +428,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
 bool DecodeSymbols(const DecodeTable* literals, std::uint32_t literal_width,
                    const DecodeTable* distances, std::uint32_t distance_width) {
   for (;;) {
-    if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= 8) {
+    if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= kFastInputMargin) {
       SymbolResult result =
           DecodeSymbolsFast(literals, literal_width, distances, distance_width);
       if (result == SymbolResult::EndOfBlock) return true;
