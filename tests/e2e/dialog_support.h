@@ -169,6 +169,52 @@ class ScopedEnvironment {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// A registry key `base`\`path` that the test creates and deletes again, with the keys of
+// `path` that it created on the way; `base` must exist. String values only.
+class ScopedRegistryKey {
+ public:
+  ScopedRegistryKey(HKEY root, const std::string& base, const std::string& path)
+      : root_(root), base_(base), path_(path) {
+    HKEY existing = nullptr;
+    existed_ = RegOpenKeyExA(root, Full(path).c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS;
+    if (existed_) RegCloseKey(existing);
+    created_ = !existed_ && RegCreateKeyExA(root, Full(path).c_str(), 0, nullptr, 0,
+                                            KEY_ALL_ACCESS, nullptr, &key_,
+                                            nullptr) == ERROR_SUCCESS;
+  }
+  ~ScopedRegistryKey() {
+    if (!created_) return;
+    RegCloseKey(key_);
+    // The key, then its parents within `path` as long as they are empty (a full one refuses).
+    std::string path = path_;
+    while (!path.empty() && RegDeleteKeyA(root_, Full(path).c_str()) == ERROR_SUCCESS) {
+      const auto backslash = path.find_last_of('\\');
+      path = backslash == std::string::npos ? "" : path.substr(0, backslash);
+    }
+  }
+  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+  // False also when the key was there before: the test must not change what it did not make.
+  bool created() const { return created_; }
+  bool existed() const { return existed_; }
+  // An empty name sets the key's default value.
+  bool Set(const std::string& name, const std::string& value) const {
+    return RegSetValueExA(key_, name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+  }
+
+ private:
+  std::string Full(const std::string& path) const { return base_ + "\\" + path; }
+  HKEY root_;
+  std::string base_;
+  std::string path_;
+  HKEY key_ = nullptr;
+  bool existed_ = false;
+  bool created_ = false;
+};
+
 // Answers the message boxes the program shows, one after another, with their default
 // reply (OK or the first button), until one with `text` appears; that one is returned
 // unanswered. The texts of the boxes answered on the way are appended to `passed`.

@@ -11,7 +11,7 @@
 namespace e2e {
 namespace {
 
-constexpr const char* kTestKey = "Software\\SelfxE2E\\Setup";
+constexpr const char* kTestKey = "SelfxE2E\\Setup";
 
 std::string SystemFolder() {
   char buffer[MAX_PATH + 1] = {};
@@ -24,42 +24,6 @@ std::string WindowsFolder() {
   GetWindowsDirectoryA(buffer, MAX_PATH);
   return buffer;
 }
-
-// String values under a key that the test creates and deletes again.
-class ScopedRegistryKey {
- public:
-  ScopedRegistryKey(HKEY root, const std::string& path) : root_(root), path_(path) {
-    created_ = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                               nullptr) == ERROR_SUCCESS;
-  }
-  ~ScopedRegistryKey() {
-    if (!created_) return;
-    RegCloseKey(key_);
-    // The key, then its parents for as long as they are empty (a full one refuses).
-    std::string path = path_;
-    while (!path.empty() && RegDeleteKeyA(root_, path.c_str()) == ERROR_SUCCESS) {
-      const auto backslash = path.find_last_of('\\');
-      path = backslash == std::string::npos ? "" : path.substr(0, backslash);
-      if (path == "Software" || path == ".DEFAULT" || path == ".DEFAULT\\Software") break;
-    }
-  }
-  ScopedRegistryKey(const ScopedRegistryKey&) = delete;
-  ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
-
-  bool created() const { return created_; }
-  // An empty name sets the key's default value.
-  bool Set(const std::string& name, const std::string& value) const {
-    return RegSetValueExA(key_, name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-  }
-
- private:
-  HKEY root_;
-  std::string path_;
-  HKEY key_ = nullptr;
-  bool created_ = false;
-};
 
 class TargetFolder : public StubTest {
  protected:
@@ -132,9 +96,9 @@ class RegistryFolder : public TargetFolder, public testing::WithParamInterface<R
 // Software\SelfxE2E\Setup, HKU under .DEFAULT\Software\SelfxE2E\Setup.
 TEST_P(RegistryFolder, ReadsTheValueWithItsSuffix) {
   const RegistryCase& c = GetParam();
-  ScopedRegistryKey machine(HKEY_LOCAL_MACHINE, kTestKey);
-  ScopedRegistryKey user(HKEY_CURRENT_USER, kTestKey);
-  ScopedRegistryKey users(HKEY_USERS, std::string(".DEFAULT\\") + kTestKey);
+  ScopedRegistryKey machine(HKEY_LOCAL_MACHINE, "Software", kTestKey);
+  ScopedRegistryKey user(HKEY_CURRENT_USER, "Software", kTestKey);
+  ScopedRegistryKey users(HKEY_USERS, ".DEFAULT\\Software", kTestKey);
   ASSERT_TRUE(machine.created() && user.created() && users.created());
   ASSERT_TRUE(machine.Set("Path", "C:\\Apps\\Machine"));
   ASSERT_TRUE(machine.Set("", "C:\\Apps\\Default"));
