@@ -11,8 +11,10 @@ add_executable(selfx-stub WIN32
   src/platform/win32.cpp src/platform/win32_stub_runtime.cpp res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
 target_compile_options(selfx-stub PRIVATE
+  # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
+  # 17 KB) into the file's data instead of leaving them to .bss.
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -include ${CMAKE_SOURCE_DIR}/src/platform/win32_lean.h>)
+  -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/platform/win32_lean.h>)
 target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
 target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
 
