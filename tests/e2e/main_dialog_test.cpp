@@ -342,7 +342,7 @@ TEST_F(MainDialog, HelpShowsTheThreeLineText) {
 // Runs long enough to act during them: many stored files, each one a pumped message.
 class LongRun : public MainDialog {
  protected:
-  static constexpr int kFiles = 400;
+  static constexpr int kFiles = 600;
   static std::vector<ZipMember> Members() { return ManyMembers(kFiles, 16384); }
 
   // Presses Unzip and waits until the progress bar has taken the folder row's place.
