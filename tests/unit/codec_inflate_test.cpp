@@ -268,6 +268,50 @@ TEST_P(InflateTest, DistanceOf32768CopiesTheByteWrittenThatFarBack) {
   ExpectDecodes(Run(out.Finish()), expected);
 }
 
+// Matches at the edges of the fast loop's in-place copy: lengths around its 4- and 8-byte
+// steps, distances around 8 (shorter ones repeat bytes the copy has just written), a source at
+// the window's first byte, and matches that end one or two bytes before the window is full or
+// exactly when it is. Bytes after the final block keep the fast loop running to the end.
+TEST_P(InflateTest, MatchesAtTheEdgesOfTheInPlaceCopy) {
+  struct Case {
+    std::size_t prefix;  // stored bytes before the matches
+    std::vector<std::pair<int, int>> matches;  // length, distance; or 0 and a literal
+  };
+  std::vector<Case> cases;
+  Case mixed{1000, {}};
+  for (int length : {3, 4, 5, 7, 8, 9, 15, 16, 17, 258})
+    for (int distance : {1, 2, 7, 8, 9, 16, 300}) mixed.matches.push_back({length, distance});
+  cases.push_back(mixed);
+  cases.push_back({500, {{10, 500}, {258, 510}, {3, 768}}});  // source at the window's start
+  for (int length : {3, 8, 9, 258})
+    for (std::size_t short_of_end : {0u, 1u, 2u})
+      cases.push_back({32768 - length - short_of_end, {{length, 9}, {0, 'q'}, {20, 30}}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "prefix " << c.prefix << " first length "
+                                    << c.matches[0].first);
+    Bytes expected = Pattern(c.prefix, 5);
+    BitWriter out;
+    StoredBlock(out, false, expected);
+    out.Bits(1, 1);
+    out.Bits(1, 2);
+    for (const auto& [length, distance] : c.matches) {
+      if (length == 0) {
+        out.FixedSymbol(distance);
+        expected.push_back(static_cast<std::uint8_t>(distance));
+        continue;
+      }
+      FixedMatch(out, length, distance);
+      for (int i = 0; i < length; ++i) expected.push_back(expected[expected.size() - distance]);
+    }
+    out.FixedSymbol(256);
+    Bytes stream = out.Finish();
+    stream.insert(stream.end(), 16, 0xA5);
+    EntryResult result = Run(stream);
+    ExpectDecodes(result, expected);
+    EXPECT_EQ(result.remaining, 16);
+  }
+}
+
 // Sound behaviour: the window starts cleared, so a distance beyond the entry's output copies
 // zeros, never bytes of an earlier entry.
 TEST_P(InflateTest, DistanceBeyondTheOutputCopiesZeros) {
