@@ -7,7 +7,9 @@
 #include "app/byte_order.h"
 #include "app/config_block.h"
 #include "app/target_folder.h"
+#include "archive/archive_file.h"
 #include "archive/directory.h"
+#include "archive/extraction_state.h"
 #include "archive/paths.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
@@ -316,6 +318,8 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
   if (password) console::Settings().password = *password;
   console::Settings().show_progress = false;
   TestSummary summary = TestOpenedArchive();
+  // Closed before the file is renamed or removed: Windows refuses both on an open file.
+  CloseAndReset(ArchiveFile.handle);
   if (summary.stopped || summary.failed != 0) {
     ReportError("the written archive failed its test (" + std::to_string(summary.failed) +
                 " of " + std::to_string(summary.tested) + " files); nothing was written");

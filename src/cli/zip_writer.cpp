@@ -339,6 +339,17 @@ class FilePacker {
   std::uint32_t crc_ = 0;  // of the file being packed
 };
 
+// The path as the C library's narrow calls (fopen, stat) take it. On Windows libstdc++'s
+// path::string() gives UTF-8, while the C runtime reads names in the ANSI code page: a name
+// such as "Grüße.txt" would not be found.
+std::string NarrowPath(const fs::path& path) {
+#ifdef _WIN32
+  return platform::Utf8TextToAnsi(path.u8string());
+#else
+  return path.string();
+#endif
+}
+
 }  // namespace
 
 bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSource>& sources,
@@ -359,7 +370,7 @@ bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSour
       error_text = "cannot pack " + disk_path.string() + " as \"" + name + "\": it " + problem;
       return false;
     }
-    sources.push_back({disk_path.string(), name, folder});
+    sources.push_back({NarrowPath(disk_path), name, folder});
     return true;
   };
   for (const std::string& input : inputs) {
