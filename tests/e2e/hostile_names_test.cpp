@@ -1,0 +1,103 @@
+// Entry names that would write outside the target folder or open a device (issue 4, item
+// 4, where Part 2.3 leaves the choice open) under Wine: each is refused with an error box
+// that names it, its row stays selected, every other entry is extracted and nothing
+// appears beside the target folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "extraction_support.h"
+
+namespace e2e {
+namespace {
+
+struct NamedEntry {
+  std::string name;  // as recorded in the archive
+  std::string row;   // as the list shows it
+  bool refused;
+};
+
+const std::vector<NamedEntry> kEntries = {
+    {"good.txt", "good.txt", false},
+    {"..\\x", "..\\x", true},
+    {"sub/ok.txt", "sub\\ok.txt", false},
+    {"../y", "..\\y", true},
+    {"\\abs", "\\abs", true},
+    {"a..b.txt", "a..b.txt", false},
+    {"C:z", "C:z", true},
+    {"CON", "CON", true},
+    {"..hidden.txt", "..hidden.txt", false},
+    {"sub\\NUL.txt", "sub\\NUL.txt", true},
+    {"last.txt", "last.txt", false},
+};
+
+class HostileNames : public ExtractionTest {};
+
+TEST_F(HostileNames, AreRefusedAndNothingIsWrittenOutsideTheTarget) {
+  std::vector<ZipMember> members;
+  for (const NamedEntry& entry : kEntries) members.push_back({entry.name, "data of " + entry.name});
+
+  // The target lies in a folder of its own, with one file beside it.
+  const std::string sandbox = NewFolder("sandbox");
+  const std::string target = sandbox + "\\target";
+  PlaceFile(sandbox + "\\beside.txt", "beside the target");
+  const auto sandbox_before = TreeListing(sandbox, true);
+  // Where the refused names would lead if they were taken as they are.
+  const std::vector<std::string> elsewhere = {sandbox + "\\x", sandbox + "\\y", "Z:\\abs",
+                                              "C:\\z", "Z:\\z", folder_ + "\\z",
+                                              folder_ + "\\x", folder_ + "\\y"};
+  for (const std::string& path : elsewhere) ASSERT_FALSE(PathExists(path)) << path;
+
+  HWND dialog = nullptr;
+  Process stub = Launch(MakeStoredZip(members).bytes, dialog);
+  ASSERT_NE(nullptr, dialog);
+  ListView list(stub, Control(dialog, kFileListId));
+  std::vector<std::string> rows;
+  for (const auto& row : list.Rows(1)) rows.push_back(row[0]);
+  std::vector<std::string> expected_rows;
+  for (const NamedEntry& entry : kEntries) expected_rows.push_back(entry.row);
+  ASSERT_EQ(expected_rows, rows);
+
+  StartUnzip(dialog, target);
+  // One error box per refused entry, in list order, each naming its entry; then the run's
+  // failure box.
+  for (const NamedEntry& entry : kEntries) {
+    if (!entry.refused) continue;
+    SCOPED_TRACE(entry.row);
+    auto box = NextMessageBox(stub);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ("Error", box->caption);
+    EXPECT_NE(std::string::npos, box->text.find(entry.row)) << "the box says: " << box->text;
+    EXPECT_NE(kSelectedFailedText, box->text);
+    EXPECT_STREQ(IconName(MessageBoxIcon::kError), IconName(box->icon));
+    EXPECT_EQ(std::vector<int>{IDOK}, box->ButtonIds());
+    ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
+  }
+  ExpectRunFailed(stub);
+
+  std::vector<std::string> extracted;
+  for (std::size_t row = 0; row < kEntries.size(); ++row) {
+    const NamedEntry& entry = kEntries[row];
+    SCOPED_TRACE(entry.row);
+    EXPECT_EQ(entry.refused, list.IsSelected(static_cast<int>(row)));
+    if (!entry.refused) {
+      ExpectWrittenFile(target + "\\" + entry.row, "data of " + entry.name);
+      extracted.push_back(entry.row);
+    }
+  }
+  std::sort(extracted.begin(), extracted.end());
+  EXPECT_EQ(extracted, TreeListing(target)) << "the target holds only the good entries";
+
+  // Beside the target nothing changed, and nothing appeared where the names point.
+  std::vector<std::string> sandbox_after;
+  for (const std::string& path : TreeListing(sandbox, true)) {
+    if (path.rfind("target\\", 0) != 0) sandbox_after.push_back(path);
+  }
+  EXPECT_EQ(sandbox_before, sandbox_after);
+  EXPECT_EQ("beside the target", ReadText(sandbox + "\\beside.txt"));
+  for (const std::string& path : elsewhere) EXPECT_FALSE(PathExists(path)) << path;
+  ExpectCloseEndsWithZero(stub, dialog);
+}
+
+}  // namespace
+}  // namespace e2e
