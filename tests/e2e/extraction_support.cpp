@@ -41,7 +41,7 @@ std::string Recode(const std::string& text, UINT from, UINT to) {
   return out;
 }
 
-// The name as the stub converts it (Part 2.1): UTF-8 when flag bit 11 says so, the OEM code
+// The name as the stub converts it: UTF-8 when flag bit 11 says so, the OEM code
 // page for MS-DOS and OS/2 hosts and NTFS with version 5.0, otherwise the bytes as they are.
 std::string RowName(const std::string& name, std::uint16_t flags, std::uint8_t host,
                     std::uint8_t version) {

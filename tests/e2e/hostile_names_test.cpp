@@ -1,5 +1,5 @@
-// Entry names that would write outside the target folder or open a device (issue 4, item
-// 4, where Part 2.3 leaves the choice open) under Wine: each is refused with an error box
+// Entry names that would write outside the target folder or open a device, under Wine:
+// each is refused with an error box
 // that names it, its row stays selected, every other entry is extracted and nothing
 // appears beside the target folder.
 #include <gtest/gtest.h>
