@@ -1,4 +1,4 @@
-// Archives made by the builder, under Wine (issue 6): a tree of a few thousand files built
+// Archives made by the builder, under Wine: a tree of a few thousand files built
 // by the host's `selfx build` comes out of the stub byte for byte with its times; an
 // archive encrypted with --password-file opens with its password and not with another;
 // and the Windows build selfx.exe builds, tests and extracts an archive here.
