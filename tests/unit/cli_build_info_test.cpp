@@ -174,6 +174,20 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
     EXPECT_FALSE(fs::exists(Path("out.exe")));
     EXPECT_FALSE(fs::exists(Path("out.exe.partial")));
   }
+  // A file of 4 GiB needs ZIP64 records; a sparse one costs nothing to make.
+  fs::remove_all(fs::path(folder_) / "input");
+  fs::create_directories(fs::path(folder_) / "input");
+  {
+    std::ofstream huge(fs::path(folder_) / "input" / "huge.bin");
+  }
+  fs::resize_file(fs::path(folder_) / "input" / "huge.bin", 0x100000000ull);
+  RunResult huge = RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " +
+                           (fs::path(folder_) / "input").string());
+  EXPECT_EQ(huge.status, 1) << huge.output;
+  EXPECT_NE(huge.output.find("files of 4 GiB or more need ZIP64"), std::string::npos)
+      << huge.output;
+  EXPECT_FALSE(fs::exists(Path("out.exe")));
+
   RunResult no_folder = RunTool("build --stub " + Path("stub.exe") + " -o " +
                                 Path("missing-folder/out.exe") + " " + Path("in.zip"));
   EXPECT_EQ(no_folder.status, 1);
