@@ -22,22 +22,47 @@ constexpr std::uint8_t kNtfsOemFormatVersion = 50;
 
 }  // namespace
 
-std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
-  std::uint32_t file_size = platform::FileSize(ArchiveFile.handle);
+namespace {
+
+// How much of the file's end the search looks at: everything behind archive_start, but no
+// more than the record with the longest comment, plus one. Nothing when that is too short to
+// hold more than a bare record.
+std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size, std::uint32_t archive_start) {
   std::uint32_t window_size = file_size - archive_start;
   if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
   if (window_size <= zip::kEndRecordSize) return std::nullopt;
+  return window_size;
+}
 
-  std::vector<std::uint8_t> window(window_size);
+}  // namespace
+
+std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
+  std::uint32_t file_size = platform::FileSize(ArchiveFile.handle);
+  std::optional<std::uint32_t> window_size = SearchWindowSize(file_size, archive_start);
+  if (!window_size) return std::nullopt;
+
+  std::vector<std::uint8_t> window(*window_size);
   std::uint32_t position_before = SeekArchive(0, platform::SeekOrigin::FromCurrent);
   std::uint32_t window_start =
-      SeekArchive(-static_cast<std::int32_t>(window_size), platform::SeekOrigin::FromEnd);
-  std::uint32_t read = ReadArchive(window.data(), window_size);
+      SeekArchive(-static_cast<std::int32_t>(*window_size), platform::SeekOrigin::FromEnd);
+  std::uint32_t read = ReadArchive(window.data(), *window_size);
   SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
-  if (read < window_size) return std::nullopt;
+  if (read < *window_size) return std::nullopt;
 
   std::optional<std::uint32_t> offset =
-      ScanForEndRecord(window.data(), window_size, window_start, file_size);
+      ScanForEndRecord(window.data(), *window_size, window_start, file_size);
+  if (!offset) return std::nullopt;
+  return window_start + *offset;
+}
+
+std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
+                                                   std::uint32_t file_size,
+                                                   std::uint32_t archive_start) {
+  std::optional<std::uint32_t> window_size = SearchWindowSize(file_size, archive_start);
+  if (!window_size) return std::nullopt;
+  std::uint32_t window_start = file_size - *window_size;
+  std::optional<std::uint32_t> offset =
+      ScanForEndRecord(file + window_start, *window_size, window_start, file_size);
   if (!offset) return std::nullopt;
   return window_start + *offset;
 }

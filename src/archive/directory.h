@@ -27,6 +27,11 @@ std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
                                               std::uint32_t window_size,
                                               std::uint32_t window_start,
                                               std::uint32_t file_size);
+// The same search over a whole file held in memory: the end record's file position, or
+// nothing. The builder and `selfx info` judge a file by it exactly as the stub will.
+std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
+                                                   std::uint32_t file_size,
+                                                   std::uint32_t archive_start);
 // SearchEndRecord behind ArchiveStart, or FatalError "Cannot unzip: file is corrupt.".
 std::uint32_t FindEndRecord();
 

@@ -274,16 +274,14 @@ bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string&
     ReportError(path + ": archives of 2 GiB or more cannot be read by the stub");
     return false;
   }
-  auto size = static_cast<std::uint32_t>(zip_bytes.size());
-  std::uint32_t window_size = size < zip::kEndSearchWindow ? size : zip::kEndSearchWindow;
-  std::uint32_t window_start = size - window_size;
-  std::optional<std::uint32_t> end_offset =
-      ScanForEndRecord(zip_bytes.data() + window_start, window_size, window_start, size);
-  if (!end_offset) {
-    ReportError(path + ": not a ZIP archive (no end of central directory record at its end)");
+  std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
+      zip_bytes.data(), static_cast<std::uint32_t>(zip_bytes.size()), 0);
+  if (!end_record_at) {
+    ReportError(path + ": not a ZIP archive the stub can read (no end of central directory "
+                "record at its end, or nothing but one)");
     return false;
   }
-  std::uint32_t end_position = window_start + *end_offset;
+  std::uint32_t end_position = *end_record_at;
   const std::uint8_t* end_record = zip_bytes.data() + end_position;
   bool zip64_locator = end_position >= 20 &&
                        LoadLe32(zip_bytes.data() + end_position - 20) == 0x07064B50;

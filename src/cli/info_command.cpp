@@ -68,17 +68,11 @@ void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
   if (report.settings.caption.empty()) report.settings.caption = kDefaultCaption;
 
   report.archive_start = report.overlay_start + decoded->archive_offset;
-  auto file_size = static_cast<std::uint32_t>(file.size());
-  std::uint32_t window_size = file_size - report.archive_start;
-  if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
-  std::uint32_t window_start = file_size - window_size;
-  std::optional<std::uint32_t> end_offset =
-      window_size > zip::kEndRecordSize
-          ? ScanForEndRecord(file.data() + window_start, window_size, window_start, file_size)
-          : std::nullopt;
-  if (!end_offset) return;
+  std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
+      file.data(), static_cast<std::uint32_t>(file.size()), report.archive_start);
+  if (!end_record_at) return;
   report.end_record_sound = true;
-  report.end_position = window_start + *end_offset;
+  report.end_position = *end_record_at;
   const std::uint8_t* end_record = file.data() + report.end_position;
   report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
   report.directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
