@@ -83,9 +83,16 @@ struct FileFacts {
   std::uint32_t mode = 0;
 };
 
+// Sizes of 2 GiB and more must come through whole, so that they are refused by name rather
+// than by an error of the system call: 64-bit file sizes on every build.
 bool Facts(const std::string& path, FileFacts& facts) {
+#ifdef _WIN32
+  struct _stat64 info;
+  if (::_stat64(path.c_str(), &info) != 0) return false;
+#else
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return false;
+#endif
   facts.size = static_cast<std::uint64_t>(info.st_size);
   facts.modified = info.st_mtime;
   facts.mode = static_cast<std::uint32_t>(info.st_mode);
