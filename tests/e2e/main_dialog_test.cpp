@@ -345,12 +345,18 @@ class LongRun : public MainDialog {
   static constexpr int kFiles = 600;
   static std::vector<ZipMember> Members() { return ManyMembers(kFiles, 16384); }
 
-  // Presses Unzip and waits until the progress bar has taken the folder row's place.
+  // Presses Unzip and waits until the progress bar has taken the folder row's place. The
+  // swap is four calls in a row (the bar shown, then the label, the box and "..." hidden), so
+  // the wait is for its last step: a look in between would see both rows.
   void StartRun(HWND dialog) {
     ClickButton(Control(dialog, kUnzipId));
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Control(dialog, kProgressId)) != 0; },
-                          kWindowTimeoutMs))
-        << "the progress bar did not appear";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return IsWindowVisible(Control(dialog, kProgressId)) != 0 &&
+                 IsWindowVisible(Control(dialog, kBrowseId)) == 0;
+        },
+        kWindowTimeoutMs))
+        << "the progress bar did not take the folder row's place";
   }
   void ExpectStillRunning(HWND dialog) {
     ASSERT_TRUE(IsWindowVisible(Control(dialog, kProgressId)))
