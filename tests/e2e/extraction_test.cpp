@@ -1,4 +1,4 @@
-// Extraction runs driven through the main dialog under Wine (Parts 2.2 and 2.3): archives
+// Extraction runs driven through the main dialog under Wine: archives
 // made by real zip tools come out byte for byte with their entries' times; folders of a
 // path are created; a parent that is a file, a wrong CRC and an unknown method give their
 // messages and the run ends or goes on as the Parts say.

@@ -27,6 +27,7 @@ import os
 import pathlib
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -36,6 +37,54 @@ import zipfile
 from make_fixtures import config_block
 
 PASSWORD = "open sesame"
+# The wrong passwords the tests type. The header check compares one byte, so about one wrong
+# password in 256 passes it and then fails the CRC instead of being asked for again; an
+# archive whose random header lets one of these through is made again.
+WRONG_PASSWORDS = ["not the password", "wrong 1", "wrong 2", "wrong 3",
+                   "Open sesame", "open sesam", "open sesame "]
+
+
+def crc_step(crc, byte):
+    crc ^= byte
+    for _ in range(8):
+        crc = (crc >> 1) ^ 0xEDB88320 if crc & 1 else crc >> 1
+    return crc
+
+
+def header_accepts(archive_path, password):
+    """Whether the password passes the check byte of the first file entry's header, as the
+    stub checks it before anything else."""
+    with zipfile.ZipFile(archive_path) as zf:
+        info = next(i for i in zf.infolist() if not i.filename.endswith("/"))
+        raw = archive_path.read_bytes()
+    at = info.header_offset
+    name_length, extra_length = struct.unpack_from("<HH", raw, at + 26)
+    header = raw[at + 30 + name_length + extra_length:][:12]
+    keys = [0x12345678, 0x23456789, 0x34567890]
+
+    def update(byte):
+        keys[0] = crc_step(keys[0], byte)
+        keys[1] = ((keys[1] + (keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        keys[2] = crc_step(keys[2], keys[1] >> 24)
+
+    for byte in password.encode("latin-1"):
+        update(byte)
+    plain = 0
+    for byte in header:
+        t = (keys[2] | 2) & 0xFFFF
+        plain = byte ^ (((t * (t ^ 1)) >> 8) & 0xFF)
+        update(plain)
+    if info.flag_bits & 8:
+        # Sizes and CRC in a data descriptor: the check byte is the DOS time's high byte.
+        hour, minute, second = info.date_time[3:]
+        check = (hour << 11 | minute << 5 | second // 2) >> 8
+    else:
+        check = info.CRC >> 24
+    return plain == check
+
+
+def refuses_wrong_passwords(archive_path):
+    return not any(header_accepts(archive_path, wrong) for wrong in WRONG_PASSWORDS)
 
 # A few moments spread over the years the DOS format can hold, each on an even second.
 TIMES = [
@@ -102,8 +151,14 @@ def make_real_tool_archives(stub, tree, work, out_dir):
     archives = {
         "info_zip_stored": info_zip("info_zip_stored", ["-0"]),
         "info_zip_deflated": info_zip("info_zip_deflated", ["-9"]),
-        "info_zip_encrypted": info_zip("info_zip_encrypted", ["-6", "-e", "-P", PASSWORD]),
     }
+    while True:
+        encrypted = work / "info_zip_encrypted.zip"
+        encrypted.unlink(missing_ok=True)
+        info_zip("info_zip_encrypted", ["-6", "-e", "-P", PASSWORD])
+        if refuses_wrong_passwords(encrypted):
+            break
+    archives["info_zip_encrypted"] = encrypted
 
     seven = work / "seven_zip.zip"
     # 7z takes a list file: every file, so that its own folder walk plays no part.
@@ -168,9 +223,12 @@ def make_selfx_archives(stub_path, selfx, work, out_dir):
         write_file(secret, name, data, TIMES[index])
     password = work / "password"
     password.write_text(PASSWORD + "\n")
-    subprocess.run([selfx, "build", "--stub", stub_path, "--password-file", str(password),
-                    "-o", str(out_dir / "selfx_secret.exe"), str(secret)],
-                   check=True, stdout=subprocess.DEVNULL)
+    while True:
+        subprocess.run([selfx, "build", "--stub", stub_path, "--password-file", str(password),
+                        "-o", str(out_dir / "selfx_secret.exe"), str(secret)],
+                       check=True, stdout=subprocess.DEVNULL)
+        if refuses_wrong_passwords(out_dir / "selfx_secret.exe"):
+            break
     return count
 
 

@@ -1,4 +1,4 @@
-// Existing files under Wine (Parts 2.2, 2.3 and 4.4): an output file that cannot be
+// Existing files under Wine: an output file that cannot be
 // created is reported and the run goes on; "don't overwrite" (radio 702) leaves a file as
 // it was; the FILEEXIST prompt answers for one file, or with "Don't &ask again" for the
 // rest of the run and ticks the main dialog's radio button to match.

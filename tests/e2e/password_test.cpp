@@ -1,4 +1,4 @@
-// The password prompt of an encrypted archive under Wine (Parts 2.2 and 4.4), on the
+// The password prompt of an encrypted archive under Wine, on the
 // archive Info-ZIP made with zip -e -P (make_extraction_fixtures.py): asked once and
 // remembered for the next entries, asked again after a wrong password, the run ended
 // after the third wrong one or a cancelled prompt, with no message but the run's own.
