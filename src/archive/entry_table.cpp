@@ -15,8 +15,6 @@ std::size_t AppendEntry(const ArchiveEntry& entry) {
 
 ArchiveEntry GetEntry(std::size_t index) { return entry_table[index]; }
 
-std::size_t EntryCount() { return entry_table.size(); }
-
 void ReleaseEntryTable() { std::vector<ArchiveEntry>().swap(entry_table); }
 
 }  // namespace selfx

@@ -12,7 +12,6 @@ namespace selfx {
 std::size_t AppendEntry(const ArchiveEntry& entry);
 // A copy of the record at the index.
 ArchiveEntry GetEntry(std::size_t index);
-std::size_t EntryCount();
 // Frees the table; part of the process-end steps.
 void ReleaseEntryTable();
 

@@ -121,16 +121,13 @@ std::string DosTimestamp(const ArchiveEntry& entry) {
 
 bool ReadPasswordFile(const std::string& path) {
   std::string error_text;
-  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path, error_text);
-  if (!bytes) {
+  std::optional<std::string> password = ReadFirstLine(path, error_text);
+  if (!password) {
     ReportError(error_text);
     return false;
   }
-  std::string password(bytes->begin(), bytes->end());
-  // The first line is the password; its line end is not part of it.
-  password = password.substr(0, password.find_first_of("\r\n"));
   std::string ansi;
-  if (!platform::CommandLineTextToAnsi(password, ansi)) {
+  if (!platform::CommandLineTextToAnsi(*password, ansi)) {
     ReportError(path + ": the password holds characters outside Windows code page 1252");
     return false;
   }

@@ -190,14 +190,13 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
         request.pack.level = static_cast<int>(*level);
       } else if (name == "password-file") {
         std::string error_text;
-        std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(value, error_text);
-        if (!bytes) {
+        std::optional<std::string> line = ReadFirstLine(value, error_text);
+        if (!line) {
           ReportError(error_text);
           return kExitUsage;
         }
-        std::string text(bytes->begin(), bytes->end());
         std::string password;
-        if (!ReadPassword(text.substr(0, text.find_first_of("\r\n")), password)) return kExitUsage;
+        if (!ReadPassword(*line, password)) return kExitUsage;
         request.pack.password = password;
       } else if (name == "stub") {
         request.stub = value;

@@ -37,6 +37,13 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
   return bytes;
 }
 
+std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error_text) {
+  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path, error_text);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
 PartialFile::PartialFile(std::string final_path)
     : final_path_(std::move(final_path)), partial_path_(final_path_ + ".partial") {}
 

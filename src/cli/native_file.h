@@ -13,6 +13,9 @@ namespace selfx::cli {
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        std::string& error_text);
 
+// The file's first line, without its line end: how a password file is read.
+std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error_text);
+
 // A file written beside its final name and renamed into place only when complete, so that
 // no half-written file ever stands under the final name. Removed unless committed.
 class PartialFile {
