@@ -9,16 +9,6 @@ namespace e2e {
 
 namespace {
 
-void AppendLe16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
-  bytes.push_back(static_cast<std::uint8_t>(value));
-  bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void AppendLe32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-  AppendLe16(bytes, static_cast<std::uint16_t>(value));
-  AppendLe16(bytes, static_cast<std::uint16_t>(value >> 16));
-}
-
 std::string FolderName(std::string name) {
   std::replace_if(
       name.begin(), name.end(),

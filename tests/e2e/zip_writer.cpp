@@ -2,8 +2,6 @@
 
 namespace e2e {
 
-namespace {
-
 void AppendLe16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
   bytes.push_back(static_cast<std::uint8_t>(value));
   bytes.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -13,6 +11,8 @@ void AppendLe32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
   AppendLe16(bytes, static_cast<std::uint16_t>(value));
   AppendLe16(bytes, static_cast<std::uint16_t>(value >> 16));
 }
+
+namespace {
 
 void AppendText(std::vector<std::uint8_t>& bytes, const std::string& text) {
   bytes.insert(bytes.end(), text.begin(), text.end());

@@ -10,6 +10,10 @@
 
 namespace e2e {
 
+// Little-endian fields, as every ZIP record and the configuration block store them.
+void AppendLe16(std::vector<std::uint8_t>& bytes, std::uint16_t value);
+void AppendLe32(std::vector<std::uint8_t>& bytes, std::uint32_t value);
+
 struct ZipMember {
   ZipMember(std::string name_, std::string data_, std::string extra_ = "",
             std::string comment_ = "", std::uint8_t host_ = 0)
