@@ -3,18 +3,17 @@
 set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
 
 # The stub is overhead on every archive: size-optimised, no exceptions, no RTTI, the
-# standard library's templates instantiated in place (see win32_lean.h), stripped, and its
+# standard library's templates instantiated in place (see stub/lean_runtime.h), stripped, and its
 # unused sections dropped.
-file(GLOB SELFX_STUB_UI_SOURCES CONFIGURE_DEPENDS src/ui/win32/*.cpp)
+file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp)
 add_executable(selfx-stub WIN32
-  ${SELFX_CORE_SOURCES} ${SELFX_STUB_UI_SOURCES}
-  src/platform/win32.cpp src/platform/win32_stub_runtime.cpp res/stub.rc)
+  ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
 target_compile_options(selfx-stub PRIVATE
   # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
   # 17 KB) into the file's data instead of leaving them to .bss.
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/platform/win32_lean.h>)
+  -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/stub/lean_runtime.h>)
 target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
 target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
 

@@ -1,7 +1,7 @@
 #include "app/command.h"
 
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/text.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"
 #include "platform/platform.h"

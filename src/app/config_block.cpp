@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/byte_order.h"
-#include "app/program.h"
+#include "base/byte_order.h"
+#include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "platform/platform.h"
@@ -12,7 +12,6 @@
 namespace selfx {
 
 SfxConfigState SfxConfig;
-std::uint32_t ArchiveStart = 0;
 
 std::uint16_t SfxConfigState::BlockLength() const { return LoadLe16(fixed + kConfigBlockLength); }
 std::uint16_t SfxConfigState::Options() const { return LoadLe16(fixed + kConfigOptions); }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/extraction_run.h"
+
 namespace selfx {
 
 // Fixed part of the block.
@@ -43,8 +45,6 @@ constexpr std::uint16_t OptCancelAllowed = 0x0200;
 // The success message is shown only when Options AND this mask is 0.
 constexpr std::uint16_t kSuccessMessageMask = OptAutoRun | OptQuietSuccess;
 
-enum OverwriteModeValue : std::uint8_t { kOverwrite = 0, kDontOverwrite = 1, kAsk = 2 };
-
 constexpr const char* kDefaultCaption = "Unzip to disk";
 
 // The configuration in memory: the fixed part exactly as read, and the texts.
@@ -65,9 +65,6 @@ struct SfxConfigState {
   std::uint32_t MessageStyle() const;
 };
 extern SfxConfigState SfxConfig;
-
-// The first file offset behind the trailer: where the archive begins.
-extern std::uint32_t ArchiveStart;
 
 // The end of the image's raw data: the largest PointerToRawData + SizeOfRawData over the
 // section headers of the PE image whose headers start at `image`. The caller guarantees that

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/fatal_error.h"
 #include "archive/archive_file.h"
 #include "archive/zip_signatures.h"
 #include "codec/crc32.h"

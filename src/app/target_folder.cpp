@@ -1,6 +1,6 @@
 #include "app/target_folder.h"
 
-#include "app/program.h"
+#include "base/text.h"
 #include "archive/paths.h"
 #include "platform/platform.h"
 
@@ -34,14 +34,6 @@ RegistryRoot RootAtPosition(std::size_t position) {
 }
 
 }  // namespace
-
-std::string AsciiUpperCase(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-  }
-  return result;
-}
 
 std::string ExpandEnvironment(const std::string& text) {
   std::string expanded;

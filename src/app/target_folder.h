@@ -25,8 +25,6 @@ std::string SystemFolderPath(SystemFolder which);
 std::string RegistryFolder(const std::string& macro_text);
 // TEMP\_zip0000 .. TEMP\_zip9999: the first name that does not exist yet.
 std::string NewTempFolderName();
-// "a".."z" raised to "A".."Z"; every other byte kept.
-std::string AsciiUpperCase(const std::string& text);
 
 // A registry macro taken apart: root, key path, value name and suffix.
 enum class RegistryRoot { None, CurrentUser, LocalMachine, Users };

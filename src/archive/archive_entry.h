@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "archive/zip_format.h"
 
 namespace selfx {

@@ -1,10 +1,12 @@
 #include "archive/archive_file.h"
 
-#include "app/program.h"
+#include "base/fatal_error.h"
+#include "base/text.h"
 
 namespace selfx {
 
 ArchiveFileState ArchiveFile;
+std::uint32_t ArchiveStart = 0;
 
 void OpenArchiveFile(const std::string& path) {
   ArchiveFile.path = path;

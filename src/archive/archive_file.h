@@ -16,6 +16,10 @@ struct ArchiveFileState {
 };
 extern ArchiveFileState ArchiveFile;
 
+// The first file offset behind the configuration trailer: where the archive begins. Set once
+// the configuration has been loaded.
+extern std::uint32_t ArchiveStart;
+
 // Opens path as the archive file; FatalError "Error reading zip %s" when it cannot be opened.
 void OpenArchiveFile(const std::string& path);
 

@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "app/config_block.h"
-#include "app/program.h"
+#include "base/fatal_error.h"
 #include "archive/archive_file.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"

@@ -1,7 +1,7 @@
 #include "archive/entry_extraction.h"
 
-#include "app/config_block.h"
-#include "app/program.h"
+#include "base/fatal_error.h"
+#include "base/text.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/extraction_state.h"

@@ -1,8 +1,6 @@
 #include "archive/extraction_run.h"
 
-#include "app/config_block.h"
-#include "app/program.h"
-#include "app/target_folder.h"
+#include "base/text.h"
 #include "archive/entry_extraction.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
@@ -56,7 +54,8 @@ std::string UnsafeNameReason(const std::string& name) {
   return std::string();
 }
 
-bool ExtractSelected(platform::WindowHandle dialog) {
+bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_folder,
+                     const std::uint8_t& overwrite_mode) {
   int row_count = RowCount(dialog);
   SetProgressRange(dialog, row_count);
   SetProgressPosition(dialog, 0);
@@ -67,7 +66,7 @@ bool ExtractSelected(platform::WindowHandle dialog) {
     if (!IsRowSelected(dialog, row)) continue;
 
     FileRow file_row = ReadRow(dialog, row);
-    OutputPath = WithTrailingBackslash(TargetFolder) + file_row.name;
+    OutputPath = WithTrailingBackslash(target_folder) + file_row.name;
     std::string reason = UnsafeNameReason(file_row.name);
     if (!reason.empty()) {
       // The entry stays selected, so the run reports failure; the others go on.
@@ -79,7 +78,7 @@ bool ExtractSelected(platform::WindowHandle dialog) {
       ShowError(dialog, FormatWith("Error in folder %s", parent));
       break;
     }
-    std::uint8_t mode = SfxConfig.OverwriteMode();
+    std::uint8_t mode = overwrite_mode;
     if (mode != kOverwrite && FileExists(OutputPath)) {
       if (mode == kDontOverwrite) continue;
       if (FileExistsPrompt(dialog) == kPromptNo) continue;

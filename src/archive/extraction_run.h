@@ -1,6 +1,7 @@
 // The extraction run over the selected rows of the file list.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -11,10 +12,16 @@ namespace selfx {
 // The prompts show it.
 extern std::string OutputPath;
 
-// Extracts every selected row into TargetFolder, in list order: folders first, then the
+// How a file that already exists is treated: the configured OverwriteMode, changed by the
+// user in the dialog or by "Don't ask again" in the prompt.
+enum OverwriteModeValue : std::uint8_t { kOverwrite = 0, kDontOverwrite = 1, kAsk = 2 };
+
+// Extracts every selected row into target_folder, in list order: folders first, then the
 // overwrite policy, then the entry. A row whose file was extracted is deselected. True when
-// no row is left selected.
-bool ExtractSelected(platform::WindowHandle dialog);
+// no row is left selected. overwrite_mode is read again for every row: the prompt's "Don't
+// ask again" changes it during the run.
+bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_folder,
+                     const std::uint8_t& overwrite_mode);
 
 // Why an entry name must not be written below the target folder, or empty when it may:
 // absolute names, drives, ".." components and device names would leave the folder or reach

@@ -1,6 +1,7 @@
 #include "archive/extraction_state.h"
 
-#include "app/program.h"
+#include "base/fatal_error.h"
+#include "base/text.h"
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
 #include "ui/ui.h"

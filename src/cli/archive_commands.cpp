@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
@@ -290,7 +290,7 @@ int ExtractCommand(const Arguments& arguments) {
   TargetFolder = folder.empty() ? CurrentFolder() : WithoutTrailingBackslashes(folder);
   console::CancelOnInterrupt();
   CancelRequested = false;
-  bool all_extracted = ExtractSelected(nullptr);
+  bool all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
   int left = SelectedRowCount(nullptr);
   int extracted = RowCount(nullptr) - left;
   if (as_json) {

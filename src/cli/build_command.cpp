@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "app/config_block.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
@@ -20,6 +20,7 @@
 #include "cli/zip_writer.h"
 #include "ui/console/console_ui.h"
 #include "platform/platform.h"
+#include "base/text.h"
 
 namespace selfx::cli {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "app/config_block.h"
 #include "archive/directory.h"
 #include "archive/zip_format.h"

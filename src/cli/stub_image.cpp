@@ -1,6 +1,6 @@
 #include "cli/stub_image.h"
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "app/config_block.h"
 
 namespace selfx::cli {

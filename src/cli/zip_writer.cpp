@@ -11,7 +11,7 @@
 
 #include <zlib.h>
 
-#include "app/byte_order.h"
+#include "base/byte_order.h"
 #include "app/target_folder.h"
 #include "archive/extraction_run.h"
 #include "archive/zip_format.h"
@@ -19,6 +19,7 @@
 #include "cli/native_file.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"
+#include "base/text.h"
 
 namespace selfx::cli {
 

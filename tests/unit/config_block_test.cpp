@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/config_block.h"
+#include "archive/archive_file.h"
 #include "app/target_folder.h"
 #include "tests/unit/scripted_ui.h"
 #include "tests/unit/test_support.h"

@@ -10,6 +10,7 @@
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
+#include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/entry_table.h"
 #include "archive/extraction_run.h"
@@ -23,6 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ZipEntrySpec;
+
+// The run as the dialog starts it: into TargetFolder, with the configured OverwriteMode.
+bool ExtractSelectedRows() {
+  return ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
+}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -74,7 +80,7 @@ TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
         {"d/e/f.txt", big, 20, 0, 0, 8},
         {"empty", ""},
         {"d/", ""}});
-  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_TRUE(TheScriptedUi.SelectedNames().empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());
   EXPECT_EQ(ReadText(Target("a.txt")), "stored text");
@@ -100,7 +106,7 @@ TEST_F(ExtractionRun, FailedRowsStaySelected) {
   Open({{"one", "1"}, {"two", "2", 20, 0, 0, 0, "", 0x12345678}, {"odd", "x", 20, 0, 0, 12},
         {"three", "3"}, {"unselected", "4"}});
   TheScriptedUi.rows[4].selected = false;
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"two", "odd"}));
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"CRC-32 error in " + CorePath("two"),
                                                     "Unknown compression type"}));
@@ -113,7 +119,7 @@ TEST_F(ExtractionRun, FailedRowsStaySelected) {
 
 TEST_F(ExtractionRun, LocalExtraFieldDecidesWhereDataStarts) {
   Open({{"x", "payload", 20, 0, 0, 0, "", std::nullopt, std::string(37, 'e')}});
-  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_EQ(ReadText(Target("x")), "payload");
 }
 
@@ -134,7 +140,7 @@ TEST_P(PasswordLoop, AsksAtMostThreeTimes) {
         {"plain", "open"}});
   TheScriptedUi.passwords = c.typed;
   ::testing::internal::CaptureStderr();
-  bool all = ExtractSelected(nullptr);
+  bool all = ExtractSelectedRows();
   std::string stderr_text = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(TheScriptedUi.password_prompts, c.prompts);
   EXPECT_EQ(std::count(stderr_text.begin(), stderr_text.end(), '\a'), c.beeps);
@@ -165,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ExtractionRun, CancelledPromptForgetsThePassword) {
   Open({{"first", "data", 20, 0, 0, 0, "pass"}});
   Password = "stale";
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.password_prompts, 1);
   EXPECT_TRUE(Password.empty());
 }
@@ -179,11 +185,11 @@ TEST_F(ExtractionRun, OverwriteModes) {
   };
 
   prepare(kOverwrite);
-  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_EQ(ReadText(Target("a")), "new a");  // replaced, not appended to
 
   prepare(kDontOverwrite);
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(ReadText(Target("a")), "old a, longer than the new one");
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(TheScriptedUi.exists_prompts, 0);
@@ -192,7 +198,7 @@ TEST_F(ExtractionRun, OverwriteModes) {
   prepare(kAsk);
   TheScriptedUi.exists_answers = {kPromptNo};
   TheScriptedUi.dont_ask_again = {true};
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
   EXPECT_EQ(ReadText(Target("c")), "old c");
   EXPECT_EQ(SfxConfig.OverwriteMode(), kDontOverwrite);
@@ -201,14 +207,14 @@ TEST_F(ExtractionRun, OverwriteModes) {
   prepare(kAsk);
   TheScriptedUi.exists_answers = {kPromptYes};
   TheScriptedUi.dont_ask_again = {true};
-  EXPECT_TRUE(ExtractSelected(nullptr));
+  EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
   EXPECT_EQ(ReadText(Target("c")), "new c");
 
   // Without the box every existing file is asked about.
   prepare(kAsk);
   TheScriptedUi.exists_answers = {kPromptYes, kPromptNo};
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 2);
   EXPECT_EQ(ReadText(Target("a")), "new a");
   EXPECT_EQ(ReadText(Target("c")), "old c");
@@ -217,14 +223,14 @@ TEST_F(ExtractionRun, OverwriteModes) {
 TEST_F(ExtractionRun, FilesThatCannotBeCreatedAndFolderErrors) {
   Open({{"taken", "x"}, {"next", "y"}});
   fs::create_directories(target_ / "taken");  // a folder where the file should go
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"Cannot write to " + CorePath("taken")}));
   EXPECT_EQ(ReadText(Target("next")), "y");
 
   Open({{"blocker/inside.txt", "x"}, {"later", "y"}});
   fs::create_directories(target_);
   WriteText(Target("blocker"), "a file where a folder should be");
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"Error in folder " + CorePath("blocker")}));
   EXPECT_FALSE(fs::exists(Target("later")));  // the run ended there
 }
@@ -240,7 +246,7 @@ TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
   entries.push_back({"dots..name.txt", "3"});
   entries.push_back({"console.txt", "4"});
   Open(entries);
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
 
   std::vector<std::string> refused = TheScriptedUi.SelectedNames();
   ASSERT_EQ(refused.size(), unsafe.size());
@@ -264,7 +270,7 @@ TEST_F(ExtractionRun, CancelStopsBeforeTheNextFile) {
   Open({{"a", "1"}, {"b", "2"}, {"c", "3"}});
   // Pumps: row a, a's file, row b (where the cancel arrives).
   TheScriptedUi.cancel_after_pumps = 2;
-  EXPECT_FALSE(ExtractSelected(nullptr));
+  EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_TRUE(fs::exists(Target("a")));
   EXPECT_FALSE(fs::exists(Target("b")));
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"b", "c"}));
@@ -276,7 +282,7 @@ TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
       {
         Open({{"full", "cannot be written"}});
         TargetFolder = "/dev";
-        ExtractSelected(nullptr);
+        ExtractSelectedRows();
       },
       ::testing::ExitedWithCode(1), "\\[Error\\] Cannot write to /dev.full");
 
@@ -298,7 +304,7 @@ TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
         TargetFolder = archive_->folder();
         SfxConfig.OverwriteMode() = kOverwrite;
         CancelRequested = false;
-        ExtractSelected(nullptr);
+        ExtractSelectedRows();
       },
       ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
 }

@@ -4,7 +4,7 @@
 
 #include "app/command.h"
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/text.h"
 #include "app/run_time_failure.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"

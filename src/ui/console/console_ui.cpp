@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/text.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"

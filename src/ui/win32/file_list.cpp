@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "app/config_block.h"
-#include "app/program.h"
+#include "base/text.h"
 #include "archive/entry_table.h"
 #include "archive/paths.h"
 #include "resource.h"

@@ -169,7 +169,7 @@ BOOL OnUnzip(HWND dialog) {
   if (HasOption(OptCancelAllowed)) EnableWindow(GetDlgItem(dialog, IDC_CLOSE), TRUE);
   SwapFolderRowForProgress(dialog, true);
   ExtractionBusy = true;
-  bool succeeded = ExtractSelected(dialog);
+  bool succeeded = ExtractSelected(dialog, TargetFolder, SfxConfig.OverwriteMode());
   ExtractionBusy = false;
   SwapFolderRowForProgress(dialog, false);
   EnableChildren(dialog, true);

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/win32_stub_runtime.h"
+#include "stub/stub_runtime.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <new>
 
-#include "app/program.h"
+#include "base/fatal_error.h"
 #include "app/run_time_failure.h"
-#include "platform/win32_stub_runtime.h"
+#include "stub/stub_runtime.h"
 
 void* operator new(std::size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), 0, size);

@@ -1,29 +1,6 @@
-#include "app/program.h"
-
-#include "app/config_block.h"
-#include "app/target_folder.h"
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
-#include "platform/platform.h"
-#include "ui/ui.h"
+#include "base/text.h"
 
 namespace selfx {
-
-namespace {
-std::uint32_t exit_code_of_process = 0;
-}
-
-void FatalError(const std::string& message) {
-  if (!message.empty()) ShowError(nullptr, message);
-  EndProgram(1);
-}
-
-void EndProgram(std::uint32_t exit_code) {
-  exit_code_of_process = exit_code;
-  CloseArchiveFiles();
-  ReleaseProgramTexts();
-  platform::ExitProcess(exit_code_of_process);
-}
 
 std::string FormatWith(const std::string& format, const std::string& argument) {
   std::string::size_type at = format.find("%s");
@@ -50,13 +27,12 @@ std::string DecimalText(std::uint32_t value, int min_digits) {
   return text;
 }
 
-void ReleaseProgramTexts() {
-  SfxConfig.Caption = std::string();
-  SfxConfig.Command = std::string();
-  SfxConfig.Message = std::string();
-  TargetFolder = std::string();
-  ArchiveFile.path = std::string();
-  OutputFile.path = std::string();
+std::string AsciiUpperCase(const std::string& text) {
+  std::string result = text;
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+  }
+  return result;
 }
 
 }  // namespace selfx

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "app/startup.h"
-#include "platform/win32_stub_runtime.h"
+#include "stub/stub_runtime.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   selfx::RunWithFaultHandling(&selfx::RunStub);
