@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,17 +71,25 @@ bool PartialFile::Close(std::string& error_text) {
   return closed;
 }
 
+// The new file takes the old one's place in one step: until the move succeeds the old
+// output stands untouched, and a failed move leaves both files as they were.
 bool PartialFile::Commit(std::string& error_text) {
   if (!Close(error_text)) return false;
 #ifdef _WIN32
-  std::remove(final_path_.c_str());  // rename does not replace on Windows
+  // rename() refuses an existing target on Windows; MoveFileEx replaces it, and waits for
+  // the move to reach the disk.
+  if (!MoveFileExA(partial_path_.c_str(), final_path_.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error_text = final_path_ + ": cannot replace (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
 #else
   ::chmod(partial_path_.c_str(), 0755);
-#endif
   if (std::rename(partial_path_.c_str(), final_path_.c_str()) != 0) {
     error_text = final_path_ + ": " + std::strerror(errno);
     return false;
   }
+#endif
   committed_ = true;
   return true;
 }
