@@ -158,7 +158,7 @@ void OnRunFailed(HWND dialog) {
 BOOL OnUnzip(HWND dialog) {
   CancelRequested = false;
   if (!HasOption(OptUserSelects)) SelectAllRows(dialog);
-  TargetFolder = WithoutTrailingBackslashes(ReadEditText(dialog));
+  TargetFolder = WithoutTrailingBackslashes(ReadEditText(dialog, IDC_FOLDER_EDIT));
   if (TargetFolder.empty()) {
     // An empty box is no error: it gets the current folder, and the user presses again.
     TargetFolder = CurrentFolder();
@@ -198,7 +198,7 @@ BOOL OnClose(HWND dialog) {
 }
 
 void OnBrowse(HWND dialog) {
-  TargetFolder = ReadEditText(dialog);
+  TargetFolder = ReadEditText(dialog, IDC_FOLDER_EDIT);
   if (BrowseForFolder(dialog, TargetFolder)) {
     SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
   }

@@ -64,7 +64,7 @@ INT_PTR CALLBACK PasswordDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM
         EnableWindow(GetDlgItem(dialog, IDC_PASSWORD_OK),
                      GetWindowTextLengthA(GetDlgItem(dialog, IDC_PASSWORD_EDIT)) > 0);
       } else if (LOWORD(wparam) == IDC_PASSWORD_OK) {
-        Password = ReadEditText(dialog).substr(0, kPasswordLimit);
+        Password = ReadEditText(dialog, IDC_PASSWORD_EDIT).substr(0, kPasswordLimit);
         EndDialog(dialog, kPromptOk);
       } else if (LOWORD(wparam) == IDC_PASSWORD_CANCEL) {
         Password.clear();
@@ -136,12 +136,12 @@ bool BrowseForFolder(HWND owner, std::string& folder) {
   return true;
 }
 
-std::string ReadEditText(HWND dialog) {
-  HWND edit = GetDlgItem(dialog, IDC_FOLDER_EDIT);
+std::string ReadEditText(HWND dialog, int control_id) {
+  HWND edit = GetDlgItem(dialog, control_id);
   int length = GetWindowTextLengthA(edit);
   std::string buffer(static_cast<std::size_t>(length) * 2, '\0');
   if (buffer.empty()) return std::string();
-  GetDlgItemTextA(dialog, IDC_FOLDER_EDIT, &buffer[0], static_cast<int>(buffer.size()));
+  GetDlgItemTextA(dialog, control_id, &buffer[0], static_cast<int>(buffer.size()));
   return buffer.c_str();
 }
 
