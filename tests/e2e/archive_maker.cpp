@@ -16,19 +16,6 @@ std::string FolderName(std::string name) {
   return name;
 }
 
-// Deletes the files of a folder left by an earlier run (the folders hold no subfolders).
-void EmptyFolder(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      DeleteFileA((folder + "\\" + found.cFileName).c_str());
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
 std::string WorkFolder() {
   std::string work = PathFromEnvironment("SELFX_E2E_WORK");
   if (work.empty()) {
@@ -116,8 +103,9 @@ void StubTest::SetUp() {
       << PathFromEnvironment("SELFX_STUB") << "\")";
   const auto* test = testing::UnitTest::GetInstance()->current_test_info();
   folder_ = WorkFolder() + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+  // What an earlier run of the test left goes first.
+  ASSERT_TRUE(RemoveTree(folder_)) << "cannot empty " << folder_;
   ASSERT_TRUE(MakeFolders(folder_)) << "cannot create " << folder_;
-  EmptyFolder(folder_);
 }
 
 Process StubTest::Run(const std::vector<std::uint8_t>& bytes, const std::string& name,

@@ -81,23 +81,6 @@ inline bool WriteText(const std::string& path, const std::string& text) {
   return WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-// Deletes a folder with everything in it; true when nothing of that name is left.
-inline bool RemoveTree(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != 0;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = found.cFileName;
-      if (name != "." && name != "..") RemoveTree(path + "\\" + name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  return RemoveDirectoryA(path.c_str()) != 0;
-}
-
 // The names of the files (not folders) directly in `folder`, sorted.
 inline std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> names;

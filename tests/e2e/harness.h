@@ -33,6 +33,10 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool MakeFolders(const std::string& path);
+// Deletes a file, or a folder with everything in it (read-only files too); true when nothing
+// of that name is left. A program that is ending, or has just ended, may hold a file or its
+// working folder a moment longer, so this tries again until `timeout_ms` has passed.
+bool RemoveTree(const std::string& path, DWORD timeout_ms = kExitTimeoutMs);
 
 class Process {
  public:
