@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -108,8 +110,11 @@ inline std::string MarkerProgramBytes() {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// What the marker program wrote into `folder`: its parameters and its own path, or
-// nothing when it has not run there within `timeout_ms`.
+// What the marker program wrote into `folder`: its parameters and its own path, or nothing
+// when it has not run there within `timeout_ms`. The record comes back once the program
+// has ended as well (the file names its process id): it writes the file as its last step
+// but holds `folder` as its working folder until it is gone, and a test that removes the
+// folder next must not race it.
 struct MarkerRecord {
   std::string parameters;
   std::string program;
@@ -118,11 +123,20 @@ inline std::optional<MarkerRecord> WaitForMarker(const std::string& folder,
                                                  DWORD timeout_ms = kWindowTimeoutMs) {
   const std::string path = folder + "\\" + kMarkerName;
   if (!WaitUntil([&] { return PathExists(path); }, timeout_ms)) return std::nullopt;
-  const std::string text = ReadText(path);
-  const auto first = text.find('\n');
-  const auto second = text.find('\n', first + 1);
-  if (first == std::string::npos || second == std::string::npos) return MarkerRecord{text, ""};
-  return MarkerRecord{text.substr(0, first), text.substr(first + 1, second - first - 1)};
+  std::istringstream lines(ReadText(path));
+  MarkerRecord record;
+  std::string process_text;
+  std::getline(lines, record.parameters);
+  std::getline(lines, record.program);
+  std::getline(lines, process_text);
+  const DWORD process_id = static_cast<DWORD>(std::strtoul(process_text.c_str(), nullptr, 10));
+  if (process_id == 0) {
+    ADD_FAILURE() << path << " names no process id";
+  } else if (!WaitForProcessEnd(process_id)) {
+    ADD_FAILURE() << "the marker program (process " << process_id << ") still runs in "
+                  << folder;
+  }
+  return record;
 }
 
 // Environment variables of this process changed for the programs it starts while the

@@ -247,6 +247,14 @@ void Process::Terminate() {
   WaitForSingleObject(handle_, 5000);
 }
 
+bool WaitForProcessEnd(DWORD process_id, DWORD timeout_ms) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  if (process == nullptr) return true;
+  const bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
 // --- windows -------------------------------------------------------------------------------
 
 std::string ClassName(HWND window) {

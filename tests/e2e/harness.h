@@ -72,6 +72,10 @@ class Process {
   std::string error_;
 };
 
+// Waits for the end of a process that this program did not start itself (one that a program
+// under test started). A process that is already gone counts as ended.
+bool WaitForProcessEnd(DWORD process_id, DWORD timeout_ms = kExitTimeoutMs);
+
 // --- windows -------------------------------------------------------------------------------
 
 std::string ClassName(HWND window);

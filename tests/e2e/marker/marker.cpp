@@ -3,9 +3,11 @@
 //
 //   line 1: the command line after the program's own name (the parameters, as passed)
 //   line 2: the program's own path
+//   line 3: its process id, in decimal
 //
 // Tests copy it under the names a command uses (setup.exe, view.exe...) and then look for
-// the marker file to see whether, where and with what parameters it was started.
+// the marker file to see whether, where and with what parameters it was started. The
+// process id lets them wait for its end: until then it holds its working folder.
 #include <windows.h>
 
 #include <cstring>
@@ -32,7 +34,8 @@ std::string Parameters() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char own_path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, own_path, sizeof(own_path));
-  const std::string text = Parameters() + "\n" + own_path + "\n";
+  const std::string text = Parameters() + "\n" + own_path + "\n" +
+                           std::to_string(GetCurrentProcessId()) + "\n";
   // Written under a temporary name and renamed, so that a reader never sees half a file.
   HANDLE file = CreateFileA("selfx-marker.tmp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
