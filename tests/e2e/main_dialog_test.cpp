@@ -358,6 +358,29 @@ class LongRun : public MainDialog {
         kWindowTimeoutMs))
         << "the progress bar did not take the folder row's place";
   }
+  // Waits until the run has pumped every message posted to the dialog before the call.
+  // Messages posted to a thread are taken in the order they were posted, so a probe posted
+  // after them shows it by taking effect: it moves the selection of the folder box, which
+  // is hidden during the run and read by nothing. A second round takes what the first
+  // messages posted in their turn (the character TranslateMessage makes of a key). A
+  // dialog that is gone ends the wait too; the checks that follow tell what happened.
+  bool WaitUntilPostedMessagesArePumped(HWND dialog) {
+    HWND edit = Control(dialog, kFolderEditId);
+    for (const int start : {1, 2}) {
+      PostMessageA(edit, EM_SETSEL, start, start + 1);
+      const bool taken = WaitUntil(
+          [&] {
+            DWORD_PTR selection = 0;
+            return !IsWindow(edit) ||
+                   (SendMessageTimeoutA(edit, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                        &selection) != 0 &&
+                    selection == static_cast<DWORD_PTR>(MAKELONG(start, start + 1)));
+          },
+          kWindowTimeoutMs);
+      if (!taken) return false;
+    }
+    return true;
+  }
   void ExpectStillRunning(HWND dialog) {
     ASSERT_TRUE(IsWindowVisible(Control(dialog, kProgressId)))
         << "the run ended too soon to act during it; make it longer";
@@ -427,7 +450,8 @@ TEST_F(LongRun, WithoutCancelAllowedNothingStopsTheRun) {
   ClickButton(Control(dialog, kCloseId));
   PressKey(dialog, VK_ESCAPE);
   PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-  Sleep(300);  // time for the run to pump the messages just posted
+  EXPECT_TRUE(WaitUntilPostedMessagesArePumped(dialog))
+      << "the run did not take the messages just posted";
   ExpectStillRunning(dialog);
 
   const auto box = WaitForMessageBox(stub, 60000);
