@@ -6,6 +6,7 @@
 #include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
+#include "archive/pe_image.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
 
@@ -21,16 +22,6 @@ std::uint32_t SfxConfigState::MessageStyle() const {
 
 namespace {
 
-// PE header fields, as offsets from the start of the PE header ("PE\0\0").
-constexpr int kDosPeHeaderOffset = 0x3C;
-constexpr int kPeNumberOfSections = 6;
-// Signature, file header and the 224-byte optional header of a 32-bit image. The optional
-// header's own size field is deliberately not consulted: the stub is a PE32 image.
-constexpr int kPeSectionTable = 248;
-constexpr int kSectionHeaderSize = 40;
-constexpr int kSectionSizeOfRawData = 16;
-constexpr int kSectionPointerToRawData = 20;
-
 // For N = 0 the text keeps what it had; otherwise it becomes exactly N bytes of the archive.
 void ReadCountedString(std::string& text, std::uint8_t length) {
   if (length == 0) return;
@@ -44,18 +35,7 @@ bool EndsStartup(int answer) {
 
 }  // namespace
 
-std::uint32_t FindOverlayStart(const std::uint8_t* image) {
-  const std::uint8_t* pe_header = image + LoadLe32(image + kDosPeHeaderOffset);
-  std::uint16_t section_count = LoadLe16(pe_header + kPeNumberOfSections);
-  const std::uint8_t* section = pe_header + kPeSectionTable;
-  std::uint32_t overlay_start = 0;
-  for (std::uint16_t i = 0; i < section_count; ++i, section += kSectionHeaderSize) {
-    std::uint32_t end = LoadLe32(section + kSectionSizeOfRawData) +
-                        LoadLe32(section + kSectionPointerToRawData);
-    if (end > overlay_start) overlay_start = end;
-  }
-  return overlay_start;
-}
+std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlayStart(image); }
 
 void LoadConfig() { LoadConfigAt(FindOverlayStart(platform::ModuleImage())); }
 

@@ -66,9 +66,9 @@ struct SfxConfigState {
 };
 extern SfxConfigState SfxConfig;
 
-// The end of the image's raw data: the largest PointerToRawData + SizeOfRawData over the
-// section headers of the PE image whose headers start at `image`. The caller guarantees that
-// the headers are readable (the stub's own mapped image, or a file checked by the builder).
+// OverlayStart: the end of the raw data of the PE image whose headers start at `image`, where
+// the block begins. The caller guarantees that the headers are readable (the stub's own
+// mapped image, or a file that passed pe::CheckImageHeaders).
 std::uint32_t FindOverlayStart(const std::uint8_t* image);
 
 // Reads and checks the block behind the stub's image, fills SfxConfig, resolves
