@@ -77,9 +77,7 @@ void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
   report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
   report.directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
   report.comment_length = LoadLe16(end_record + zip::kEndCommentLength);
-  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
-  report.offset_base =
-      static_cast<std::int32_t>(report.end_position - (recorded_offset + report.directory_size));
+  report.offset_base = OffsetBase(end_record, report.end_position);
 }
 
 void PrintText(const char* label, const std::string& text) {
