@@ -266,6 +266,11 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   return 0;
 }
 
+// The ZIP64 end of central directory locator, which stands right before the end record of an
+// archive that has ZIP64 records.
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
+constexpr std::uint32_t kZip64LocatorSize = 20;
+
 // The ZIP must be one the stub can read: an end record whose comment ends the file, and no
 // ZIP64 records, which the stub does not know and which would make it look in the wrong
 // place.
@@ -283,8 +288,9 @@ bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string&
   }
   std::uint32_t end_position = *end_record_at;
   const std::uint8_t* end_record = zip_bytes.data() + end_position;
-  bool zip64_locator = end_position >= 20 &&
-                       LoadLe32(zip_bytes.data() + end_position - 20) == 0x07064B50;
+  bool zip64_locator =
+      end_position >= kZip64LocatorSize &&
+      LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) == kZip64LocatorSignature;
   bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
                        LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
                        LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
