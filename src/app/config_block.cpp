@@ -6,6 +6,7 @@
 #include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
+#include "archive/pe_image.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
 
@@ -21,58 +22,75 @@ std::uint32_t SfxConfigState::MessageStyle() const {
 
 namespace {
 
-// PE header fields, as offsets from the start of the PE header ("PE\0\0").
-constexpr int kDosPeHeaderOffset = 0x3C;
-constexpr int kPeNumberOfSections = 6;
-// Signature, file header and the 224-byte optional header of a 32-bit image. The optional
-// header's own size field is deliberately not consulted: the stub is a PE32 image.
-constexpr int kPeSectionTable = 248;
-constexpr int kSectionHeaderSize = 40;
-constexpr int kSectionSizeOfRawData = 16;
-constexpr int kSectionPointerToRawData = 20;
-
-// For N = 0 the text keeps what it had; otherwise it becomes exactly N bytes of the archive.
-void ReadCountedString(std::string& text, std::uint8_t length) {
-  if (length == 0) return;
-  text.assign(length, '\0');
-  ReadArchiveExact(&text[0], length);
-}
-
 bool EndsStartup(int answer) {
   return answer == kIdCancel || answer == kIdAbort || answer == kIdNo || answer == kIdClose;
 }
 
+// For a length of 0 the text keeps what it had; otherwise it becomes exactly that many bytes
+// of the block.
+bool ReadCountedString(ConfigSource& source, std::string& text, std::uint8_t length) {
+  if (length == 0) return true;
+  text.assign(length, '\0');
+  return source.Read(&text[0], length);
+}
+
 }  // namespace
 
-std::uint32_t FindOverlayStart(const std::uint8_t* image) {
-  const std::uint8_t* pe_header = image + LoadLe32(image + kDosPeHeaderOffset);
-  std::uint16_t section_count = LoadLe16(pe_header + kPeNumberOfSections);
-  const std::uint8_t* section = pe_header + kPeSectionTable;
-  std::uint32_t overlay_start = 0;
-  for (std::uint16_t i = 0; i < section_count; ++i, section += kSectionHeaderSize) {
-    std::uint32_t end = LoadLe32(section + kSectionSizeOfRawData) +
-                        LoadLe32(section + kSectionPointerToRawData);
-    if (end > overlay_start) overlay_start = end;
-  }
-  return overlay_start;
+bool ArchiveConfigSource::Read(void* buffer, std::uint32_t count) {
+  return ReadArchive(buffer, count) == count;
 }
+
+void ArchiveConfigSource::Seek(std::uint32_t offset) {
+  SeekArchive(static_cast<std::int32_t>(overlay_start_ + offset), platform::SeekOrigin::FromStart);
+}
+
+bool MemoryConfigSource::Read(void* buffer, std::uint32_t count) {
+  if (position_ > size_ || size_ - position_ < count) return false;
+  std::copy(bytes_ + position_, bytes_ + position_ + count, static_cast<std::uint8_t*>(buffer));
+  position_ += count;
+  return true;
+}
+
+bool ReadConfigFixedPart(ConfigSource& source, SfxConfigState& config) {
+  std::fill(std::begin(config.fixed), std::end(config.fixed), 0);
+  source.Seek(0);
+  return source.Read(config.fixed, kConfigFixedSize) &&
+         LoadLe32(config.fixed + kConfigSignature) == kConfigBlockSignature;
+}
+
+bool ReadConfigTexts(ConfigSource& source, const SfxConfigState& config, const ConfigTexts& texts) {
+  static constexpr int kLengthFields[] = {kConfigCaptionLength, kConfigFolderLength,
+                                          kConfigCommandLength, kConfigMessageLength};
+  std::string* const targets[] = {&texts.caption, &texts.folder, &texts.command, &texts.message};
+  for (int i = 0; i < 4; ++i) {
+    if (!ReadCountedString(source, *targets[i], config.fixed[kLengthFields[i]])) return false;
+  }
+  return true;
+}
+
+std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source,
+                                               const SfxConfigState& config) {
+  source.Seek(config.BlockLength());
+  std::uint8_t signature[4];
+  if (!source.Read(signature, sizeof signature) ||
+      LoadLe32(signature) != kConfigTrailerSignature) {
+    return std::nullopt;
+  }
+  return config.BlockLength() + kConfigTrailerSize;
+}
+
+std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlayStart(image); }
 
 void LoadConfig() { LoadConfigAt(FindOverlayStart(platform::ModuleImage())); }
 
 void LoadConfigAt(std::uint32_t overlay_start) {
-  SeekArchive(static_cast<std::int32_t>(overlay_start), platform::SeekOrigin::FromStart);
-
-  std::fill(std::begin(SfxConfig.fixed), std::end(SfxConfig.fixed), 0);
-  ReadArchiveExact(SfxConfig.fixed, kConfigFixedSize);
-  if (LoadLe32(SfxConfig.fixed + kConfigSignature) != kConfigBlockSignature) {
+  ArchiveConfigSource source(overlay_start);
+  std::string folder_text;
+  if (!ReadConfigFixedPart(source, SfxConfig) ||
+      !ReadConfigTexts(source, SfxConfig,
+                       {SfxConfig.Caption, folder_text, SfxConfig.Command, SfxConfig.Message})) {
     FatalError(kCorruptMessage);
   }
-
-  std::string folder_text;
-  ReadCountedString(SfxConfig.Caption, SfxConfig.CaptionLength());
-  ReadCountedString(folder_text, SfxConfig.FolderLength());
-  ReadCountedString(SfxConfig.Command, SfxConfig.CommandLength());
-  ReadCountedString(SfxConfig.Message, SfxConfig.MessageLength());
 
   SfxConfig.Command = ExpandEnvironment(SfxConfig.Command);
   TargetFolder = ResolveTargetFolder(SfxConfig.FolderLength(), folder_text);
@@ -85,12 +103,9 @@ void LoadConfigAt(std::uint32_t overlay_start) {
     if (EndsStartup(answer)) EndProgram(0);
   }
 
-  SeekArchive(static_cast<std::int32_t>(overlay_start + SfxConfig.BlockLength()),
-              platform::SeekOrigin::FromStart);
-  std::uint8_t trailer_signature[4];
-  ReadArchiveExact(trailer_signature, sizeof trailer_signature);
-  if (LoadLe32(trailer_signature) != kConfigTrailerSignature) FatalError(kCorruptMessage);
-  ArchiveStart = SeekArchive(4, platform::SeekOrigin::FromCurrent);
+  std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, SfxConfig);
+  if (!archive_offset) FatalError(kCorruptMessage);
+  ArchiveStart = overlay_start + *archive_offset;
 }
 
 std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings) {
@@ -119,35 +134,27 @@ std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings) {
   return bytes;
 }
 
-std::optional<DecodedConfig> DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size) {
-  if (size < kConfigFixedSize || LoadLe32(bytes + kConfigSignature) != kConfigBlockSignature) {
-    return std::nullopt;
-  }
+DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size) {
   DecodedConfig decoded;
+  MemoryConfigSource source(bytes, size);
+  SfxConfigState block;
+  if (!ReadConfigFixedPart(source, block)) return decoded;
+  decoded.found = true;
+  decoded.block_length = block.BlockLength();
   ConfigSettings& settings = decoded.settings;
-  decoded.block_length = LoadLe16(bytes + kConfigBlockLength);
-  settings.options = LoadLe16(bytes + kConfigOptions);
-  settings.overwrite_mode = bytes[kConfigOverwriteMode];
-  settings.message_style = LoadLe32(bytes + kConfigMessageStyle);
+  settings.options = block.Options();
+  settings.overwrite_mode = block.OverwriteMode();
+  settings.message_style = block.MessageStyle();
 
-  std::size_t at = kConfigFixedSize;
-  std::string* texts[] = {&settings.caption, &settings.folder, &settings.command,
-                          &settings.message};
-  const int length_fields[] = {kConfigCaptionLength, kConfigFolderLength, kConfigCommandLength,
-                               kConfigMessageLength};
-  for (int i = 0; i < 4; ++i) {
-    std::size_t length = bytes[length_fields[i]];
-    if (size - at < length) return std::nullopt;
-    texts[i]->assign(reinterpret_cast<const char*>(bytes + at), length);
-    at += length;
+  if (!ReadConfigTexts(source, block,
+                       {settings.caption, settings.folder, settings.command, settings.message})) {
+    return decoded;
   }
-
-  std::size_t trailer_at = decoded.block_length;
-  if (size < trailer_at + kConfigTrailerSize ||
-      LoadLe32(bytes + trailer_at) != kConfigTrailerSignature) {
-    return std::nullopt;
-  }
-  decoded.archive_offset = static_cast<std::uint32_t>(trailer_at + kConfigTrailerSize);
+  std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
+  // The tool wants the trailer's second half too: the archive must start inside the file.
+  if (!archive_offset || *archive_offset > size) return decoded;
+  decoded.sound = true;
+  decoded.archive_offset = *archive_offset;
   return decoded;
 }
 

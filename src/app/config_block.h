@@ -3,10 +3,12 @@
 //   stub image | ConfigBlock (18-byte fixed part + caption, folder, command, message)
 //              | ConfigTrailer (8 bytes) | ZIP archive
 //
-// Both sides of that contract live here: LoadConfig reads it in the stub, the encoder and
-// decoder below serve the builder and `selfx info`.
+// Both sides of that contract live here: EncodeConfigBlock writes it for the builder; one
+// parser reads it back, for LoadConfig in the stub and for the tool's commands, from the
+// archive file or from bytes in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,9 +68,72 @@ struct SfxConfigState {
 };
 extern SfxConfigState SfxConfig;
 
-// The end of the image's raw data: the largest PointerToRawData + SizeOfRawData over the
-// section headers of the PE image whose headers start at `image`. The caller guarantees that
-// the headers are readable (the stub's own mapped image, or a file checked by the builder).
+// Where the parser finds the block's bytes. Offsets count from the block's first byte.
+class ConfigSource {
+ public:
+  // Reads exactly count bytes at the current position; false when the file ends first.
+  virtual bool Read(void* buffer, std::uint32_t count) = 0;
+  // Moves the position to offset bytes behind the block's first byte.
+  virtual void Seek(std::uint32_t offset) = 0;
+
+ protected:
+  ~ConfigSource() = default;
+};
+
+// The block in the archive file, starting at overlay_start: the stub's own file, or the file
+// a console command opened.
+class ArchiveConfigSource final : public ConfigSource {
+ public:
+  explicit ArchiveConfigSource(std::uint32_t overlay_start) : overlay_start_(overlay_start) {}
+  bool Read(void* buffer, std::uint32_t count) override;
+  void Seek(std::uint32_t offset) override;
+
+ private:
+  std::uint32_t overlay_start_;
+};
+
+// The block in bytes held in memory, which start at the block's first byte and run to the end
+// of the file.
+class MemoryConfigSource final : public ConfigSource {
+ public:
+  MemoryConfigSource(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  bool Read(void* buffer, std::uint32_t count) override;
+  void Seek(std::uint32_t offset) override { position_ = offset; }
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+// The parser: one step for each part of the block, called in this order. The stub asks its
+// start-up question between the texts and the trailer, so that a user who declines never
+// hears about a damaged file; a reader that needs no texts skips that step. Each step reads
+// only what its part needs.
+
+// Clears the fixed part of config, then reads it from the block's first byte. False when the
+// file ends inside it or its signature is wrong: there is no block.
+bool ReadConfigFixedPart(ConfigSource& source, SfxConfigState& config);
+
+// The four counted strings, in block order.
+struct ConfigTexts {
+  std::string& caption;
+  std::string& folder;
+  std::string& command;
+  std::string& message;
+};
+// Reads the strings that follow the fixed part, as long as config's length bytes say. A
+// length of 0 leaves its text as it was. False when the file ends inside a string.
+bool ReadConfigTexts(ConfigSource& source, const SfxConfigState& config, const ConfigTexts& texts);
+
+// Checks the trailer's signature at BlockLength. Gives where the archive starts, counted from
+// the block's first byte (behind the trailer's 8 bytes; the second 4 are not read), or
+// nothing when the signature is wrong or not there.
+std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxConfigState& config);
+
+// OverlayStart: the end of the raw data of the PE image whose headers start at `image`, where
+// the block begins. The caller guarantees that the headers are readable (the stub's own
+// mapped image, or a file that passed pe::CheckImageHeaders).
 std::uint32_t FindOverlayStart(const std::uint8_t* image);
 
 // Reads and checks the block behind the stub's image, fills SfxConfig, resolves
@@ -78,7 +143,7 @@ void LoadConfig();
 // LoadConfig for a block known to start at overlay_start.
 void LoadConfigAt(std::uint32_t overlay_start);
 
-// What a builder writes, and what `selfx info` reads back.
+// What a builder writes, and what the tool reads back.
 struct ConfigSettings {
   std::uint16_t options = 0;
   std::uint8_t overwrite_mode = kOverwrite;
@@ -93,13 +158,15 @@ struct ConfigSettings {
 // 255 bytes (the caller checks; longer texts are a programming error here).
 std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings);
 
-// Decodes a block from the bytes that start at OverlayStart. Returns nothing when the fixed
-// part, a text or the trailer is missing or carries a wrong signature.
+// The whole block read from bytes held in memory (from OverlayStart to the end of the file),
+// as far as it is sound.
 struct DecodedConfig {
-  ConfigSettings settings;
+  bool found = false;  // a whole fixed part with the block's signature
+  bool sound = false;  // and every text and the whole trailer, with its signature
   std::uint16_t block_length = 0;
-  std::uint32_t archive_offset = 0;  // from the block's first byte
+  ConfigSettings settings;  // the fixed part's fields once found, the texts once sound
+  std::uint32_t archive_offset = 0;  // from the block's first byte, once sound
 };
-std::optional<DecodedConfig> DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size);
+DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace selfx

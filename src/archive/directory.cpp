@@ -81,6 +81,12 @@ std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
   return std::nullopt;
 }
 
+std::int32_t OffsetBase(const std::uint8_t* end_record, std::uint32_t end_record_position) {
+  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
+  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
+  return static_cast<std::int32_t>(end_record_position - (recorded_offset + directory_size));
+}
+
 std::uint32_t FindEndRecord() {
   std::optional<std::uint32_t> position = SearchEndRecord(ArchiveStart);
   if (!position) FatalError(kCorruptMessage);
@@ -103,11 +109,10 @@ void LoadDirectory(platform::WindowHandle dialog) {
   std::uint8_t end_record[zip::kEndRecordSize];
   ReadArchiveExact(end_record, zip::kEndRecordSize);
 
-  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
-  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
-  ArchiveBase = static_cast<std::int32_t>(end_record_position - (recorded_offset + directory_size));
+  ArchiveBase = OffsetBase(end_record, end_record_position);
 
   // The directory is found from the end record alone: it ends where the record begins.
+  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
   SeekArchive(-static_cast<std::int32_t>(zip::kEndRecordSize + directory_size),
               platform::SeekOrigin::FromCurrent);
 

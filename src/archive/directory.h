@@ -32,6 +32,11 @@ std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
 std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
                                                    std::uint32_t file_size,
                                                    std::uint32_t archive_start);
+// ArchiveBase for the end record read whole at end_record_position: where the directory
+// ends (the record's own position) minus where the archive's writer recorded it to end, in
+// 32-bit arithmetic.
+std::int32_t OffsetBase(const std::uint8_t* end_record, std::uint32_t end_record_position);
+
 // SearchEndRecord behind ArchiveStart, or FatalError "Cannot unzip: file is corrupt.".
 std::uint32_t FindEndRecord();
 

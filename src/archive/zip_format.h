@@ -1,4 +1,5 @@
-// Constants of the ZIP records this system reads: sizes and field offsets only.
+// Constants of the ZIP records this system reads, and the builder writes: sizes and field
+// offsets only. The signatures are not here: see zip_signatures.h.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@ namespace selfx::zip {
 
 // End of central directory record.
 constexpr std::uint32_t kEndRecordSize = 22;
+constexpr int kEndSignature = 0;
+constexpr int kEndDiskEntries = 8;
 constexpr int kEndTotalEntries = 10;
 constexpr int kEndDirectorySize = 12;
 constexpr int kEndDirectoryOffset = 16;
@@ -36,6 +39,14 @@ constexpr int kCentralLocalHeaderOffset = 42;
 // Local file header.
 constexpr std::uint32_t kLocalHeaderSize = 30;
 constexpr int kLocalSignature = 0;
+constexpr int kLocalVersionNeeded = 4;
+constexpr int kLocalFlags = 6;
+constexpr int kLocalMethod = 8;
+constexpr int kLocalTime = 10;
+constexpr int kLocalDate = 12;
+constexpr int kLocalCrc = 14;
+constexpr int kLocalCompressedSize = 18;
+constexpr int kLocalUncompressedSize = 22;
 constexpr int kLocalNameLength = 26;
 constexpr int kLocalExtraLength = 28;
 

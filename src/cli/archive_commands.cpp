@@ -1,9 +1,9 @@
 // selfx list, test and extract: a combined file or a plain ZIP read with the stub's own core.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "base/byte_order.h"
 #include "app/config_block.h"
 #include "base/fatal_error.h"
 #include "app/target_folder.h"
@@ -80,18 +80,15 @@ bool OpenArchive(const std::string& native_path) {
   std::string ignored;
   std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(headers, ignored);
   if (overlay_start) {
-    std::uint8_t fixed[kConfigFixedSize];
-    SeekArchive(static_cast<std::int32_t>(*overlay_start), platform::SeekOrigin::FromStart);
-    if (ReadArchive(fixed, kConfigFixedSize) == kConfigFixedSize &&
-        LoadLe32(fixed + kConfigSignature) == kConfigBlockSignature) {
-      std::copy(fixed, fixed + kConfigFixedSize, SfxConfig.fixed);
-      std::uint8_t trailer[4];
-      SeekArchive(static_cast<std::int32_t>(*overlay_start + LoadLe16(fixed + kConfigBlockLength)),
-                  platform::SeekOrigin::FromStart);
-      if (ReadArchive(trailer, 4) != 4 || LoadLe32(trailer) != kConfigTrailerSignature) {
-        FatalError(kCorruptMessage);
-      }
-      ArchiveStart = SeekArchive(4, platform::SeekOrigin::FromCurrent);
+    // A file without a block behind its image is taken as a plain ZIP; a block without its
+    // trailer is a damaged file.
+    ArchiveConfigSource source(*overlay_start);
+    SfxConfigState block;
+    if (ReadConfigFixedPart(source, block)) {
+      std::copy(std::begin(block.fixed), std::end(block.fixed), SfxConfig.fixed);
+      std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
+      if (!archive_offset) FatalError(kCorruptMessage);
+      ArchiveStart = *overlay_start + *archive_offset;
     }
   }
   SeekArchive(0, platform::SeekOrigin::FromStart);

@@ -26,41 +26,12 @@ namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kBuildHelp = R"(usage: selfx build [options] -o OUTPUT.exe INPUT...
+constexpr const char* kBuildUsage = R"(usage: selfx build [options] -o OUTPUT.exe INPUT...
 
 Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
 inputs are files and folders to pack (a folder contributes its contents), or one ready
 .zip file, which is used as it is. The written file is tested before it takes its name.
 
-  -o, --output FILE        the combined .exe to write (replaced only when complete)
-  -l, --level N            deflate level 0-9 (default 6; 0 stores every file)
-      --pack               pack a single .zip input as a file instead of using it as it is
-      --password-file F    encrypt every file with the password in F's first line
-      --encrypt            encrypt, asking for the password twice (not echoed)
-      --no-verify          do not test the written file
-Presets (each sets option bits and, unless given, a folder; flags and --options add to it):
-      --install            unpack into a fresh folder under TEMP ($T) and run --command:
-                           auto-run, quiet-success, hide-overwrite-choice, list-collapsed,
-                           no-show-files (0x00DC), overwrite mode overwrite
-      --unattended         unpack without questions into --folder (default: the current
-                           folder): auto-run, quiet-success, hide-overwrite-choice,
-                           list-collapsed, no-show-files (0x00DC), overwrite mode overwrite
-
-      --stub FILE          the stub to use (default: selfx-stub.exe beside selfx, or
-                           the one the win32 build made; also $SELFX_STUB)
-      --caption TEXT       title of the dialog and of its message boxes
-                           (default "Unzip to disk")
-      --folder TEXT        target folder: a path, %VARIABLES%, $T (new folder under TEMP),
-                           $W (Windows folder), $S (system folder), or a registry value
-                           such as $HLM\Software\Vendor\App\InstallDir+\Data
-      --command TEXT       file or program to open after a successful run ("file params")
-      --message TEXT       question asked at start; answering No/Cancel ends the program
-      --message-style S    its buttons and icon: ok, okcancel, yesno, yesnocancel,
-                           retrycancel, abortretryignore, each optionally with +error,
-                           +question, +warning or +information; or a number (0x24)
-      --overwrite MODE     overwrite, skip or ask when a file exists (default overwrite)
-      --options 0xNNNN     raw option word, combined with the flags below
-Option flags:
 )";
 
 struct BuildRequest {
@@ -106,20 +77,21 @@ bool AskPassword(std::string& password) {
   return ReadPassword(first, password);
 }
 
-bool TextOption(const std::string& name, const std::string& value, std::string& target) {
+// A text for the configuration block: 0 when it fits, else the exit status to end with.
+int TextOption(const std::string& name, const std::string& value, std::string& target) {
   std::string ansi;
   if (!platform::CommandLineTextToAnsi(value, ansi)) {
     ReportError("--" + name + ": the text holds characters that Windows code page 1252 "
                 "cannot represent");
-    return false;
+    return kExitUsage;
   }
   if (ansi.size() > 255) {
     ReportError("--" + name + ": the text is " + std::to_string(ansi.size()) +
                 " bytes long; at most 255 fit the configuration block");
-    return false;
+    return kExitUsage;
   }
   target = ansi;
-  return true;
+  return 0;
 }
 
 std::string DefaultStubPath() {
@@ -135,118 +107,255 @@ std::string DefaultStubPath() {
   return folder + "/../win32/selfx-stub.exe";
 }
 
-// 0 when the arguments are complete and sound, else the exit status to end with.
-int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
-  std::uint16_t options = 0;
-  const char* preset = nullptr;
+// What the options set beside the request itself.
+struct ParseState {
+  BuildRequest& request;
+  const char* preset = nullptr;  // "install" or "unattended"
   bool folder_given = false;
   bool mode_given = false;
+
+  int Preset(const char* name) {
+    if (preset != nullptr) {
+      ReportError("--install and --unattended exclude each other");
+      return kExitUsage;
+    }
+    preset = name;
+    request.settings.options |= kPresetBits;
+    return 0;
+  }
+};
+
+// Applies an option: 0 when it is sound, else the exit status to end with. An option without
+// a value is given its own spelling.
+using OptionHandler = int (*)(ParseState& state, const std::string& value);
+
+struct BuildOption {
+  const char* short_name;  // after "-", or nullptr
+  const char* long_name;   // after "--"
+  const char* value_name;  // the value as the help names it; nullptr for an option without one
+  const char* heading;     // a line the help prints before this option, or nullptr
+  const char* help;        // lines after the first are indented by the help; nullptr: not shown
+  OptionHandler apply;
+};
+
+int ShowHelp(ParseState& state, const std::string& value);
+
+// In the order of the help.
+const BuildOption kBuildOptions[] = {
+    {"o", "output", "FILE", nullptr,
+     "the combined .exe to write (replaced only when complete)",
+     [](ParseState& state, const std::string& value) {
+       state.request.output = value;
+       return 0;
+     }},
+    {"l", "level", "N", nullptr, "deflate level 0-9 (default 6; 0 stores every file)",
+     [](ParseState& state, const std::string& value) {
+       std::optional<std::uint32_t> level = ParseNumber(value, 9);
+       if (!level) {
+         ReportError("--level: expected 0 to 9, not \"" + value + "\"");
+         return kExitUsage;
+       }
+       state.request.pack.level = static_cast<int>(*level);
+       return 0;
+     }},
+    {nullptr, "pack", nullptr, nullptr,
+     "pack a single .zip input as a file instead of using it as it is",
+     [](ParseState& state, const std::string&) {
+       state.request.force_pack = true;
+       return 0;
+     }},
+    {nullptr, "password-file", "F", nullptr,
+     "encrypt every file with the password in F's first line",
+     [](ParseState& state, const std::string& value) {
+       std::string error_text;
+       std::optional<std::string> line = ReadFirstLine(value, error_text);
+       if (!line) {
+         ReportError(error_text);
+         return kExitUsage;
+       }
+       std::string password;
+       if (!ReadPassword(*line, password)) return kExitUsage;
+       state.request.pack.password = password;
+       return 0;
+     }},
+    {nullptr, "encrypt", nullptr, nullptr,
+     "encrypt, asking for the password twice (not echoed)",
+     [](ParseState& state, const std::string&) {
+       state.request.ask_password = true;
+       return 0;
+     }},
+    {nullptr, "no-verify", nullptr, nullptr, "do not test the written file",
+     [](ParseState& state, const std::string&) {
+       state.request.verify = false;
+       return 0;
+     }},
+    {nullptr, "install", nullptr,
+     "Presets (each sets option bits and, unless given, a folder; flags and --options add to "
+     "it):",
+     "unpack into a fresh folder under TEMP ($T) and run --command:\n"
+     "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
+     "no-show-files (0x00DC), overwrite mode overwrite",
+     [](ParseState& state, const std::string&) { return state.Preset("install"); }},
+    {nullptr, "unattended", nullptr, nullptr,
+     "unpack without questions into --folder (default: the current\n"
+     "folder): auto-run, quiet-success, hide-overwrite-choice,\n"
+     "list-collapsed, no-show-files (0x00DC), overwrite mode overwrite",
+     [](ParseState& state, const std::string&) { return state.Preset("unattended"); }},
+    {nullptr, "stub", "FILE", "",
+     "the stub to use (default: selfx-stub.exe beside selfx, or\n"
+     "the one the win32 build made; also $SELFX_STUB)",
+     [](ParseState& state, const std::string& value) {
+       state.request.stub = value;
+       return 0;
+     }},
+    {nullptr, "caption", "TEXT", nullptr,
+     "title of the dialog and of its message boxes\n"
+     "(default \"Unzip to disk\")",
+     [](ParseState& state, const std::string& value) {
+       return TextOption("caption", value, state.request.settings.caption);
+     }},
+    {nullptr, "folder", "TEXT", nullptr,
+     "target folder: a path, %VARIABLES%, $T (new folder under TEMP),\n"
+     "$W (Windows folder), $S (system folder), or a registry value\n"
+     "such as $HLM\\Software\\Vendor\\App\\InstallDir+\\Data",
+     [](ParseState& state, const std::string& value) {
+       state.folder_given = true;
+       return TextOption("folder", value, state.request.settings.folder);
+     }},
+    {nullptr, "command", "TEXT", nullptr,
+     "file or program to open after a successful run (\"file params\")",
+     [](ParseState& state, const std::string& value) {
+       return TextOption("command", value, state.request.settings.command);
+     }},
+    {nullptr, "message", "TEXT", nullptr,
+     "question asked at start; answering No/Cancel ends the program",
+     [](ParseState& state, const std::string& value) {
+       return TextOption("message", value, state.request.settings.message);
+     }},
+    {nullptr, "message-style", "S", nullptr,
+     "its buttons and icon: ok, okcancel, yesno, yesnocancel,\n"
+     "retrycancel, abortretryignore, each optionally with +error,\n"
+     "+question, +warning or +information; or a number (0x24)",
+     [](ParseState& state, const std::string& value) {
+       std::optional<std::uint32_t> style = ParseMessageStyle(value);
+       if (!style) {
+         ReportError("--message-style: unknown style \"" + value + "\"");
+         return kExitUsage;
+       }
+       state.request.settings.message_style = *style;
+       return 0;
+     }},
+    {nullptr, "overwrite", "MODE", nullptr,
+     "overwrite, skip or ask when a file exists (default overwrite)",
+     [](ParseState& state, const std::string& value) {
+       std::optional<std::uint8_t> mode = ParseOverwriteMode(value);
+       if (!mode) {
+         ReportError("--overwrite: expected overwrite, skip or ask, not \"" + value + "\"");
+         return kExitUsage;
+       }
+       state.request.settings.overwrite_mode = *mode;
+       state.mode_given = true;
+       return 0;
+     }},
+    {nullptr, "options", "0xNNNN", nullptr, "raw option word, combined with the flags below",
+     [](ParseState& state, const std::string& value) {
+       std::optional<std::uint32_t> word = ParseNumber(value, 0xFFFF);
+       if (!word) {
+         ReportError("--options: expected a number from 0 to 0xFFFF, not \"" + value + "\"");
+         return kExitUsage;
+       }
+       state.request.settings.options |= static_cast<std::uint16_t>(*word);
+       return 0;
+     }},
+    {"h", "help", nullptr, nullptr, nullptr, ShowHelp},
+};
+
+// The help's column of explanations.
+constexpr int kHelpColumn = 27;
+
+int ShowHelp(ParseState&, const std::string&) {
+  std::fputs(kBuildUsage, stdout);
+  for (const BuildOption& option : kBuildOptions) {
+    if (option.heading != nullptr) std::printf("%s\n", option.heading);
+    if (option.help == nullptr) continue;
+    std::string line = option.short_name != nullptr
+                           ? std::string("  -") + option.short_name + ", --"
+                           : std::string("      --");
+    line += option.long_name;
+    if (option.value_name != nullptr) line = line + " " + option.value_name;
+    line.resize(kHelpColumn, ' ');
+    for (const char* c = option.help; *c != '\0'; ++c) {
+      line += *c;
+      if (*c == '\n') line.append(kHelpColumn, ' ');
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("Option flags:\n");
+  for (const OptionName& option : kOptionNames) {
+    std::printf("      --%-22s0x%04X  %s\n", option.flag, option.bit, option.meaning);
+  }
+  std::exit(kExitSuccess);
+}
+
+// An option without a value answers to "-" and its short name or "--" and its long name;
+// one with a value also to either name after either prefix ("-output", "--o").
+const BuildOption* FindOption(const std::string& argument, bool with_value) {
+  bool long_form = argument[1] == '-';
+  std::string name = argument.substr(long_form ? 2 : 1);
+  for (const BuildOption& option : kBuildOptions) {
+    if ((option.value_name != nullptr) != with_value) continue;
+    bool short_match = option.short_name != nullptr && name == option.short_name;
+    bool long_match = name == option.long_name;
+    bool matches = with_value ? short_match || long_match : long_form ? long_match : short_match;
+    if (matches) return &option;
+  }
+  return nullptr;
+}
+
+std::uint16_t OptionBit(const std::string& argument) {
+  for (const OptionName& option : kOptionNames) {
+    if (argument == std::string("--") + option.flag) return option.bit;
+  }
+  return 0;
+}
+
+// 0 when the arguments are complete and sound, else the exit status to end with.
+int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
+  ParseState state{request};
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--install" || argument == "--unattended") {
-      if (preset != nullptr) {
-        ReportError("--install and --unattended exclude each other");
-        return kExitUsage;
-      }
-      preset = argument.c_str() + 2;
-      options |= kPresetBits;
+    if (argument.size() < 2 || argument[0] != '-') {
+      request.inputs.push_back(argument);
       continue;
     }
-    if (argument == "--pack" || argument == "--no-verify" || argument == "--encrypt") {
-      if (argument == "--pack") request.force_pack = true;
-      if (argument == "--no-verify") request.verify = false;
-      if (argument == "--encrypt") request.ask_password = true;
+    if (const BuildOption* option = FindOption(argument, false)) {
+      if (int status = option->apply(state, argument)) return status;
       continue;
     }
-    if (argument == "-h" || argument == "--help") {
-      std::fputs(kBuildHelp, stdout);
-      for (const OptionName& option : kOptionNames) {
-        std::printf("      --%-22s0x%04X  %s\n", option.flag, option.bit, option.meaning);
-      }
-      std::exit(kExitSuccess);
-    }
-    bool matched_flag = false;
-    for (const OptionName& option : kOptionNames) {
-      if (argument == std::string("--") + option.flag) {
-        options |= option.bit;
-        matched_flag = true;
-      }
-    }
-    if (matched_flag) continue;
-    if (argument.size() > 1 && argument[0] == '-') {
-      std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
-      if (i + 1 >= arguments.size()) {
-        ReportError(argument + " needs a value (see selfx build --help)");
-        return kExitUsage;
-      }
-      const std::string& value = arguments[++i];
-      if (name == "o" || name == "output") {
-        request.output = value;
-      } else if (name == "l" || name == "level") {
-        std::optional<std::uint32_t> level = ParseNumber(value, 9);
-        if (!level) {
-          ReportError("--level: expected 0 to 9, not \"" + value + "\"");
-          return kExitUsage;
-        }
-        request.pack.level = static_cast<int>(*level);
-      } else if (name == "password-file") {
-        std::string error_text;
-        std::optional<std::string> line = ReadFirstLine(value, error_text);
-        if (!line) {
-          ReportError(error_text);
-          return kExitUsage;
-        }
-        std::string password;
-        if (!ReadPassword(*line, password)) return kExitUsage;
-        request.pack.password = password;
-      } else if (name == "stub") {
-        request.stub = value;
-      } else if (name == "caption" || name == "folder" || name == "command" || name == "message") {
-        std::string& target = name == "caption"  ? request.settings.caption
-                              : name == "folder" ? request.settings.folder
-                              : name == "command" ? request.settings.command
-                                                  : request.settings.message;
-        if (!TextOption(name, value, target)) return kExitUsage;
-        folder_given |= name == "folder";
-      } else if (name == "message-style") {
-        std::optional<std::uint32_t> style = ParseMessageStyle(value);
-        if (!style) {
-          ReportError("--message-style: unknown style \"" + value + "\"");
-          return kExitUsage;
-        }
-        request.settings.message_style = *style;
-      } else if (name == "overwrite") {
-        std::optional<std::uint8_t> mode = ParseOverwriteMode(value);
-        if (!mode) {
-          ReportError("--overwrite: expected overwrite, skip or ask, not \"" + value + "\"");
-          return kExitUsage;
-        }
-        request.settings.overwrite_mode = *mode;
-        mode_given = true;
-      } else if (name == "options") {
-        std::optional<std::uint32_t> word = ParseNumber(value, 0xFFFF);
-        if (!word) {
-          ReportError("--options: expected a number from 0 to 0xFFFF, not \"" + value + "\"");
-          return kExitUsage;
-        }
-        options |= static_cast<std::uint16_t>(*word);
-      } else {
-        ReportError("unknown option " + argument + " (see selfx build --help)");
-        return kExitUsage;
-      }
+    if (std::uint16_t bit = OptionBit(argument)) {
+      request.settings.options |= bit;
       continue;
     }
-    request.inputs.push_back(argument);
+    if (i + 1 >= arguments.size()) {
+      ReportError(argument + " needs a value (see selfx build --help)");
+      return kExitUsage;
+    }
+    const std::string& value = arguments[++i];
+    const BuildOption* option = FindOption(argument, true);
+    if (option == nullptr) {
+      ReportError("unknown option " + argument + " (see selfx build --help)");
+      return kExitUsage;
+    }
+    if (int status = option->apply(state, value)) return status;
   }
-  request.settings.options = options;
   if (request.output.empty() || request.inputs.empty()) {
     ReportError("usage: selfx build [options] -o OUTPUT.exe INPUT... (see --help)");
     return kExitUsage;
   }
-  if (preset != nullptr) {
-    if (!mode_given) request.settings.overwrite_mode = kOverwrite;
-    if (std::string(preset) == "install") {
-      if (!folder_given) request.settings.folder = "$T";
+  if (state.preset != nullptr) {
+    if (!state.mode_given) request.settings.overwrite_mode = kOverwrite;
+    if (std::string(state.preset) == "install") {
+      if (!state.folder_given) request.settings.folder = "$T";
       if (request.settings.command.empty()) {
         ReportError("--install runs the --command after unpacking; give one");
         return kExitUsage;
@@ -266,6 +375,11 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   return 0;
 }
 
+// The ZIP64 end of central directory locator, which stands right before the end record of an
+// archive that has ZIP64 records.
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
+constexpr std::uint32_t kZip64LocatorSize = 20;
+
 // The ZIP must be one the stub can read: an end record whose comment ends the file, and no
 // ZIP64 records, which the stub does not know and which would make it look in the wrong
 // place.
@@ -283,8 +397,9 @@ bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string&
   }
   std::uint32_t end_position = *end_record_at;
   const std::uint8_t* end_record = zip_bytes.data() + end_position;
-  bool zip64_locator = end_position >= 20 &&
-                       LoadLe32(zip_bytes.data() + end_position - 20) == 0x07064B50;
+  bool zip64_locator =
+      end_position >= kZip64LocatorSize &&
+      LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) == kZip64LocatorSignature;
   bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
                        LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
                        LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;

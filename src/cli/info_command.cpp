@@ -32,12 +32,7 @@ struct InfoReport {
   std::string path;
   std::size_t size = 0;
   std::uint32_t overlay_start = 0;
-  bool has_block = false;
-  std::uint16_t block_length = 0;
-  std::uint16_t options = 0;
-  std::uint8_t overwrite_mode = 0;
-  bool trailer_sound = false;
-  ConfigSettings settings;
+  DecodedConfig config;
   std::uint32_t archive_start = 0;
   bool end_record_sound = false;
   std::uint32_t end_position = 0;
@@ -46,28 +41,19 @@ struct InfoReport {
   std::uint16_t comment_length = 0;
   std::int32_t offset_base = 0;
 
-  bool Sound() const { return has_block && trailer_sound && end_record_sound; }
+  bool Sound() const { return config.sound && end_record_sound; }
 };
 
 void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
   report.size = file.size();
-  const std::uint8_t* block = file.data() + report.overlay_start;
-  if (report.overlay_start > file.size() || file.size() - report.overlay_start < kConfigFixedSize ||
-      LoadLe32(block) != kConfigBlockSignature) {
-    return;
-  }
-  report.has_block = true;
-  report.block_length = LoadLe16(block + kConfigBlockLength);
-  report.options = LoadLe16(block + kConfigOptions);
-  report.overwrite_mode = block[kConfigOverwriteMode];
-  std::optional<DecodedConfig> decoded =
-      DecodeConfigBlock(block, file.size() - report.overlay_start);
-  if (!decoded) return;
-  report.trailer_sound = true;
-  report.settings = decoded->settings;
-  if (report.settings.caption.empty()) report.settings.caption = kDefaultCaption;
+  if (report.overlay_start > file.size()) return;
+  report.config = DecodeConfigBlock(file.data() + report.overlay_start,
+                                    file.size() - report.overlay_start);
+  if (!report.config.sound) return;
+  ConfigSettings& settings = report.config.settings;
+  if (settings.caption.empty()) settings.caption = kDefaultCaption;
 
-  report.archive_start = report.overlay_start + decoded->archive_offset;
+  report.archive_start = report.overlay_start + report.config.archive_offset;
   std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
       file.data(), static_cast<std::uint32_t>(file.size()), report.archive_start);
   if (!end_record_at) return;
@@ -77,9 +63,7 @@ void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
   report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
   report.directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
   report.comment_length = LoadLe16(end_record + zip::kEndCommentLength);
-  std::uint32_t recorded_offset = LoadLe32(end_record + zip::kEndDirectoryOffset);
-  report.offset_base =
-      static_cast<std::int32_t>(report.end_position - (recorded_offset + report.directory_size));
+  report.offset_base = OffsetBase(end_record, report.end_position);
 }
 
 void PrintText(const char* label, const std::string& text) {
@@ -88,30 +72,32 @@ void PrintText(const char* label, const std::string& text) {
 }
 
 void PrintHuman(const InfoReport& report) {
+  const DecodedConfig& config = report.config;
+  const ConfigSettings& settings = config.settings;
   std::printf("%-16s%s, %zu bytes\n", "file", report.path.c_str(), report.size);
   std::printf("%-16s%u bytes (the configuration block starts here)\n", "stub image",
               report.overlay_start);
-  if (!report.has_block) {
+  if (!config.found) {
     std::printf("%-16sMISSING: no configuration block behind the image\n", "configuration");
     return;
   }
-  std::printf("%-16s%u bytes\n", "block length", report.block_length);
-  std::printf("%-16s0x%04X", "options", report.options);
+  std::printf("%-16s%u bytes\n", "block length", config.block_length);
+  std::printf("%-16s0x%04X", "options", settings.options);
   for (const OptionName& option : kOptionNames) {
-    if ((report.options & option.bit) != 0) std::printf(" %s", option.flag);
+    if ((settings.options & option.bit) != 0) std::printf(" %s", option.flag);
   }
-  std::printf("\n%-16s%u (%s)\n", "overwrite mode", report.overwrite_mode,
-              OverwriteModeName(report.overwrite_mode));
-  if (!report.trailer_sound) {
+  std::printf("\n%-16s%u (%s)\n", "overwrite mode", settings.overwrite_mode,
+              OverwriteModeName(settings.overwrite_mode));
+  if (!config.sound) {
     std::printf("%-16sDAMAGED: the texts or the trailer are missing or wrong\n", "trailer");
     return;
   }
-  PrintText("caption", report.settings.caption);
-  PrintText("folder", report.settings.folder);
-  PrintText("command", report.settings.command);
-  PrintText("message", report.settings.message);
-  std::printf("%-16s0x%X (%s)\n", "message style", report.settings.message_style,
-              DescribeMessageStyle(report.settings.message_style).c_str());
+  PrintText("caption", settings.caption);
+  PrintText("folder", settings.folder);
+  PrintText("command", settings.command);
+  PrintText("message", settings.message);
+  std::printf("%-16s0x%X (%s)\n", "message style", settings.message_style,
+              DescribeMessageStyle(settings.message_style).c_str());
   std::printf("%-16ssound\n", "trailer");
   std::printf("%-16s%u\n", "archive start", report.archive_start);
   if (!report.end_record_sound) {
@@ -130,29 +116,31 @@ void PrintHuman(const InfoReport& report) {
 }
 
 void PrintJson(const InfoReport& report) {
+  const DecodedConfig& config = report.config;
+  const ConfigSettings& settings = config.settings;
   JsonWriter json;
   std::string ansi_path;
   platform::CommandLineTextToAnsi(report.path, ansi_path);
   json.BeginObject().Text("file", ansi_path).Number("size", static_cast<std::int64_t>(report.size));
   json.Number("overlay_start", report.overlay_start).Bool("sound", report.Sound());
-  json.Bool("configuration_found", report.has_block);
-  if (report.has_block) {
-    json.BeginObject("configuration").Number("block_length", report.block_length);
-    json.Number("options", report.options).BeginArray("option_names");
+  json.Bool("configuration_found", config.found);
+  if (config.found) {
+    json.BeginObject("configuration").Number("block_length", config.block_length);
+    json.Number("options", settings.options).BeginArray("option_names");
     for (const OptionName& option : kOptionNames) {
-      if ((report.options & option.bit) != 0) json.Text(nullptr, option.flag);
+      if ((settings.options & option.bit) != 0) json.Text(nullptr, option.flag);
     }
-    json.EndArray().Number("overwrite_mode", report.overwrite_mode);
-    json.Text("overwrite", OverwriteModeName(report.overwrite_mode));
-    if (report.trailer_sound) {
-      json.Text("caption", report.settings.caption).Text("folder", report.settings.folder);
-      json.Text("command", report.settings.command).Text("message", report.settings.message);
-      json.Number("message_style", report.settings.message_style);
+    json.EndArray().Number("overwrite_mode", settings.overwrite_mode);
+    json.Text("overwrite", OverwriteModeName(settings.overwrite_mode));
+    if (config.sound) {
+      json.Text("caption", settings.caption).Text("folder", settings.folder);
+      json.Text("command", settings.command).Text("message", settings.message);
+      json.Number("message_style", settings.message_style);
     }
     json.EndObject();
   }
-  json.Bool("trailer_sound", report.trailer_sound);
-  if (report.trailer_sound) json.Number("archive_start", report.archive_start);
+  json.Bool("trailer_sound", config.sound);
+  if (config.sound) json.Number("archive_start", report.archive_start);
   json.Bool("end_record_sound", report.end_record_sound);
   if (report.end_record_sound) {
     json.BeginObject("end_record").Number("position", report.end_position);

@@ -15,6 +15,7 @@
 #include "app/target_folder.h"
 #include "archive/extraction_run.h"
 #include "archive/zip_format.h"
+#include "archive/zip_signatures.h"
 #include "codec/crc32.h"
 #include "cli/native_file.h"
 #include "codec/zip_crypto.h"
@@ -136,37 +137,45 @@ class Output {
   std::uint64_t position_ = 0;
 };
 
+std::uint16_t VersionNeeded(const CentralRecord& record) {
+  return record.method == zip::kMethodDeflated ? kNeededDeflated : kNeededStored;
+}
+
 std::vector<std::uint8_t> LocalHeader(const CentralRecord& record) {
   std::vector<std::uint8_t> header(zip::kLocalHeaderSize);
-  StoreLe32(&header[0], 0x04034B50);
-  StoreLe16(&header[4], record.method == zip::kMethodDeflated ? kNeededDeflated : kNeededStored);
-  StoreLe16(&header[6], record.flags);
-  StoreLe16(&header[8], record.method);
-  StoreLe32(&header[10], record.dos_date_time);
-  StoreLe32(&header[14], record.crc);
-  StoreLe32(&header[18], record.compressed);
-  StoreLe32(&header[22], record.uncompressed);
-  StoreLe16(&header[26], static_cast<std::uint16_t>(record.name.size()));
-  StoreLe16(&header[28], 0);
+  std::uint8_t* fields = header.data();
+  StoreLe32(fields + zip::kLocalSignature, LocalHeaderSignature);
+  StoreLe16(fields + zip::kLocalVersionNeeded, VersionNeeded(record));
+  StoreLe16(fields + zip::kLocalFlags, record.flags);
+  StoreLe16(fields + zip::kLocalMethod, record.method);
+  StoreLe16(fields + zip::kLocalTime, static_cast<std::uint16_t>(record.dos_date_time));
+  StoreLe16(fields + zip::kLocalDate, static_cast<std::uint16_t>(record.dos_date_time >> 16));
+  StoreLe32(fields + zip::kLocalCrc, record.crc);
+  StoreLe32(fields + zip::kLocalCompressedSize, record.compressed);
+  StoreLe32(fields + zip::kLocalUncompressedSize, record.uncompressed);
+  StoreLe16(fields + zip::kLocalNameLength, static_cast<std::uint16_t>(record.name.size()));
+  StoreLe16(fields + zip::kLocalExtraLength, 0);
   header.insert(header.end(), record.name.begin(), record.name.end());
   return header;
 }
 
 std::vector<std::uint8_t> CentralHeader(const CentralRecord& record) {
   std::vector<std::uint8_t> header(zip::kCentralHeaderSize);
-  StoreLe32(&header[0], 0x02014B50);
-  header[4] = kMadeByVersion;
-  header[5] = kHostUnix;
-  StoreLe16(&header[6], record.method == zip::kMethodDeflated ? kNeededDeflated : kNeededStored);
-  StoreLe16(&header[8], record.flags);
-  StoreLe16(&header[10], record.method);
-  StoreLe32(&header[12], record.dos_date_time);
-  StoreLe32(&header[16], record.crc);
-  StoreLe32(&header[20], record.compressed);
-  StoreLe32(&header[24], record.uncompressed);
-  StoreLe16(&header[28], static_cast<std::uint16_t>(record.name.size()));
-  StoreLe32(&header[38], record.external_attributes);
-  StoreLe32(&header[42], record.offset);
+  std::uint8_t* fields = header.data();
+  StoreLe32(fields + zip::kCentralSignature, CentralHeaderSignature);
+  fields[zip::kCentralVersionMadeBy] = kMadeByVersion;
+  fields[zip::kCentralHostSystem] = kHostUnix;
+  StoreLe16(fields + zip::kCentralVersionNeeded, VersionNeeded(record));
+  StoreLe16(fields + zip::kCentralFlags, record.flags);
+  StoreLe16(fields + zip::kCentralMethod, record.method);
+  StoreLe16(fields + zip::kCentralTime, static_cast<std::uint16_t>(record.dos_date_time));
+  StoreLe16(fields + zip::kCentralDate, static_cast<std::uint16_t>(record.dos_date_time >> 16));
+  StoreLe32(fields + zip::kCentralCrc, record.crc);
+  StoreLe32(fields + zip::kCentralCompressedSize, record.compressed);
+  StoreLe32(fields + zip::kCentralUncompressedSize, record.uncompressed);
+  StoreLe16(fields + zip::kCentralNameLength, static_cast<std::uint16_t>(record.name.size()));
+  StoreLe32(fields + zip::kCentralExternalAttributes, record.external_attributes);
+  StoreLe32(fields + zip::kCentralLocalHeaderOffset, record.offset);
   header.insert(header.end(), record.name.begin(), record.name.end());
   return header;
 }
@@ -423,6 +432,7 @@ bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSour
 
 bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const PackOptions& options,
               PackResult& result, std::string& error_text) {
+  PrepareZipSignatures();
   BuildCrcTable();
   Output output(file);
   FilePacker packer(output, options);
@@ -485,8 +495,8 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
   }
   std::uint64_t directory_size = output.position() - directory_start;
   std::uint8_t end_record[zip::kEndRecordSize] = {};
-  StoreLe32(end_record, 0x06054B50);
-  StoreLe16(end_record + 8, static_cast<std::uint16_t>(records.size()));
+  StoreLe32(end_record + zip::kEndSignature, EndRecordSignature);
+  StoreLe16(end_record + zip::kEndDiskEntries, static_cast<std::uint16_t>(records.size()));
   StoreLe16(end_record + zip::kEndTotalEntries, static_cast<std::uint16_t>(records.size()));
   StoreLe32(end_record + zip::kEndDirectorySize, static_cast<std::uint32_t>(directory_size));
   StoreLe32(end_record + zip::kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));

@@ -103,6 +103,23 @@ TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
       << listed.output;
 }
 
+TEST_F(CliBuildInfo, HelpShowsTheOptionsInColumns) {
+  RunResult help = RunTool("build --caption x --help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* expected :
+       {"\n\n  -o, --output FILE        the combined .exe to write",
+        "\n      --pack               pack a single .zip input",
+        "\nPresets (each sets option bits and, unless given, a folder; flags and --options add to "
+        "it):\n      --install            unpack into",
+        "\n      --caption TEXT       title of the dialog and of its message boxes\n"
+        "                           (default \"Unzip to disk\")\n",
+        "list-collapsed, no-show-files (0x00DC), overwrite mode overwrite\n\n      --stub FILE",
+        "\nOption flags:\n      --run-checkbox          0x0001  offer the command"}) {
+    EXPECT_NE(help.output.find(expected), std::string::npos) << expected << "\n" << help.output;
+  }
+  EXPECT_EQ(help.output.find("--help"), std::string::npos) << help.output;
+}
+
 TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
   Write("long-stub.exe", FakeStub(512));
   Write("not-a-program.exe", Bytes(2048, 'x'));

@@ -81,15 +81,17 @@ TEST(ConfigBlock, EncoderWritesWhatTheLoaderReads) {
   Bytes block = EncodeConfigBlock(settings);
   ASSERT_EQ(block.size(), 18u + 5 + 9 + 10 + 8);
 
-  std::optional<DecodedConfig> decoded = DecodeConfigBlock(block.data(), block.size());
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->block_length, 42);
-  EXPECT_EQ(decoded->archive_offset, 50u);
-  EXPECT_EQ(decoded->settings.options, settings.options);
-  EXPECT_EQ(decoded->settings.caption, "Setup");
-  EXPECT_EQ(decoded->settings.folder, "C:\\Target");
-  EXPECT_EQ(decoded->settings.command, "run.exe /s");
-  EXPECT_EQ(decoded->settings.message_style, 0x21u);
+  DecodedConfig decoded = DecodeConfigBlock(block.data(), block.size());
+  ASSERT_TRUE(decoded.found);
+  ASSERT_TRUE(decoded.sound);
+  EXPECT_EQ(decoded.block_length, 42);
+  EXPECT_EQ(decoded.archive_offset, 50u);
+  EXPECT_EQ(decoded.settings.options, settings.options);
+  EXPECT_EQ(decoded.settings.overwrite_mode, kDontOverwrite);
+  EXPECT_EQ(decoded.settings.caption, "Setup");
+  EXPECT_EQ(decoded.settings.folder, "C:\\Target");
+  EXPECT_EQ(decoded.settings.command, "run.exe /s");
+  EXPECT_EQ(decoded.settings.message_style, 0x21u);
 
   auto file = test::OpenAsArchive(CombinedFile(block, {}));
   LoadConfigAt(kImageSize);
@@ -148,27 +150,74 @@ INSTANTIATE_TEST_SUITE_P(
                       QuestionCase{0x03, kIdClose, false},
                       QuestionCase{0x24, 0 /* the box could not be shown */, true}));
 
-TEST(ConfigBlock, DamageIsCorrupt) {
-  struct Damage {
-    const char* what;
-    Bytes file;
-  };
+// What each step of the parser makes of a damaged block. The stub, the tool's commands on
+// the archive file and the tool's reader of bytes in memory all go through the same steps;
+// the table holds them to the same answers.
+struct Damage {
+  const char* what;
+  Bytes file;  // the image, then what stands behind it
+  bool fixed_part;
+  bool texts;
+  bool trailer;
+};
+
+std::vector<Damage> DamageTable() {
   Bytes good_fixed = FixedPart(22, 0, 0, 4, 0, 0, 0, 0);
   Bytes wrong_signature = good_fixed;
   wrong_signature[3] = 0x02;  // "XQ" 00 02
   Bytes short_string = good_fixed;
   Append(short_string, std::string("Ca"));  // four bytes announced, two present
+  Bytes good_block = good_fixed;
+  Append(good_block, std::string("Capt"));
   Bytes far_trailer = FixedPart(0xFFF0, 0, 0, 0, 0, 0, 0, 0);
-  const Damage cases[] = {
-      {"nothing behind the image", Bytes(kImageSize, 0xCC)},
+  Bytes wrong_trailer = Trailer(22);
+  wrong_trailer[2] = 0x0B;
+  Bytes half_trailer = CombinedFile(good_block, Trailer(22));
+  half_trailer.resize(kImageSize + 22 + 4);  // the signature, not the length behind it
+  return {
+      {"nothing behind the image", Bytes(kImageSize, 0xCC), false, false, false},
       {"file ends in the fixed part",
-       CombinedFile(Bytes(good_fixed.begin(), good_fixed.begin() + 10), {})},
-      {"wrong block signature", CombinedFile(wrong_signature, {})},
+       CombinedFile(Bytes(good_fixed.begin(), good_fixed.begin() + 10), {}), false, false,
+       false},
+      {"wrong block signature", CombinedFile(wrong_signature, {}), false, false, false},
       {"file ends in a string",
-       [&] { Bytes f(kImageSize, 0xCC); Append(f, short_string); return f; }()},
-      {"block length points past the end", CombinedFile(far_trailer, Trailer(0xFFF0))},
+       [&] { Bytes f(kImageSize, 0xCC); Append(f, short_string); return f; }(), true, false,
+       false},
+      {"block length points past the end", CombinedFile(far_trailer, Trailer(0xFFF0)), true,
+       true, false},
+      {"wrong trailer signature", CombinedFile(good_block, wrong_trailer), true, true, false},
+      {"file ends behind the trailer's signature", half_trailer, true, true, true},
   };
-  for (const Damage& damage : cases) {
+}
+
+TEST(ConfigBlock, DamagedBlockStepByStep) {
+  for (const Damage& damage : DamageTable()) {
+    SCOPED_TRACE(damage.what);
+    auto file = test::OpenAsArchive(damage.file);
+    ArchiveConfigSource from_file(kImageSize);
+    MemoryConfigSource from_memory(damage.file.data() + kImageSize,
+                                   damage.file.size() - kImageSize);
+    for (ConfigSource* source : {static_cast<ConfigSource*>(&from_file),
+                                 static_cast<ConfigSource*>(&from_memory)}) {
+      SfxConfigState block;
+      std::string caption, folder, command, message;
+      ASSERT_EQ(ReadConfigFixedPart(*source, block), damage.fixed_part);
+      if (!damage.fixed_part) continue;
+      EXPECT_EQ(ReadConfigTexts(*source, block, {caption, folder, command, message}),
+                damage.texts);
+      EXPECT_EQ(ReadConfigTrailer(*source, block).has_value(), damage.trailer);
+    }
+    // The tool's whole-block reader wants every part, the trailer's length included.
+    DecodedConfig decoded =
+        DecodeConfigBlock(damage.file.data() + kImageSize, damage.file.size() - kImageSize);
+    EXPECT_EQ(decoded.found, damage.fixed_part);
+    EXPECT_FALSE(decoded.sound);
+  }
+}
+
+TEST(ConfigBlock, DamageIsCorrupt) {
+  for (const Damage& damage : DamageTable()) {
+    if (damage.fixed_part && damage.texts && damage.trailer) continue;
     SCOPED_TRACE(damage.what);
     EXPECT_EXIT(
         {
