@@ -14,9 +14,7 @@ include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
-target_compile_definitions(selfx_unit_tests PRIVATE
-  SELFX_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
-  SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
+target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
 add_dependencies(selfx_unit_tests selfx)
 # Test tables name only the fields a case is about.
 target_compile_options(selfx_unit_tests PRIVATE -Wno-missing-field-initializers)
