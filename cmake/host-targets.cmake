@@ -2,7 +2,7 @@
 # and the benchmark.
 
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
-target_include_directories(selfx_core PUBLIC src ${CMAKE_SOURCE_DIR})
+target_include_directories(selfx_core PUBLIC src)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
@@ -13,6 +13,8 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
+# The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
+target_include_directories(selfx_unit_tests PRIVATE tests/unit)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
 add_dependencies(selfx_unit_tests selfx)
