@@ -22,12 +22,11 @@ add_dependencies(selfx_unit_tests selfx)
 target_compile_options(selfx_unit_tests PRIVATE -Wno-missing-field-initializers)
 gtest_discover_tests(selfx_unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+# gcc has no libFuzzer: the fuzz targets come only with the fuzz preset (clang).
+if(SELFX_FUZZ)
   add_subdirectory(tests/fuzz)
 endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
-  add_subdirectory(bench)
-endif()
+add_subdirectory(bench)
 
 # selfx test and extract against Info-ZIP unzip on archives of this machine's files.
 add_test(NAME compare_with_unzip
