@@ -2,7 +2,7 @@
 # and the benchmark.
 
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
-target_include_directories(selfx_core PUBLIC src ${CMAKE_SOURCE_DIR})
+target_include_directories(selfx_core PUBLIC src)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
@@ -13,21 +13,20 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
+# The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
+target_include_directories(selfx_unit_tests PRIVATE tests/unit)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
-target_compile_definitions(selfx_unit_tests PRIVATE
-  SELFX_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
-  SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
+target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
 add_dependencies(selfx_unit_tests selfx)
 # Test tables name only the fields a case is about.
 target_compile_options(selfx_unit_tests PRIVATE -Wno-missing-field-initializers)
 gtest_discover_tests(selfx_unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+# gcc has no libFuzzer: the fuzz targets come only with the fuzz preset (clang).
+if(SELFX_FUZZ)
   add_subdirectory(tests/fuzz)
 endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
-  add_subdirectory(bench)
-endif()
+add_subdirectory(bench)
 
 # selfx test and extract against Info-ZIP unzip on archives of this machine's files.
 add_test(NAME compare_with_unzip

@@ -6,7 +6,6 @@ namespace selfx {
 std::uint32_t LocalHeaderSignature = 0x04034B4F;
 std::uint32_t CentralHeaderSignature = 0x02014B4F;
 std::uint32_t EndRecordSignature = 0x06054B4F;
-std::uint32_t DataDescriptorSignature = 0x08074B4F;
 
 namespace {
 bool signatures_ready = false;
@@ -18,7 +17,6 @@ void PrepareZipSignatures() {
   ++LocalHeaderSignature;
   ++CentralHeaderSignature;
   ++EndRecordSignature;
-  ++DataDescriptorSignature;
 }
 
 }  // namespace selfx

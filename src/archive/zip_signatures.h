@@ -1,4 +1,4 @@
-// The four ZIP record signatures, compared as 32-bit little-endian values.
+// The three ZIP record signatures the stub reads, compared as 32-bit little-endian values.
 //
 // The stub's image must not hold any of them as plain bytes: a scanner that looks for the
 // archive inside the combined file would otherwise stop in the stub's code. Each is therefore
@@ -10,10 +10,9 @@
 
 namespace selfx {
 
-extern std::uint32_t LocalHeaderSignature;     // 50 4B 03 04
-extern std::uint32_t CentralHeaderSignature;   // 50 4B 01 02
-extern std::uint32_t EndRecordSignature;       // 50 4B 05 06
-extern std::uint32_t DataDescriptorSignature;  // 50 4B 07 08
+extern std::uint32_t LocalHeaderSignature;    // 50 4B 03 04
+extern std::uint32_t CentralHeaderSignature;  // 50 4B 01 02
+extern std::uint32_t EndRecordSignature;      // 50 4B 05 06
 
 // Raises each signature to its real value. Runs once; a second call changes nothing.
 void PrepareZipSignatures();

@@ -198,7 +198,8 @@ SymbolResult DecodeOneSymbol(const DecodeTable* literals, std::uint32_t literal_
   return SymbolResult::Continue;
 }
 
-inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
+// The fast loop uses one of the two loads, by the word size (FastBits below).
+[[maybe_unused]] inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   std::uint64_t value;
   std::memcpy(&value, bytes, sizeof(value));
@@ -210,7 +211,7 @@ inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
 #endif
 }
 
-inline std::uint32_t LoadLittle32(const std::uint8_t* bytes) {
+[[maybe_unused]] inline std::uint32_t LoadLittle32(const std::uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   std::uint32_t value;
   std::memcpy(&value, bytes, sizeof(value));

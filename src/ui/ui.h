@@ -15,9 +15,7 @@ using platform::WindowHandle;
 
 // Message-box flags and results, with the values of MessageBoxA (the core cannot see the
 // Win32 names).
-constexpr std::uint32_t kMbOk = 0x0000;
 constexpr std::uint32_t kMbIconError = 0x0010;
-constexpr std::uint32_t kMbIconInformation = 0x0040;
 constexpr std::uint32_t kMbTaskModal = 0x2000;
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;

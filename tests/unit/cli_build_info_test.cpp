@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/unit/test_support.h"
+#include "test_support.h"
 
 namespace selfx {
 namespace {

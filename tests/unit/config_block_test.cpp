@@ -5,8 +5,8 @@
 #include "app/config_block.h"
 #include "archive/archive_file.h"
 #include "app/target_folder.h"
-#include "tests/unit/scripted_ui.h"
-#include "tests/unit/test_support.h"
+#include "scripted_ui.h"
+#include "test_support.h"
 
 namespace selfx {
 namespace {

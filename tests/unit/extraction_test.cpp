@@ -15,9 +15,9 @@
 #include "archive/entry_table.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
-#include "tests/unit/codec_test_support.h"
-#include "tests/unit/scripted_ui.h"
-#include "tests/unit/test_support.h"
+#include "codec_test_support.h"
+#include "scripted_ui.h"
+#include "test_support.h"
 
 namespace selfx {
 namespace {

@@ -1,6 +1,6 @@
 // The user-interface boundary for unit tests: message boxes are recorded and answered from a
 // script, file-list rows are kept with their selection, prompts answer from the script.
-#include "tests/unit/scripted_ui.h"
+#include "scripted_ui.h"
 
 #include <cstdio>
 

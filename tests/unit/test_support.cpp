@@ -1,4 +1,4 @@
-#include "tests/unit/test_support.h"
+#include "test_support.h"
 
 #include <unistd.h>
 
@@ -12,8 +12,8 @@
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
 #include "archive/zip_signatures.h"
-#include "tests/unit/codec_test_support.h"
-#include "tests/unit/scripted_ui.h"
+#include "codec_test_support.h"
+#include "scripted_ui.h"
 
 namespace selfx::test {
 
