@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/unit/test_support.h"
+#include "test_support.h"
 
 namespace selfx {
 namespace {

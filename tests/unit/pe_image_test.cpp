@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/pe_image.h"
-#include "tests/unit/test_support.h"
+#include "test_support.h"
 
 namespace selfx {
 namespace {
