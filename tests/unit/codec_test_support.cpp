@@ -76,7 +76,7 @@ std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count) {
   source.log.push_back("read " + std::to_string(count));
   std::size_t n = std::min<std::size_t>(count, source.bytes.size() - source.position);
   if (source.most_per_read != 0) n = std::min<std::size_t>(n, source.most_per_read);
-  std::memcpy(buffer, source.bytes.data() + source.position, n);
+  if (n > 0) std::memcpy(buffer, source.bytes.data() + source.position, n);
   source.position += n;
   return static_cast<std::uint32_t>(n);
 }
