@@ -18,26 +18,37 @@ void StartInput(InputSource source, std::int32_t size, bool encrypted) {
   CompressedInput.fill = 0;
 }
 
+namespace {
+
+// Refills the buffer once every byte in it has been handed out. That is the only moment it
+// happens, so remaining is then exactly what is left of the entry in the source and the read
+// never runs past it. A short read is handed out in full; the next refill asks again. False
+// when the entry is used up, without a read, and when the source delivers nothing: the input
+// of this entry ends there, silently (the caller's CRC comparison is what reports it), and
+// remaining drops to 0 so that no later call reads again. Kept out of line: the readable loop
+// calls NextInputByte for every input byte, and its common path is then a few instructions.
+__attribute__((noinline)) bool RefillInput() {
+  CompressedInputState& in = CompressedInput;
+  if (in.remaining <= 0) return false;
+  std::uint32_t request =
+      std::min(static_cast<std::uint32_t>(in.remaining), deflate::kInputBlockSize);
+  in.fill = in.source(in.buffer, request);
+  in.position = 0;
+  if (in.fill == 0) {
+    in.remaining = 0;
+    return false;
+  }
+  if (in.encrypted) DecryptBuffer(in.buffer, in.fill);
+  return true;
+}
+
+}  // namespace
+
 int NextInputByte() {
   CompressedInputState& in = CompressedInput;
-  if (in.remaining <= 0) return -1;  // the entry is used up: no more reads from the source
-  if (in.position >= in.fill) {
-    // A refill happens only when every buffered byte has been handed out, so remaining is
-    // exactly what is left of the entry in the source and the read never runs past it. A
-    // short read is handed out in full; the next refill asks again.
-    std::uint32_t request =
-        std::min(static_cast<std::uint32_t>(in.remaining), deflate::kInputBlockSize);
-    in.fill = in.source(in.buffer, request);
-    if (in.encrypted && in.fill > 0) DecryptBuffer(in.buffer, in.fill);
-    in.position = 0;
-  }
-  if (in.fill == 0) {
-    // The source delivered nothing: the input of this entry ends here, silently. The
-    // caller's CRC comparison is what reports it.
-    in.remaining = 0;
-    in.position = 0;
-    return -1;
-  }
+  // Buffered bytes are never more than remaining (no refill asks for more), so a byte in the
+  // buffer is a byte of the entry.
+  if (in.position >= in.fill && !RefillInput()) return -1;
   --in.remaining;
   return in.buffer[in.position++];
 }
