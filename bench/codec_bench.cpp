@@ -8,8 +8,9 @@
 // /dev/shm when it exists).
 //
 // Fairness: selfx runs its product path: the entries are read from that archive file through
-// ReadArchive (32 KiB reads) and written with WriteOutput to /dev/null in 32 KiB pieces, with
-// RunningCrc checked against the recorded CRC. zlib and libdeflate decode the same streams
+// ReadArchive (32 KiB reads, the decoder's source) and written by the stub's sink
+// (WriteOutputPiece: WriteOutput to /dev/null in 32 KiB pieces, then RunningCrc), with RunningCrc
+// checked against the recorded CRC. zlib and libdeflate decode the same streams
 // from memory into memory and compute their own crc32 over the output, which spares them the
 // read and write calls selfx makes (two system calls per 32 KiB).
 #include <dirent.h>
@@ -30,6 +31,7 @@
 
 #include "archive/archive_file.h"
 #include "archive/extraction_state.h"
+#include "archive/stored_copy.h"
 #include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
@@ -204,7 +206,8 @@ bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool st
     if (stored) {
       selfx::CopyStoredEntry();
     } else {
-      selfx::DecodeDeflatedEntry();
+      selfx::StartInput(selfx::ReadArchive, selfx::CompressedRemaining, encrypted);
+      selfx::DecodeDeflatedEntry(selfx::WriteOutputPiece);
     }
     if ((selfx::RunningCrc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
   }

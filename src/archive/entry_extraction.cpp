@@ -5,6 +5,7 @@
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/extraction_state.h"
+#include "archive/stored_copy.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "codec/compressed_input.h"
@@ -84,7 +85,8 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
   if (entry.Method() == zip::kMethodStored) {
     CopyStoredEntry();
   } else {
-    DecodeDeflatedEntry();
+    StartInput(ReadArchive, CompressedRemaining, entry.IsEncrypted());
+    DecodeDeflatedEntry(WriteOutputPiece);
   }
   if (set_time) {
     SetFileTimeFromDos(OutputFile.handle,

@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
+#include "codec/crc32.h"
 #include "ui/ui.h"
 
 namespace selfx {
@@ -20,6 +21,11 @@ void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t co
   if (platform::Write(file, buffer, count) < count) {
     FatalError(FormatWith("Cannot write to %s", path));
   }
+}
+
+void WriteOutputPiece(const std::uint8_t* bytes, std::uint32_t count) {
+  WriteOutput(OutputFile.handle, bytes, count, OutputFile.path);
+  UpdateCrc(bytes, static_cast<std::int32_t>(count), RunningCrc);
 }
 
 bool CloseAndReset(platform::FileHandle& handle) {

@@ -1,19 +1,21 @@
 // The state of the one extraction in progress, shared between entry extraction and the
 // decoders: which entry, how many of its compressed bytes remain, the CRC register over what
-// has been written, and the output file.
+// has been written, and the output file; and the output end of the decoders.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "archive/archive_entry.h"
+#include "codec/stream.h"
 #include "platform/platform.h"
 
 namespace selfx {
 
 extern ArchiveEntry CurrentEntry;
-// Compressed bytes of CurrentEntry the decoders may still read (signed: an encrypted entry
-// smaller than its 12-byte header starts below zero).
+// Compressed bytes of CurrentEntry still to be read (signed: an encrypted entry smaller than
+// its 12-byte header starts below zero). The stored copy counts it down; the deflate decoder
+// takes it as its input's bound and counts down its own copy (CompressedInput.remaining).
 extern std::int32_t CompressedRemaining;
 // CRC-32 register over every byte written for the entry; starts at 0xFFFFFFFF.
 extern std::uint32_t RunningCrc;
@@ -33,6 +35,11 @@ extern OutputFileState OutputFile;
 // "Cannot write to %s" and the path.
 void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t count,
                  const std::string& path);
+
+// Where every decoded piece goes, from the deflate decoder (this is its sink) and from the
+// stored copy: written to OutputFile with one WriteOutput call, then folded into RunningCrc, so
+// that the CRC covers exactly the bytes written.
+void WriteOutputPiece(const std::uint8_t* bytes, std::uint32_t count);
 
 // Closes the handle unless it was never opened (0 or kNoFile) and marks it closed; false only
 // when the close itself failed.

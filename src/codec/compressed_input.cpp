@@ -1,12 +1,8 @@
-// Compressed input and stored entries.
+// Compressed input.
 #include "codec/compressed_input.h"
 
 #include <algorithm>
-#include <memory>
 
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
-#include "codec/crc32.h"
 #include "codec/deflate_format.h"
 #include "codec/zip_crypto.h"
 
@@ -14,50 +10,47 @@ namespace selfx {
 
 CompressedInputState CompressedInput;
 
-void ResetInput() {
+void StartInput(InputSource source, std::int32_t size, bool encrypted) {
+  CompressedInput.source = source;
+  CompressedInput.remaining = size;
+  CompressedInput.encrypted = encrypted;
   CompressedInput.position = 0;
   CompressedInput.fill = 0;
 }
 
-int NextInputByte() {
-  if (CompressedRemaining <= 0) return -1;  // the entry is used up: no more archive reads
+namespace {
+
+// Refills the buffer once every byte in it has been handed out. That is the only moment it
+// happens, so remaining is then exactly what is left of the entry in the source and the read
+// never runs past it. A short read is handed out in full; the next refill asks again. False
+// when the entry is used up, without a read, and when the source delivers nothing: the input
+// of this entry ends there, silently (the caller's CRC comparison is what reports it), and
+// remaining drops to 0 so that no later call reads again. Kept out of line: the readable loop
+// calls NextInputByte for every input byte, and its common path is then a few instructions.
+__attribute__((noinline)) bool RefillInput() {
   CompressedInputState& in = CompressedInput;
-  if (in.position >= in.fill) {
-    // A refill happens only when every buffered byte has been handed out, so
-    // CompressedRemaining is exactly what is left of the entry in the archive and the read
-    // never runs past it. A short read is handed out in full; the next refill asks again.
-    std::uint32_t request =
-        std::min(static_cast<std::uint32_t>(CompressedRemaining), deflate::kInputBlockSize);
-    in.fill = ReadArchive(in.buffer, request);
-    if (CurrentEntry.IsEncrypted() && in.fill > 0) DecryptBuffer(in.buffer, in.fill);
-    in.position = 0;
-  }
+  if (in.remaining <= 0) return false;
+  std::uint32_t request =
+      std::min(static_cast<std::uint32_t>(in.remaining), deflate::kInputBlockSize);
+  in.fill = in.source(in.buffer, request);
+  in.position = 0;
   if (in.fill == 0) {
-    // The archive delivered nothing: the input of this entry ends here, silently. The
-    // decoder's CRC comparison is what reports it.
-    CompressedRemaining = 0;
-    in.position = 0;
-    return -1;
+    in.remaining = 0;
+    return false;
   }
-  --CompressedRemaining;
-  return in.buffer[in.position++];
+  if (in.encrypted) DecryptBuffer(in.buffer, in.fill);
+  return true;
 }
 
-void CopyStoredEntry() {
-  if (CompressedRemaining <= 0) return;  // an empty file; also an encrypted entry < 12 bytes
-  std::uint32_t size =
-      std::min(static_cast<std::uint32_t>(CompressedRemaining), deflate::kInputBlockSize);
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
-  while (CompressedRemaining > 0) {
-    std::uint32_t n =
-        std::min(static_cast<std::uint32_t>(CompressedRemaining), deflate::kInputBlockSize);
-    ReadArchiveExact(buffer.get(), n);  // a short read is fatal: the archive is corrupt
-    CompressedRemaining -= static_cast<std::int32_t>(n);
-    if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
-    WriteOutput(OutputFile.handle, buffer.get(), n, OutputFile.path);
-    // The CRC covers exactly the bytes that were written, decrypted.
-    UpdateCrc(buffer.get(), static_cast<std::int32_t>(n), RunningCrc);
-  }
+}  // namespace
+
+int NextInputByte() {
+  CompressedInputState& in = CompressedInput;
+  // Buffered bytes are never more than remaining (no refill asks for more), so a byte in the
+  // buffer is a byte of the entry.
+  if (in.position >= in.fill && !RefillInput()) return -1;
+  --in.remaining;
+  return in.buffer[in.position++];
 }
 
 }  // namespace selfx

@@ -1,28 +1,34 @@
-// The entry's compressed bytes as the deflate decoder pulls them, and the copy of stored
-// entries. Both are bounded by CompressedRemaining and read the archive at its current
-// position.
+// The entry's compressed bytes as the deflate decoder pulls them: read from the input source in
+// blocks, bounded by the entry's compressed size, decrypted when the entry is encrypted.
 #pragma once
 
 #include <cstdint>
 
+#include "codec/stream.h"
+
 namespace selfx {
 
-// The byte source of one deflated entry: a 32,768-byte buffer, the next byte's position and
-// the count of valid bytes. The buffer is allocated and released by DecodeDeflatedEntry.
+// The byte source of one deflated entry: where its bytes come from, how many of them have not
+// been handed out yet, whether they are decrypted, and a 32,768-byte buffer with the next
+// byte's position and the count of valid bytes. The buffer is allocated and released by
+// DecodeDeflatedEntry.
 struct CompressedInputState {
+  InputSource source = nullptr;
+  // Signed: an encrypted entry smaller than its 12-byte header starts below zero.
+  std::int32_t remaining = 0;
+  bool encrypted = false;
   std::uint8_t* buffer = nullptr;
   std::uint16_t position = 0;
   std::uint32_t fill = 0;
 };
 extern CompressedInputState CompressedInput;
 
-void ResetInput();
-// The next byte of the entry, decrypted; -1 once the entry's bytes are used up or the
-// archive delivers no more.
-int NextInputByte();
+// Starts the input of an entry of size compressed bytes (less its encryption header) with an
+// empty buffer. For an encrypted entry the decryption keys must be primed already.
+void StartInput(InputSource source, std::int32_t size, bool encrypted);
 
-// Copies the rest of a stored entry to OutputFile in blocks of at most 32,768 bytes,
-// decrypting and folding each block into RunningCrc.
-void CopyStoredEntry();
+// The next byte of the entry, decrypted; -1 once the entry's bytes are used up or the source
+// delivers no more.
+int NextInputByte();
 
 }  // namespace selfx

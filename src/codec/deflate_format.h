@@ -7,7 +7,7 @@ namespace selfx::deflate {
 
 // The window: the farthest a back-reference reaches, and the size of every output piece.
 constexpr std::uint32_t kWindowSize = 32768;
-// The compressed input is read from the archive in blocks of at most this size.
+// The compressed input is read from its source in blocks of at most this size.
 constexpr std::uint32_t kInputBlockSize = 32768;
 
 constexpr int kMaxCodeLength = 15;      // longest code of a deflate prefix code

@@ -1,6 +1,8 @@
 // The deflate decoder, in the manner of puff: one short function per element of
 // the format, each returning whether the stream is still sound, and one place
 // (DecodeDeflatedEntry) that decides what a failure means: stop, write nothing more.
+// The output goes to the sink in the window's pieces: every 32,768 bytes, and the rest at the
+// end of the final block.
 //
 // Two inner loops decode the symbols of a block. The readable one goes one step at a time:
 // NeedBits pulls single bytes from CompressedInput, one symbol at a time. The fast one runs
@@ -8,8 +10,8 @@
 // register-wide bit buffer (64 or 32 bits), refills it with one unaligned load, decodes runs of
 // literals between refills, and copies matches in 8-byte steps, memcpy or memset. It reads
 // only bytes that are already in the input buffer and hands unused whole bytes back before it
-// returns, so the archive is read at the same moments, the pieces written and RunningCrc are
-// the same, and a stream fails at the same symbol. The differential test
+// returns, so the source is read at the same moments, the pieces handed to the sink are the
+// same, and a stream fails at the same symbol. The differential test
 // (tests/unit/codec_inflate_test.cpp) runs both over the same streams.
 #include "codec/inflate.h"
 
@@ -17,9 +19,7 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/extraction_state.h"
 #include "codec/compressed_input.h"
-#include "codec/crc32.h"
 #include "codec/deflate_format.h"
 
 namespace selfx {
@@ -41,15 +41,15 @@ struct InflaterState {
   // How many of the k bits are the 1-bits NeedBits makes up once the input has ended. They
   // always sit above the real ones.
   std::uint32_t past_end_bits = 0;
+  OutputSink sink = nullptr;
 };
 InflaterState Inflater;
 
 enum class SymbolResult { Continue, EndOfBlock, Failure };
 
-// Writes the first w bytes of the window and folds exactly those into the CRC.
+// Hands the first w bytes of the window to the sink: a full window, or the rest at the end.
 void FlushWindow() {
-  WriteOutput(OutputFile.handle, Inflater.window, Inflater.position, OutputFile.path);
-  UpdateCrc(Inflater.window, static_cast<std::int32_t>(Inflater.position), RunningCrc);
+  Inflater.sink(Inflater.window, Inflater.position);
   Inflater.position = 0;
 }
 
@@ -420,7 +420,7 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
                                              ((std::uint64_t{1} << count) - 1));
   Inflater.bit_count = count;
   Inflater.position = w;
-  CompressedRemaining -= static_cast<std::int32_t>(position - in.position);
+  in.remaining -= static_cast<std::int32_t>(position - in.position);
   in.position = static_cast<std::uint16_t>(position);
   return result;
 }
@@ -460,7 +460,7 @@ bool CopyStoredBlock() {
       if (n > kWindowSize - Inflater.position) n = kWindowSize - Inflater.position;
       std::memcpy(Inflater.window + Inflater.position, in.buffer + in.position, n);
       in.position = static_cast<std::uint16_t>(in.position + n);
-      CompressedRemaining -= static_cast<std::int32_t>(n);
+      in.remaining -= static_cast<std::int32_t>(n);
       Inflater.position += n;
       length -= n;
       if (Inflater.position == kWindowSize) FlushWindow();
@@ -615,8 +615,8 @@ void BuildFixedTables() {
                    &FixedDistanceTable, &FixedTableChain, &width);
 }
 
-void DecodeDeflatedEntry() {
-  ResetInput();
+void DecodeDeflatedEntry(OutputSink sink) {
+  Inflater.sink = sink;
   Inflater.bits = 0;
   Inflater.bit_count = 0;
   Inflater.past_end_bits = 0;

@@ -1,9 +1,9 @@
 // The deflate decoder (RFC 1951) of compression method 8: pulls an entry's bytes from
-// CompressedInput, writes the decoded bytes to OutputFile in pieces of 32,768 bytes through
-// the window, and folds each piece into RunningCrc right after writing it.
+// CompressedInput and hands the decoded bytes to a sink in the window's pieces.
 #pragma once
 
 #include "codec/decode_table.h"
+#include "codec/stream.h"
 
 namespace selfx {
 
@@ -14,9 +14,12 @@ extern TableChain FixedTableChain;
 
 void BuildFixedTables();
 
-// Decodes the current entry to the end of its final block or its first failure. Reports
-// nothing: a damaged stream stops early, and the caller's CRC comparison tells the user.
-void DecodeDeflatedEntry();
+// Decodes the entry whose input StartInput has set up, to the end of its final block or its
+// first failure. The sink receives every 32,768 bytes as one piece the moment the window
+// fills, and what is left, if anything, once the final block ends; after a failure it has
+// received only the full windows before it. Reports nothing: a damaged stream stops early, and
+// the caller's CRC comparison tells the user.
+void DecodeDeflatedEntry(OutputSink sink);
 
 // Selects the decoder's inner loop: the fast one (the default) or the readable one that
 // takes the input a byte at a time. Both give identical results; the switch exists so

@@ -1,78 +1,74 @@
-// Arbitrary bytes as a deflated entry, through the product path: the bytes are the entry's
-// data in an archive file, read through CompressedInput and written through WriteOutput. Both
-// inner loops run on every input and must write the same bytes, end with the same CRC and
-// leave the same input unread; the output must stay bounded (a damaged stream always ends).
-// The first byte chooses whether the entry is encrypted.
-#include <fcntl.h>
-#include <unistd.h>
-
+// Arbitrary bytes as a deflated entry, read from a source over memory and decoded into a sink
+// that records every piece. Both inner loops run on every input and must hand the sink the
+// same pieces, end with the same CRC, ask the source for the same reads at the same moments
+// and leave the same input unread; the output must stay bounded (a damaged stream always ends).
+// The first byte chooses whether the entry is encrypted (bit 0) and whether the source gives
+// short reads (bit 1; then at most 1 to 64 bytes a call, from the upper bits).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
+#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
 
 namespace {
 
-std::string Directory() {
-  static std::string directory = [] {
-    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = base + "/selfx_fuzz_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) abort();
-    return std::string(buffer.data());
-  }();
-  return directory;
-}
-
-void WriteWhole(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) abort();
-  close(fd);
-}
-
-std::vector<std::uint8_t> ReadWhole(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  int fd = open(path.c_str(), O_RDONLY);
-  std::uint8_t chunk[65536];
-  for (ssize_t n; (n = read(fd, chunk, sizeof(chunk))) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
-  close(fd);
-  return bytes;
-}
-
 struct Run {
   std::vector<std::uint8_t> output;
-  std::uint32_t crc;
-  std::int32_t remaining;
+  std::uint32_t crc = 0xFFFFFFFF;
+  std::vector<std::int64_t> log;  // a read request as its size, a piece as minus its size
+  std::int32_t remaining = 0;     // CompressedInput.remaining afterwards
 };
 
-Run Decode(const std::string& archive, std::size_t size, bool encrypted, bool fast) {
+struct SourceState {
+  const std::uint8_t* bytes;
+  std::size_t size;
+  std::size_t position;
+  std::uint32_t most_per_read;  // 0: as many as asked
+} Source;
+Run* Current = nullptr;
+
+std::uint32_t ReadSource(void* buffer, std::uint32_t count) {
+  Current->log.push_back(count);
+  std::size_t n = Source.size - Source.position;
+  if (n > count) n = count;
+  if (Source.most_per_read != 0 && n > Source.most_per_read) n = Source.most_per_read;
+  std::memcpy(buffer, Source.bytes + Source.position, n);
+  Source.position += n;
+  return static_cast<std::uint32_t>(n);
+}
+
+void RecordPiece(const std::uint8_t* bytes, std::uint32_t count) {
+  if (count == 0) abort();  // a sink never receives an empty piece
+  Current->output.insert(Current->output.end(), bytes, bytes + count);
+  selfx::UpdateCrc(bytes, static_cast<std::int32_t>(count), Current->crc);
+  Current->log.push_back(-static_cast<std::int64_t>(count));
+}
+
+Run Decode(const std::uint8_t* data, std::size_t size, bool encrypted,
+           std::uint32_t most_per_read, bool fast) {
   selfx::UseFastInflate = fast;
-  selfx::OpenArchiveFile(archive);
-  selfx::CurrentEntry = selfx::ArchiveEntry();
-  selfx::CompressedRemaining = static_cast<std::int32_t>(size);
+  Run run;
+  Current = &run;
+  Source = SourceState{data, size, 0, most_per_read};
+  std::int32_t remaining = static_cast<std::int32_t>(size);
   if (encrypted) {
-    selfx::CurrentEntry.bytes[8] = 0x01;
     std::uint8_t work[24] = {};
-    selfx::ReadArchive(work + 12, 12);
+    std::size_t header = size < 12 ? size : 12;
+    std::memcpy(work + 12, data, header);
+    Source.position = header;
     selfx::CheckEncryptionHeader(work, 12, 0x0008, 0, 0, "fuzz");  // the result does not matter
-    selfx::CompressedRemaining -= 12;
+    remaining -= 12;
   }
-  std::string output = Directory() + "/output";
-  selfx::OutputFile.path = output;
-  selfx::OutputFile.handle = selfx::platform::CreateForWriting(output);
-  selfx::RunningCrc = 0xFFFFFFFF;
-  selfx::DecodeDeflatedEntry();
-  selfx::platform::Close(selfx::OutputFile.handle);
-  selfx::platform::Close(selfx::ArchiveFile.handle);
-  return Run{ReadWhole(output), selfx::RunningCrc, selfx::CompressedRemaining};
+  selfx::StartInput(ReadSource, remaining, encrypted);
+  selfx::DecodeDeflatedEntry(RecordPiece);
+  Current = nullptr;
+  run.remaining = selfx::CompressedInput.remaining;
+  return run;
 }
 
 }  // namespace
@@ -86,12 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)initialised;
   if (size < 1) return 0;
   bool encrypted = (data[0] & 1) != 0;
-  std::string archive = Directory() + "/archive";
-  WriteWhole(archive, data + 1, size - 1);
+  std::uint32_t most_per_read = (data[0] & 2) != 0 ? (data[0] >> 2) + 1u : 0u;
 
-  Run readable = Decode(archive, size - 1, encrypted, false);
-  Run fast = Decode(archive, size - 1, encrypted, true);
-  if (readable.output != fast.output || readable.crc != fast.crc || readable.remaining != fast.remaining) abort();
+  Run readable = Decode(data + 1, size - 1, encrypted, most_per_read, false);
+  Run fast = Decode(data + 1, size - 1, encrypted, most_per_read, true);
+  if (readable.output != fast.output || readable.crc != fast.crc || readable.log != fast.log ||
+      readable.remaining != fast.remaining)
+    abort();
   std::uint32_t crc = 0xFFFFFFFF;
   selfx::UpdateCrcBytewise(readable.output.data(), static_cast<std::int32_t>(readable.output.size()), crc);
   if (crc != readable.crc) abort();

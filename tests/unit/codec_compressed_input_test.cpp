@@ -1,11 +1,9 @@
-// Compressed input and stored entries, through a real archive file and a real
-// output file.
+// Compressed input: the refills from the source, the entry's bound, the end of the input and
+// decryption, seen through a source over memory that logs every request.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
 #include "codec/compressed_input.h"
 #include "codec/zip_crypto.h"
 #include "codec_test_support.h"
@@ -14,8 +12,8 @@ namespace selfx {
 namespace {
 
 using codec_test::Bytes;
-using codec_test::Method;
-using codec_test::RunEntry;
+using codec_test::MemorySource;
+using codec_test::StreamLog;
 
 Bytes Pattern(std::size_t size) {
   Bytes bytes(size);
@@ -23,108 +21,80 @@ Bytes Pattern(std::size_t size) {
   return bytes;
 }
 
-TEST(StoredEntryTest, SizesAroundTheBlockSize) {
-  for (std::size_t size : {0u, 1u, 32767u, 32768u, 32769u, 65536u, 100001u}) {
-    SCOPED_TRACE(size);
-    Bytes data = Pattern(size);
-    codec_test::EntryResult result = RunEntry(Method::Stored, data);
-    EXPECT_EQ(result.output, data);
-    EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(data));
-    EXPECT_EQ(result.remaining, 0);
-  }
-}
-
-TEST(StoredEntryTest, EmptyEntryLeavesTheRegisterAtItsStart) {
-  codec_test::EntryResult result = RunEntry(Method::Stored, {});
-  EXPECT_TRUE(result.output.empty());
-  EXPECT_EQ(result.crc, 0xFFFFFFFFu);  // matches a recorded CRC of 0
-}
-
-TEST(StoredEntryTest, EncryptedEntryOfTwelvePlusNBytesWritesN) {
-  for (std::size_t size : {0u, 5u, 32768u, 40000u}) {
-    SCOPED_TRACE(size);
-    Bytes data = Pattern(size);
-    codec_test::EntryResult result = RunEntry(Method::Stored, data, "password");
-    EXPECT_EQ(result.output, data);
-    EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(data));
-  }
-}
-
-TEST(StoredEntryDeathTest, ArchiveEndingInsideTheEntryIsFatal) {
-  Bytes data = Pattern(50000);
-  EXPECT_EXIT(RunEntry(Method::Stored, data, "", 40000), ::testing::ExitedWithCode(1), "");
-}
-
 class InputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     codec_test::EnsureCodecTables();
-    directory_ = codec_test::MakeTempDirectory();
-    CurrentEntry = ArchiveEntry();
     CompressedInput.buffer = buffer_.data();
-    ResetInput();
   }
-  void TearDown() override {
-    CompressedInput.buffer = nullptr;
-    platform::Close(ArchiveFile.handle);
-    ArchiveFile.handle = platform::kNoFile;
+  void TearDown() override { CompressedInput.buffer = nullptr; }
+  // The source holds bytes and gives at most most_per_read of them a call (0: all it can).
+  void Start(const Bytes& bytes, std::int32_t size, std::uint32_t most_per_read = 0,
+             bool encrypted = false) {
+    MemorySource = codec_test::MemorySourceState{bytes, 0, most_per_read, {}};
+    StartInput(codec_test::ReadMemorySource, size, encrypted);
   }
-  void OpenArchive(const Bytes& bytes) {
-    codec_test::WriteFileBytes(directory_ + "/archive.bin", bytes);
-    OpenArchiveFile(directory_ + "/archive.bin");
+  static Bytes TakeAll() {
+    Bytes received;
+    for (int byte; (byte = NextInputByte()) >= 0;) received.push_back(static_cast<std::uint8_t>(byte));
+    return received;
   }
 
-  std::string directory_;
   std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(32768);
 };
 
-// The refills are the smaller of what remains and 32,768, whatever the decoder's pace.
+// The refills are the smaller of what remains and 32,768, whatever the decoder's pace; bytes
+// beyond the entry are never asked for.
 TEST_F(InputTest, SeventyThousandBytesAreReadInThreeBlocks) {
   Bytes data = Pattern(70000);
-  OpenArchive(data);
-  CompressedRemaining = 70000;
-  std::vector<std::uint32_t> refills;
-  Bytes received;
-  for (;;) {
-    int byte = NextInputByte();
-    if (byte < 0) break;
-    if (CompressedInput.position == 1) refills.push_back(CompressedInput.fill);
-    received.push_back(static_cast<std::uint8_t>(byte));
-  }
-  EXPECT_EQ(received, data);
-  EXPECT_EQ(refills, (std::vector<std::uint32_t>{32768, 32768, 4464}));
-  EXPECT_EQ(CompressedRemaining, 0);
+  Bytes source = data;
+  source.resize(80000, 0xEE);  // the next entry
+  Start(source, 70000);
+  EXPECT_EQ(TakeAll(), data);
+  EXPECT_EQ(MemorySource.log, (StreamLog{"read 32768", "read 32768", "read 4464"}));
+  EXPECT_EQ(CompressedInput.remaining, 0);
   EXPECT_EQ(NextInputByte(), -1);
+  EXPECT_EQ(MemorySource.log.size(), 3u);
+}
+
+// A short read is handed out in full before the next request, which asks again for the smaller
+// of what remains and 32,768.
+TEST_F(InputTest, ShortReadsAreHandedOutInFull) {
+  Bytes data = Pattern(70000);
+  Start(data, 70000, 30000);
+  EXPECT_EQ(TakeAll(), data);
+  EXPECT_EQ(MemorySource.log, (StreamLog{"read 32768", "read 32768", "read 10000"}));
+  EXPECT_EQ(CompressedInput.remaining, 0);
 }
 
 TEST_F(InputTest, NothingRemainingGivesTheEndMarkerWithoutReading) {
-  OpenArchive(Pattern(10));
-  CompressedRemaining = -3;  // an encrypted entry smaller than its header
-  EXPECT_EQ(NextInputByte(), -1);
-  EXPECT_EQ(SeekArchive(0, platform::SeekOrigin::FromCurrent), 0u);
+  for (std::int32_t size : {0, -3}) {  // -3: an encrypted entry smaller than its header
+    SCOPED_TRACE(size);
+    Start(Pattern(10), size);
+    EXPECT_EQ(NextInputByte(), -1);
+    EXPECT_TRUE(MemorySource.log.empty());
+  }
 }
 
-TEST_F(InputTest, ArchiveEndingInsideTheEntryGivesTheEndMarker) {
-  OpenArchive(Pattern(100));
-  CompressedRemaining = 1000;
+// A read of 0 ends the entry's input silently, and for good: no further request.
+TEST_F(InputTest, SourceEndingInsideTheEntryGivesTheEndMarker) {
+  Start(Pattern(100), 1000);
   for (int i = 0; i < 100; ++i) ASSERT_GE(NextInputByte(), 0);
   EXPECT_EQ(NextInputByte(), -1);
-  EXPECT_EQ(CompressedRemaining, 0);
+  EXPECT_EQ(CompressedInput.remaining, 0);
   EXPECT_EQ(NextInputByte(), -1);
+  EXPECT_EQ(MemorySource.log, (StreamLog{"read 1000", "read 900"}));
 }
 
 TEST_F(InputTest, EncryptedInputIsDecryptedPerBlock) {
   Bytes plain = Pattern(70000);
   Bytes encrypted = codec_test::EncryptEntry(plain, "pw", 0x11);
-  OpenArchive(encrypted);
   std::uint8_t work[24];
-  ReadArchiveExact(work + 12, 12);
+  std::copy(encrypted.begin(), encrypted.begin() + 12, work + 12);
   ASSERT_TRUE(CheckEncryptionHeader(work, 12, 0, 0x11000000, 0, "pw"));
-  CurrentEntry.bytes[8] = 0x01;
-  CompressedRemaining = 70000;
-  Bytes received;
-  for (int byte; (byte = NextInputByte()) >= 0;) received.push_back(static_cast<std::uint8_t>(byte));
-  EXPECT_EQ(received, plain);
+  // Reads of 1,000 bytes: the key state runs on from one block to the next.
+  Start(Bytes(encrypted.begin() + 12, encrypted.end()), 70000, 1000, true);
+  EXPECT_EQ(TakeAll(), plain);
 }
 
 }  // namespace

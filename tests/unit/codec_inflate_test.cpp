@@ -1,7 +1,7 @@
-// The deflate decoder. Every case runs through both inner loops (readable and
-// fast) on the product path: the stream is read from an archive file through CompressedInput
-// and written to an output file through WriteOutput. Hand-made streams come from a bit writer
-// with a comment per field; the differential test uses zlib as compressor and control.
+// The deflate decoder. Every case runs through both inner loops (readable and fast); the
+// stream comes from a source over memory through CompressedInput and the output goes to a
+// sink that records every piece. Hand-made streams come from a bit writer with a comment per
+// field; the differential test uses zlib as compressor and control.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -25,9 +25,10 @@ using codec_test::BitWriter;
 using codec_test::Bytes;
 using codec_test::EntryResult;
 
-EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "") {
+EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "",
+                    codec_test::SourceShape shape = {}) {
   UseFastInflate = fast;
-  EntryResult result = codec_test::RunEntry(codec_test::Method::Deflated, stream, password);
+  EntryResult result = codec_test::InflateEntry(stream, password, shape);
   UseFastInflate = true;
   return result;
 }
@@ -268,6 +269,48 @@ TEST_P(InflateTest, DistanceOf32768CopiesTheByteWrittenThatFarBack) {
   ExpectDecodes(Run(out.Finish()), expected);
 }
 
+// The sink's contract, which the stub's output file and CRC rely on: every 32,768 bytes go out
+// as one piece the moment the window fills, the rest once the final block ends, in output
+// order; and a refill is asked for only when the input buffer is used up, for the smaller of
+// what is left of the entry and 32,768 bytes.
+TEST_P(InflateTest, SinkReceivesTheWindowsPiecesInOrder) {
+  // 100,000 bytes from a few hundred input bytes: 'a' and matches of 258 at distance 1.
+  BitWriter matches;
+  matches.Bits(1, 1);  // BFINAL
+  matches.Bits(1, 2);  // fixed
+  matches.FixedSymbol('a');
+  for (int i = 0; i < 387; ++i) FixedMatch(matches, 258, 1);
+  FixedMatch(matches, 153, 1);  // 1 + 387 × 258 + 153 = 100,000
+  matches.FixedSymbol(256);
+  Bytes many_a(100000, 'a');
+  // 40,000 stored bytes: the first piece needs input beyond the first 32,768 bytes read.
+  Bytes stored = Pattern(40000);
+  BitWriter two_blocks;
+  StoredBlock(two_blocks, false, stored);  // 5 bytes of header, then the 40,000
+  two_blocks.Bits(1, 1);                   // BFINAL
+  two_blocks.Bits(1, 2);                   // fixed
+  two_blocks.FixedSymbol(256);             // 10 bits: 40,007 bytes in all
+  struct Case {
+    Bytes stream;
+    Bytes expected;
+    codec_test::StreamLog log;
+  };
+  Bytes matches_stream = matches.Finish();
+  std::vector<Case> cases = {
+      {matches_stream, many_a,
+       {"read " + std::to_string(matches_stream.size()), "piece 32768", "piece 32768",
+        "piece 32768", "piece 1696"}},
+      {two_blocks.Finish(), stored, {"read 32768", "read 7239", "piece 32768", "piece 7232"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected.size());
+    EntryResult result = Run(c.stream);
+    ExpectDecodes(result, c.expected);
+    EXPECT_EQ(result.log, c.log);
+    EXPECT_EQ(result.remaining, 0);
+  }
+}
+
 // Matches at the edges of the fast loop's in-place copy: lengths around its 4- and 8-byte
 // steps, distances around 8 (shorter ones repeat bytes the copy has just written), a source at
 // the window's first byte, and matches that end one or two bytes before the window is full or
@@ -354,7 +397,9 @@ TEST_P(InflateTest, OneBitsTailOfAValidStream) {
 }
 
 // Sound behaviour: a stream cut short reads 1-bits forever (literal 255 in a fixed block);
-// the first code that consumes one of them fails the stream, so the output stays bounded.
+// the first code that consumes one of them fails the stream, so the output stays bounded. An
+// archive that ends inside the entry (the source gives 0 while the entry's bound says more)
+// ends the input there just the same.
 TEST_P(InflateTest, TruncatedStreamsEndWithBoundedOutput) {
   Bytes data = Pattern(200000, 5);
   for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
@@ -366,6 +411,9 @@ TEST_P(InflateTest, TruncatedStreamsEndWithBoundedOutput) {
       EXPECT_LE(result.output.size(), data.size());
       EXPECT_EQ(result.output.size() % 32768, 0u);
       EXPECT_TRUE(std::equal(result.output.begin(), result.output.end(), data.begin()));
+      EntryResult source_ended = Inflate(stream, GetParam(), "", {static_cast<std::int64_t>(cut)});
+      EXPECT_TRUE(source_ended.output == result.output);
+      EXPECT_EQ(source_ended.remaining, 0);
     }
   }
   BitWriter out;
@@ -557,19 +605,26 @@ TEST(InflateDifferentialTest, ZlibStreamsDecodeIdenticallyInBothLoops) {
       Bytes stream = ZlibDeflate(inputs[i], c.level, c.strategy);
       EntryResult readable = Inflate(stream, false);
       EntryResult fast = Inflate(stream, true);
+      // A source that gives at most 1,000 bytes a call: every short read is handed out in full,
+      // and the fast loop meets the end of a nearly empty buffer far more often.
+      EntryResult trickle = Inflate(stream, true, "", {-1, 1000});
       ASSERT_TRUE(readable.output == inputs[i]);
       ASSERT_TRUE(fast.output == inputs[i]);
+      ASSERT_TRUE(trickle.output == inputs[i]);
       ASSERT_EQ(readable.crc ^ 0xFFFFFFFF, crc32(0, inputs[i].data(), static_cast<uInt>(inputs[i].size())));
       ASSERT_EQ(fast.crc, readable.crc);
       ASSERT_EQ(fast.remaining, readable.remaining);
+      ASSERT_EQ(trickle.remaining, readable.remaining);
+      ASSERT_EQ(fast.log, readable.log);  // the same reads and pieces at the same moments
       ++streams;
     }
   }
   EXPECT_GT(streams, 1000);
 }
 
-// Damaged streams: bit flips, cuts and random bytes. Both loops must write the same bytes,
-// end with the same CRC and leave the same input unread; and every byte written must be a
+// Damaged streams: bit flips, cuts and random bytes, every fourth round from a source that
+// gives short reads. Both loops must write the same pieces, end with the same CRC, read the
+// source at the same moments and leave the same input unread; and every byte written must be a
 // byte zlib also produces for the same stream (it stops at the same place or later).
 TEST(InflateDifferentialTest, DamagedStreamsFailIdenticallyInBothLoops) {
   codec_test::EnsureCodecTables();
@@ -595,12 +650,16 @@ TEST(InflateDifferentialTest, DamagedStreamsFailIdenticallyInBothLoops) {
         stream.resize(random() % stream.size());
       }
     }
-    SCOPED_TRACE(testing::Message() << "round " << round);
-    EntryResult readable = Inflate(stream, false);
-    EntryResult fast = Inflate(stream, true);
+    codec_test::SourceShape shape;
+    if (round % 4 == 3) shape.most_per_read = 1 + random() % 2000;
+    SCOPED_TRACE(testing::Message() << "round " << round << " reads of at most "
+                                    << shape.most_per_read);
+    EntryResult readable = Inflate(stream, false, "", shape);
+    EntryResult fast = Inflate(stream, true, "", shape);
     ASSERT_TRUE(fast.output == readable.output);
     ASSERT_EQ(fast.crc, readable.crc);
     ASSERT_EQ(fast.remaining, readable.remaining);
+    ASSERT_EQ(fast.log, readable.log);
     ASSERT_EQ(readable.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(readable.output));
     bool complete = false;
     Bytes control = ZlibInflate(stream, &complete);

@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
 #include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
@@ -69,48 +69,61 @@ Bytes EncryptEntry(const Bytes& plain, const std::string& password, std::uint8_t
   return out;
 }
 
-EntryResult RunEntry(Method method, const Bytes& data, const std::string& password,
-                     std::int64_t archive_size) {
+MemorySourceState MemorySource;
+
+std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count) {
+  MemorySourceState& source = MemorySource;
+  source.log.push_back("read " + std::to_string(count));
+  std::size_t n = std::min<std::size_t>(count, source.bytes.size() - source.position);
+  if (source.most_per_read != 0) n = std::min<std::size_t>(n, source.most_per_read);
+  if (n > 0) std::memcpy(buffer, source.bytes.data() + source.position, n);
+  source.position += n;
+  return static_cast<std::uint32_t>(n);
+}
+
+namespace {
+
+EntryResult* Recording = nullptr;
+
+// The sink: keeps the bytes and folds each piece into the register, as the stub's sink does.
+void RecordPiece(const std::uint8_t* bytes, std::uint32_t count) {
+  Recording->output.insert(Recording->output.end(), bytes, bytes + count);
+  UpdateCrc(bytes, static_cast<std::int32_t>(count), Recording->crc);
+  MemorySource.log.push_back("piece " + std::to_string(count));
+}
+
+}  // namespace
+
+EntryResult InflateEntry(const Bytes& stream, const std::string& password, SourceShape shape) {
   EnsureCodecTables();
-  static std::string directory = MakeTempDirectory();
-  std::string archive_path = directory + "/entry.bin";
-  std::string output_path = directory + "/output.bin";
-
-  Bytes archive = data;
   const bool encrypted = !password.empty();
-  if (encrypted) archive = EncryptEntry(data, password, 0x5A);
-  std::int32_t compressed_size = static_cast<std::int32_t>(archive.size());
-  if (archive_size >= 0 && static_cast<std::size_t>(archive_size) < archive.size())
-    archive.resize(static_cast<std::size_t>(archive_size));
-  WriteFileBytes(archive_path, archive);
-
-  OpenArchiveFile(archive_path);
-  CurrentEntry = ArchiveEntry();
+  Bytes archive = encrypted ? EncryptEntry(stream, password, 0x5A) : stream;
+  std::int32_t size = static_cast<std::int32_t>(archive.size());
+  if (shape.available >= 0 && static_cast<std::size_t>(shape.available) < archive.size())
+    archive.resize(static_cast<std::size_t>(shape.available));
+  MemorySource = MemorySourceState{archive, 0, shape.most_per_read, {}};
   if (encrypted) {
-    CurrentEntry.bytes[8] = 0x01;  // general purpose flags: encrypted
+    // The header is read before the decoder starts and is not part of its input.
+    if (archive.size() < kEncryptionHeaderSize) {
+      ADD_FAILURE() << "the source must hold the whole encryption header";
+      return EntryResult{};
+    }
     std::uint8_t work[2 * kEncryptionHeaderSize];
-    ReadArchiveExact(work + kEncryptionHeaderSize, kEncryptionHeaderSize);
+    std::copy(archive.begin(), archive.begin() + kEncryptionHeaderSize,
+              work + kEncryptionHeaderSize);
     EXPECT_TRUE(CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0,
                                       password));
-    compressed_size -= kEncryptionHeaderSize;
+    MemorySource.position = kEncryptionHeaderSize;
+    size -= kEncryptionHeaderSize;
   }
-  CompressedRemaining = compressed_size;
-  RunningCrc = 0xFFFFFFFF;
-  OutputFile.path = output_path;
-  OutputFile.handle = platform::CreateForWriting(output_path);
-  EXPECT_NE(OutputFile.handle, platform::kNoFile);
-
-  if (method == Method::Stored) {
-    CopyStoredEntry();
-  } else {
-    DecodeDeflatedEntry();
-  }
-
-  platform::Close(OutputFile.handle);
-  OutputFile.handle = platform::kNoFile;
-  platform::Close(ArchiveFile.handle);
-  ArchiveFile.handle = platform::kNoFile;
-  return EntryResult{ReadFileBytes(output_path), RunningCrc, CompressedRemaining};
+  EntryResult result{{}, 0xFFFFFFFF, 0, {}};
+  Recording = &result;
+  StartInput(ReadMemorySource, size, encrypted);
+  DecodeDeflatedEntry(RecordPiece);
+  Recording = nullptr;
+  result.remaining = CompressedInput.remaining;
+  result.log = std::move(MemorySource.log);
+  return result;
 }
 
 void BitWriter::Bits(std::uint32_t value, int count) {

@@ -1,7 +1,7 @@
-// Helpers for the codec's tests: runs an entry's bytes through the real product path (the
-// archive read through ReadArchive, the output written through WriteOutput to a real file),
-// a tiny bit writer for hand-made deflate streams, and the PKWARE encryption the tests need to
-// make encrypted entries.
+// Helpers for the codec's tests: the decoder's two ends made observable (a source over bytes in
+// memory and a sink that records every piece, both writing one log of what happened at the
+// ends, in order), a tiny bit writer for hand-made deflate streams, and the PKWARE encryption
+// the tests need to make encrypted entries.
 #pragma once
 
 #include <cstdint>
@@ -20,19 +20,40 @@ std::string MakeTempDirectory();
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 Bytes ReadFileBytes(const std::string& path);
 
+// What happened at the decoder's ends, in order: "read N" for a request of N bytes from the
+// source, "piece N" for N bytes handed to the sink.
+using StreamLog = std::vector<std::string>;
+
+// The source: serves Bytes from position on, at most most_per_read bytes a call (0: as many as
+// asked, as a file does), and logs every request.
+struct MemorySourceState {
+  Bytes bytes;
+  std::size_t position = 0;
+  std::uint32_t most_per_read = 0;
+  StreamLog log;
+};
+extern MemorySourceState MemorySource;
+std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count);
+
 struct EntryResult {
-  Bytes output;            // what the output file holds afterwards
-  std::uint32_t crc;       // RunningCrc afterwards (not inverted)
-  std::int32_t remaining;  // CompressedRemaining afterwards
+  Bytes output;            // every byte handed to the sink, in order
+  std::uint32_t crc;       // the register over those bytes, piece by piece (not inverted)
+  std::int32_t remaining;  // CompressedInput.remaining afterwards
+  StreamLog log;           // the source's requests and the sink's pieces
 };
 
-enum class Method { Stored, Deflated };
+// How the source serves the entry: the bytes it holds end after available bytes (a truncated
+// archive; -1 for all), and each call gives at most most_per_read (0: as many as asked).
+struct SourceShape {
+  std::int64_t available = -1;
+  std::uint32_t most_per_read = 0;
+};
 
-// Runs one entry whose archive bytes (after the local header) are data. With a password the
-// data is encrypted first, behind a 12-byte header whose check byte matches crc_high_byte.
-// archive_size lets a test cut the archive file short of the entry (truncated archives).
-EntryResult RunEntry(Method method, const Bytes& data, const std::string& password = "",
-                     std::int64_t archive_size = -1);
+// Decodes one deflated entry whose compressed bytes are stream. With a password the stream is
+// encrypted first, behind a 12-byte header whose check byte is 0x5A, and the header is checked
+// before the decoder starts, as the stub does.
+EntryResult InflateEntry(const Bytes& stream, const std::string& password = "",
+                         SourceShape shape = {});
 
 // The CRC-32 of the bytes as a file's recorded CRC.
 std::uint32_t Crc32Of(const Bytes& bytes);
