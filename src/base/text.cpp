@@ -5,8 +5,9 @@ namespace selfx {
 std::string FormatWith(const std::string& format, const std::string& argument) {
   std::string::size_type at = format.find("%s");
   if (at == std::string::npos) return format;
-  std::string result = format;
-  result.replace(at, 2, argument);
+  std::string result(format, 0, at);
+  result += argument;
+  result.append(format, at + 2, std::string::npos);
   return result;
 }
 
