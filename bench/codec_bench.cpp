@@ -63,7 +63,8 @@ struct Entry {
 // ---- corpus ----
 
 bool IsCompressedName(const std::string& name) {
-  static const char* suffixes[] = {".gz", ".xz", ".bz2", ".zst", ".png", ".jpg", ".jar", ".zip", ".deb", ".woff2"};
+  static const char* suffixes[] = {".gz",  ".xz",  ".bz2", ".zst", ".png",
+                                   ".jpg", ".jar", ".zip", ".deb", ".woff2"};
   for (const char* suffix : suffixes) {
     std::size_t n = std::strlen(suffix);
     if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0) return true;
@@ -107,7 +108,8 @@ Bytes ReadFile(const std::string& path, std::size_t limit) {
 }
 
 // Takes files of one kind from the roots, in sorted order, until the budget is reached.
-void AddKind(const std::vector<std::string>& roots, const std::function<bool(const std::string&, const Bytes&)>& wanted,
+void AddKind(const std::vector<std::string>& roots,
+             const std::function<bool(const std::string&, const Bytes&)>& wanted,
              std::size_t budget, std::vector<Entry>* entries, std::size_t* taken) {
   *taken = 0;
   for (const std::string& root : roots) {
@@ -177,7 +179,8 @@ Archive WriteArchive(const std::string& path, const std::vector<Bytes>& streams)
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   std::uint32_t offset = 0;
   for (const Bytes& stream : streams) {
-    file.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    file.write(reinterpret_cast<const char*>(stream.data()),
+               static_cast<std::streamsize>(stream.size()));
     archive.streams.push_back({offset, static_cast<std::uint32_t>(stream.size())});
     offset += static_cast<std::uint32_t>(stream.size());
   }
@@ -185,14 +188,16 @@ Archive WriteArchive(const std::string& path, const std::vector<Bytes>& streams)
 }
 
 // Runs every entry of the archive the way ExtractEntry does; false on any CRC mismatch.
-bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool stored, bool encrypted) {
+bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool stored,
+              bool encrypted) {
   selfx::OpenArchiveFile(archive.path);
   selfx::OutputFile.path = "/dev/null";
   selfx::OutputFile.handle = selfx::platform::CreateForWriting("/dev/null");
   bool sound = true;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Stream& stream = archive.streams[i];
-    selfx::SeekArchive(static_cast<std::int32_t>(stream.offset), selfx::platform::SeekOrigin::FromStart);
+    selfx::SeekArchive(static_cast<std::int32_t>(stream.offset),
+                       selfx::platform::SeekOrigin::FromStart);
     selfx::CurrentEntry = selfx::ArchiveEntry();
     selfx::CompressedRemaining = static_cast<std::int32_t>(stream.size);
     if (encrypted) {
@@ -248,8 +253,9 @@ bool RunLibdeflate(const std::vector<Bytes>& streams, const std::vector<Entry>& 
   for (std::size_t i = 0; i < streams.size(); ++i) {
     if (out.size() < entries[i].data.size()) out.resize(entries[i].data.size());
     std::size_t produced = 0;
-    if (libdeflate_deflate_decompress(decompressor, streams[i].data(), streams[i].size(), out.data(),
-                                      entries[i].data.size(), &produced) != LIBDEFLATE_SUCCESS) {
+    if (libdeflate_deflate_decompress(decompressor, streams[i].data(), streams[i].size(),
+                                      out.data(), entries[i].data.size(),
+                                      &produced) != LIBDEFLATE_SUCCESS) {
       sound = false;
       continue;
     }
@@ -260,7 +266,8 @@ bool RunLibdeflate(const std::vector<Bytes>& streams, const std::vector<Entry>& 
 
 // Runs the contenders in turn, round after round, so that a change in the machine's load hits
 // them alike, and gives each one's median time.
-std::vector<double> MedianSeconds(const std::vector<std::function<bool()>>& runs, int repeats, bool* sound) {
+std::vector<double> MedianSeconds(const std::vector<std::function<bool()>>& runs, int repeats,
+                                  bool* sound) {
   std::vector<std::vector<double>> times(runs.size());
   for (int r = 0; r < repeats; ++r) {
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -277,7 +284,8 @@ std::vector<double> MedianSeconds(const std::vector<std::function<bool()>>& runs
   return medians;
 }
 
-void PrintRow(const char* what, double megabytes, double seconds, double zlib_seconds, double libdeflate_seconds) {
+void PrintRow(const char* what, double megabytes, double seconds, double zlib_seconds,
+              double libdeflate_seconds) {
   double rate = megabytes / seconds;
   std::printf("  %-34s %8.1f MB/s", what, rate);
   if (zlib_seconds > 0) std::printf("   %5.2fx zlib", zlib_seconds / seconds);
@@ -311,27 +319,38 @@ int main(int argc, char** argv) {
   std::size_t budget = options.megabytes << 20;
   std::vector<Entry> entries;
   std::size_t text = 0, binary = 0, compressed = 0;
-  AddKind({"/usr/share/doc", "/usr/include", "/usr/share"},
-          [](const std::string& path, const Bytes& b) { return !IsCompressedName(path) && LooksLikeText(b); },
-          budget * 45 / 100, &entries, &text);
-  AddKind({"/usr/bin", "/usr/lib", "/usr/libexec"},
-          [](const std::string& path, const Bytes& b) { return !IsCompressedName(path) && !LooksLikeText(b); },
-          budget * 40 / 100, &entries, &binary);
-  AddKind({"/usr/share", "/usr/lib", "/var/cache"},
-          [](const std::string& path, const Bytes&) { return IsCompressedName(path); }, budget * 15 / 100, &entries,
-          &compressed);
+  AddKind(
+      {"/usr/share/doc", "/usr/include", "/usr/share"},
+      [](const std::string& path, const Bytes& b) {
+        return !IsCompressedName(path) && LooksLikeText(b);
+      },
+      budget * 45 / 100, &entries, &text);
+  AddKind(
+      {"/usr/bin", "/usr/lib", "/usr/libexec"},
+      [](const std::string& path, const Bytes& b) {
+        return !IsCompressedName(path) && !LooksLikeText(b);
+      },
+      budget * 40 / 100, &entries, &binary);
+  AddKind(
+      {"/usr/share", "/usr/lib", "/var/cache"},
+      [](const std::string& path, const Bytes&) { return IsCompressedName(path); },
+      budget * 15 / 100, &entries, &compressed);
   double total_mb = 0;
   for (Entry& entry : entries) {
-    entry.crc = static_cast<std::uint32_t>(crc32(0, entry.data.data(), static_cast<uInt>(entry.data.size())));
+    entry.crc = static_cast<std::uint32_t>(
+        crc32(0, entry.data.data(), static_cast<uInt>(entry.data.size())));
     total_mb += static_cast<double>(entry.data.size()) / 1e6;
   }
-  std::printf("corpus: %zu entries, %.1f MB (text %.1f, programs %.1f, compressed %.1f)\n", entries.size(), total_mb,
-              text / 1e6, binary / 1e6, compressed / 1e6);
-  std::printf("selfx: product path, archive file in %s read through ReadArchive, output to /dev/null through\n"
-              "WriteOutput in 32 KiB pieces, RunningCrc checked. zlib: inflate to a 32 KiB buffer + crc32.\n"
-              "libdeflate: whole-buffer decompress + libdeflate_crc32. Median of %d interleaved run(s),\n"
-              "timed in this thread's processor time (user + system).\n",
-              access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp", options.repeats);
+  std::printf("corpus: %zu entries, %.1f MB (text %.1f, programs %.1f, compressed %.1f)\n",
+              entries.size(), total_mb, text / 1e6, binary / 1e6, compressed / 1e6);
+  std::printf(
+      "selfx: product path, archive file in %s read through ReadArchive, output to /dev/null "
+      "through\n"
+      "WriteOutput in 32 KiB pieces, RunningCrc checked. zlib: inflate to a 32 KiB buffer + "
+      "crc32.\n"
+      "libdeflate: whole-buffer decompress + libdeflate_crc32. Median of %d interleaved run(s),\n"
+      "timed in this thread's processor time (user + system).\n",
+      access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp", options.repeats);
 
   std::string directory = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   char pattern[64];
@@ -352,7 +371,8 @@ int main(int argc, char** argv) {
     if (encrypted)
       for (Bytes& stream : archive_streams) stream = Encrypt(stream, "benchmark");
     Archive archive = WriteArchive(archive_path, archive_streams);
-    std::printf("\n%s level %d (%s, ratio %.3f):\n", level == 0 ? "stored-block deflate" : "deflated", level,
+    std::printf("\n%s level %d (%s, ratio %.3f):\n",
+                level == 0 ? "stored-block deflate" : "deflated", level,
                 encrypted ? "encrypted" : "plain", compressed_mb / total_mb);
     std::vector<double> t = MedianSeconds(
         {[&] { return RunZlib(streams, entries); }, [&] { return RunLibdeflate(streams, entries); },
@@ -370,10 +390,10 @@ int main(int argc, char** argv) {
     double zlib_s = t[0], libdeflate_s = t[1], fast_s = t[2], readable_s = t[3];
     PrintRow("zlib inflate + crc32", total_mb, zlib_s, 0, 0);
     PrintRow("libdeflate + crc32", total_mb, libdeflate_s, 0, 0);
-    PrintRow(encrypted ? "selfx decrypt+inflate+CRC (fast)" : "selfx inflate + CRC (fast)", total_mb, fast_s, zlib_s,
-             libdeflate_s);
-    PrintRow(encrypted ? "selfx decrypt+inflate+CRC (readable)" : "selfx inflate + CRC (readable)", total_mb,
-             readable_s, zlib_s, libdeflate_s);
+    PrintRow(encrypted ? "selfx decrypt+inflate+CRC (fast)" : "selfx inflate + CRC (fast)",
+             total_mb, fast_s, zlib_s, libdeflate_s);
+    PrintRow(encrypted ? "selfx decrypt+inflate+CRC (readable)" : "selfx inflate + CRC (readable)",
+             total_mb, readable_s, zlib_s, libdeflate_s);
   };
 
   for (int level : options.levels) run_level(level, false);
@@ -391,11 +411,11 @@ int main(int argc, char** argv) {
     }
     Archive plain_archive = WriteArchive(archive_path, plain);
     Archive encrypted_archive = WriteArchive(archive_path + ".encrypted", encrypted);
-    std::vector<double> t = MedianSeconds({[&] { return RunZlib(level0, entries); },
-                                           [&] { return RunLibdeflate(level0, entries); },
-                                           [&] { return RunSelfx(plain_archive, entries, true, false); },
-                                           [&] { return RunSelfx(encrypted_archive, entries, true, true); }},
-                                          options.repeats, &sound);
+    std::vector<double> t = MedianSeconds(
+        {[&] { return RunZlib(level0, entries); }, [&] { return RunLibdeflate(level0, entries); },
+         [&] { return RunSelfx(plain_archive, entries, true, false); },
+         [&] { return RunSelfx(encrypted_archive, entries, true, true); }},
+        options.repeats, &sound);
     std::printf("\nstored entries (selfx CopyStoredEntry; peers decode the level-0 streams):\n");
     PrintRow("zlib inflate + crc32 (level 0)", total_mb, t[0], 0, 0);
     PrintRow("libdeflate + crc32 (level 0)", total_mb, t[1], 0, 0);
@@ -424,11 +444,13 @@ int main(int argc, char** argv) {
     std::vector<double> t = MedianSeconds(
         {[&] {
            for (const Entry& e : entries)
-             check ^= static_cast<std::uint32_t>(crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
+             check ^= static_cast<std::uint32_t>(
+                 crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
            return true;
          },
          [&] {
-           for (const Entry& e : entries) check ^= libdeflate_crc32(0, e.data.data(), e.data.size());
+           for (const Entry& e : entries)
+             check ^= libdeflate_crc32(0, e.data.data(), e.data.size());
            return true;
          },
          ours(true), ours(false),
@@ -444,7 +466,8 @@ int main(int argc, char** argv) {
     double zlib_s = t[0], libdeflate_s = t[1], ours_s = t[2], tables_s = t[3], bytewise_s = t[4];
     PrintRow("zlib crc32", total_mb, zlib_s, 0, 0);
     PrintRow("libdeflate crc32", total_mb, libdeflate_s, 0, 0);
-    PrintRow(selfx::CarrylessCrcAvailable() ? "selfx UpdateCrc (carry-less)" : "selfx UpdateCrc (no PCLMULQDQ)",
+    PrintRow(selfx::CarrylessCrcAvailable() ? "selfx UpdateCrc (carry-less)"
+                                            : "selfx UpdateCrc (no PCLMULQDQ)",
              total_mb, ours_s, zlib_s, libdeflate_s);
     PrintRow("selfx UpdateCrc, slicing-by-16", total_mb, tables_s, zlib_s, libdeflate_s);
     PrintRow("selfx byte-at-a-time table CRC", total_mb, bytewise_s, zlib_s, libdeflate_s);

@@ -1,9 +1,9 @@
 #include "app/command.h"
 
 #include "app/config_block.h"
-#include "base/text.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace selfx {

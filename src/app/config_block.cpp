@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "base/byte_order.h"
-#include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/pe_image.h"
+#include "base/byte_order.h"
+#include "base/fatal_error.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
 
@@ -16,9 +16,7 @@ SfxConfigState SfxConfig;
 
 std::uint16_t SfxConfigState::BlockLength() const { return LoadLe16(fixed + kConfigBlockLength); }
 std::uint16_t SfxConfigState::Options() const { return LoadLe16(fixed + kConfigOptions); }
-std::uint32_t SfxConfigState::MessageStyle() const {
-  return LoadLe32(fixed + kConfigMessageStyle);
-}
+std::uint32_t SfxConfigState::MessageStyle() const { return LoadLe32(fixed + kConfigMessageStyle); }
 
 namespace {
 
@@ -68,12 +66,10 @@ bool ReadConfigTexts(ConfigSource& source, const SfxConfigState& config, const C
   return true;
 }
 
-std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source,
-                                               const SfxConfigState& config) {
+std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxConfigState& config) {
   source.Seek(config.BlockLength());
   std::uint8_t signature[4];
-  if (!source.Read(signature, sizeof signature) ||
-      LoadLe32(signature) != kConfigTrailerSignature) {
+  if (!source.Read(signature, sizeof signature) || LoadLe32(signature) != kConfigTrailerSignature) {
     return std::nullopt;
   }
   return config.BlockLength() + kConfigTrailerSize;

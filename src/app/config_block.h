@@ -164,7 +164,7 @@ struct DecodedConfig {
   bool found = false;  // a whole fixed part with the block's signature
   bool sound = false;  // and every text and the whole trailer, with its signature
   std::uint16_t block_length = 0;
-  ConfigSettings settings;  // the fixed part's fields once found, the texts once sound
+  ConfigSettings settings;           // the fixed part's fields once found, the texts once sound
   std::uint32_t archive_offset = 0;  // from the block's first byte, once sound
 };
 DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size);

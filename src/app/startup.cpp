@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
 #include "app/config_block.h"
-#include "base/fatal_error.h"
 #include "archive/archive_file.h"
 #include "archive/zip_signatures.h"
+#include "base/fatal_error.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "platform/platform.h"

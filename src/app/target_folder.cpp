@@ -1,7 +1,7 @@
 #include "app/target_folder.h"
 
-#include "base/text.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace selfx {
@@ -52,8 +52,7 @@ std::string FullPathOf(const std::string& text) {
 std::string CurrentFolder() { return platform::CurrentDirectory(); }
 
 std::string SystemFolderPath(SystemFolder which) {
-  return which == SystemFolder::System ? platform::SystemDirectory()
-                                       : platform::WindowsDirectory();
+  return which == SystemFolder::System ? platform::SystemDirectory() : platform::WindowsDirectory();
 }
 
 RegistryMacro ParseRegistryMacro(const std::string& macro_text) {
@@ -77,8 +76,8 @@ RegistryMacro ParseRegistryMacro(const std::string& macro_text) {
     macro.key_path = rest;
   }
 
-  std::string::size_type found =
-      root_macro.empty() ? std::string::npos : std::string(kRootMacroList).find(root_macro);
+  std::string::size_type found = root_macro.empty() ? std::string::npos
+                                                    : std::string(kRootMacroList).find(root_macro);
   macro.root = found == std::string::npos ? RegistryRoot::None : RootAtPosition(found + 1);
   return macro;
 }
@@ -87,8 +86,8 @@ std::string RegistryFolder(const std::string& macro_text) {
   RegistryMacro macro = ParseRegistryMacro(macro_text);
   if (macro.root == RegistryRoot::None) return std::string();
   std::string data;
-  if (!platform::ReadRegistryValue(static_cast<int>(macro.root), macro.key_path,
-                                   macro.value_name, kRegistryValueLimit, data)) {
+  if (!platform::ReadRegistryValue(static_cast<int>(macro.root), macro.key_path, macro.value_name,
+                                   kRegistryValueLimit, data)) {
     return std::string();
   }
   // The data less its last byte, the terminator of a string value. An empty value has no

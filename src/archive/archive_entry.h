@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "base/byte_order.h"
 #include "archive/zip_format.h"
+#include "base/byte_order.h"
 
 namespace selfx {
 
@@ -21,9 +21,7 @@ struct ArchiveEntry {
   std::uint16_t DosDate() const { return LoadLe16(bytes + zip::kCentralDate); }
   std::uint32_t Crc() const { return LoadLe32(bytes + zip::kCentralCrc); }
   std::uint32_t CompressedSize() const { return LoadLe32(bytes + zip::kCentralCompressedSize); }
-  std::uint32_t UncompressedSize() const {
-    return LoadLe32(bytes + zip::kCentralUncompressedSize);
-  }
+  std::uint32_t UncompressedSize() const { return LoadLe32(bytes + zip::kCentralUncompressedSize); }
   std::uint16_t NameLength() const { return LoadLe16(bytes + zip::kCentralNameLength); }
   std::uint16_t ExtraLength() const { return LoadLe16(bytes + zip::kCentralExtraLength); }
   std::uint16_t CommentLength() const { return LoadLe16(bytes + zip::kCentralCommentLength); }

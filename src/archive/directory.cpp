@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "base/fatal_error.h"
 #include "archive/archive_file.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/fatal_error.h"
 #include "ui/ui.h"
 
 namespace selfx {
@@ -26,7 +26,8 @@ namespace {
 // How much of the file's end the search looks at: everything behind archive_start, but no
 // more than the record with the longest comment, plus one. Nothing when that is too short to
 // hold more than a bare record.
-std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size, std::uint32_t archive_start) {
+std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size,
+                                              std::uint32_t archive_start) {
   std::uint32_t window_size = file_size - archive_start;
   if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
   if (window_size <= zip::kEndRecordSize) return std::nullopt;
@@ -42,14 +43,14 @@ std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
 
   std::vector<std::uint8_t> window(*window_size);
   std::uint32_t position_before = SeekArchive(0, platform::SeekOrigin::FromCurrent);
-  std::uint32_t window_start =
-      SeekArchive(-static_cast<std::int32_t>(*window_size), platform::SeekOrigin::FromEnd);
+  std::uint32_t window_start = SeekArchive(-static_cast<std::int32_t>(*window_size),
+                                           platform::SeekOrigin::FromEnd);
   std::uint32_t read = ReadArchive(window.data(), *window_size);
   SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
   if (read < *window_size) return std::nullopt;
 
-  std::optional<std::uint32_t> offset =
-      ScanForEndRecord(window.data(), *window_size, window_start, file_size);
+  std::optional<std::uint32_t> offset = ScanForEndRecord(window.data(), *window_size, window_start,
+                                                         file_size);
   if (!offset) return std::nullopt;
   return window_start + *offset;
 }
@@ -60,16 +61,14 @@ std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
   std::optional<std::uint32_t> window_size = SearchWindowSize(file_size, archive_start);
   if (!window_size) return std::nullopt;
   std::uint32_t window_start = file_size - *window_size;
-  std::optional<std::uint32_t> offset =
-      ScanForEndRecord(file + window_start, *window_size, window_start, file_size);
+  std::optional<std::uint32_t> offset = ScanForEndRecord(file + window_start, *window_size,
+                                                         window_start, file_size);
   if (!offset) return std::nullopt;
   return window_start + *offset;
 }
 
-std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
-                                              std::uint32_t window_size,
-                                              std::uint32_t window_start,
-                                              std::uint32_t file_size) {
+std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::uint32_t window_size,
+                                              std::uint32_t window_start, std::uint32_t file_size) {
   if (window_size < zip::kEndRecordSize) return std::nullopt;
   for (std::uint32_t i = 0; i <= window_size - zip::kEndRecordSize; ++i) {
     if (LoadLe32(window + i) != EndRecordSignature) continue;

@@ -23,10 +23,8 @@ extern std::int32_t ArchiveBase;
 std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start);
 // The scan itself, over a window of the file that starts at window_start: the first
 // signature whose record and comment end exactly at file_size. Returns the window offset.
-std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window,
-                                              std::uint32_t window_size,
-                                              std::uint32_t window_start,
-                                              std::uint32_t file_size);
+std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::uint32_t window_size,
+                                              std::uint32_t window_start, std::uint32_t file_size);
 // The same search over a whole file held in memory: the end record's file position, or
 // nothing. The builder and `selfx info` judge a file by it exactly as the stub will.
 std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,

@@ -1,13 +1,13 @@
 #include "archive/entry_extraction.h"
 
-#include "base/fatal_error.h"
-#include "base/text.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/extraction_state.h"
 #include "archive/stored_copy.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/fatal_error.h"
+#include "base/text.h"
 #include "codec/compressed_input.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -52,7 +52,8 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
     return false;
   }
 
-  SeekArchive(static_cast<std::int32_t>(entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase)),
+  SeekArchive(static_cast<std::int32_t>(entry.LocalHeaderOffset() +
+                                        static_cast<std::uint32_t>(ArchiveBase)),
               platform::SeekOrigin::FromStart);
   std::uint8_t local_header[zip::kLocalHeaderSize];
   ReadArchiveExact(local_header, zip::kLocalHeaderSize);

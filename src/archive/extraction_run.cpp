@@ -1,9 +1,9 @@
 #include "archive/extraction_run.h"
 
-#include "base/text.h"
 #include "archive/entry_extraction.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "ui/ui.h"
 
 namespace selfx {
@@ -45,7 +45,8 @@ std::string UnsafeNameReason(const std::string& name) {
     std::string component = name.substr(start, end - start);
     // Windows drops trailing dots and blanks, so ".. " and "..." climb like "..".
     std::string::size_type last = component.find_last_not_of(". ");
-    if (component.size() >= 2 && last == std::string::npos && component.find("..") != std::string::npos) {
+    if (component.size() >= 2 && last == std::string::npos &&
+        component.find("..") != std::string::npos) {
       return "its name leads out of the target folder";
     }
     if (IsDeviceName(component)) return "its name is a device name";

@@ -1,9 +1,9 @@
 #include "archive/extraction_state.h"
 
-#include "base/fatal_error.h"
-#include "base/text.h"
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
+#include "base/fatal_error.h"
+#include "base/text.h"
 #include "codec/crc32.h"
 #include "ui/ui.h"
 

@@ -6,9 +6,7 @@ namespace selfx {
 
 namespace {
 
-std::string::size_type LastSeparator(const std::string& path) {
-  return path.find_last_of("/:\\");
-}
+std::string::size_type LastSeparator(const std::string& path) { return path.find_last_of("/:\\"); }
 
 }  // namespace
 

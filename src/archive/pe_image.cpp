@@ -21,8 +21,7 @@ ImageFault CheckImageHeaders(const std::uint8_t* file, std::size_t size) {
   }
   const std::uint8_t* pe_header = file + pe_offset;
   const std::uint8_t* file_header = pe_header + kFileHeader;
-  if (LoadLe32(pe_header) != kPeSignature ||
-      LoadLe16(file_header + kFileMachine) != kMachineI386 ||
+  if (LoadLe32(pe_header) != kPeSignature || LoadLe16(file_header + kFileMachine) != kMachineI386 ||
       LoadLe16(pe_header + kOptionalHeader + kOptionalMagic) != kPe32Magic) {
     return ImageFault::kNotPe32;
   }
@@ -54,8 +53,8 @@ DataDirectory ReadDataDirectory(const std::uint8_t* image, std::uint32_t index) 
   // A count above the header's room would point into the section table.
   std::uint32_t count = LoadLe32(optional_header + kOptionalNumberOfRvaAndSizes);
   if (index >= count || index >= kDataDirectoryCount) return {};
-  const std::uint8_t* directory =
-      optional_header + kOptionalDataDirectories + index * kDataDirectorySize;
+  const std::uint8_t* directory = optional_header + kOptionalDataDirectories +
+                                  index * kDataDirectorySize;
   return {LoadLe32(directory + kDirectoryAddress), LoadLe32(directory + kDirectorySize)};
 }
 

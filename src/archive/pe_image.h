@@ -54,7 +54,8 @@ constexpr int kSectionSizeOfRawData = 16;
 constexpr int kSectionPointerToRawData = 20;
 
 static_assert(kSectionTable == 248);
-static_assert(kOptionalDataDirectories + kDataDirectoryCount * kDataDirectorySize == kPe32OptionalHeaderSize);
+static_assert(kOptionalDataDirectories + kDataDirectoryCount * kDataDirectorySize ==
+              kPe32OptionalHeaderSize);
 
 // What is wrong with the headers of a file, in the order they are checked.
 enum class ImageFault {

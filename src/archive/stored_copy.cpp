@@ -13,12 +13,12 @@ namespace selfx {
 
 void CopyStoredEntry() {
   if (CompressedRemaining <= 0) return;  // an empty file; also an encrypted entry < 12 bytes
-  std::uint32_t size =
-      std::min(static_cast<std::uint32_t>(CompressedRemaining), deflate::kInputBlockSize);
+  std::uint32_t size = std::min(static_cast<std::uint32_t>(CompressedRemaining),
+                                deflate::kInputBlockSize);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
   while (CompressedRemaining > 0) {
-    std::uint32_t n =
-        std::min(static_cast<std::uint32_t>(CompressedRemaining), deflate::kInputBlockSize);
+    std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
+                               deflate::kInputBlockSize);
     ReadArchiveExact(buffer.get(), n);  // a short read is fatal: the archive is corrupt
     CompressedRemaining -= static_cast<std::int32_t>(n);
     if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/config_block.h"
-#include "base/fatal_error.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
@@ -15,6 +14,7 @@
 #include "archive/paths.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/fatal_error.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
@@ -111,8 +111,8 @@ const char* MethodName(std::uint16_t method) {
 std::string DosTimestamp(const ArchiveEntry& entry) {
   char text[32];
   std::uint16_t date = entry.DosDate(), time = entry.DosTime();
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", 1980 + (date >> 9),
-                (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", 1980 + (date >> 9), (date >> 5) & 15,
+                date & 31, time >> 11, (time >> 5) & 63);
   return text;
 }
 

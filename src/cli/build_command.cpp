@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "base/byte_order.h"
 #include "app/config_block.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
@@ -13,14 +12,15 @@
 #include "archive/paths.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/byte_order.h"
+#include "base/text.h"
 #include "cli/commands.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
 #include "cli/stub_image.h"
 #include "cli/zip_writer.h"
-#include "ui/console/console_ui.h"
 #include "platform/platform.h"
-#include "base/text.h"
+#include "ui/console/console_ui.h"
 
 namespace selfx::cli {
 
@@ -81,7 +81,8 @@ bool AskPassword(std::string& password) {
 int TextOption(const std::string& name, const std::string& value, std::string& target) {
   std::string ansi;
   if (!platform::CommandLineTextToAnsi(value, ansi)) {
-    ReportError("--" + name + ": the text holds characters that Windows code page 1252 "
+    ReportError("--" + name +
+                ": the text holds characters that Windows code page 1252 "
                 "cannot represent");
     return kExitUsage;
   }
@@ -142,8 +143,7 @@ int ShowHelp(ParseState& state, const std::string& value);
 
 // In the order of the help.
 const BuildOption kBuildOptions[] = {
-    {"o", "output", "FILE", nullptr,
-     "the combined .exe to write (replaced only when complete)",
+    {"o", "output", "FILE", nullptr, "the combined .exe to write (replaced only when complete)",
      [](ParseState& state, const std::string& value) {
        state.request.output = value;
        return 0;
@@ -178,8 +178,7 @@ const BuildOption kBuildOptions[] = {
        state.request.pack.password = password;
        return 0;
      }},
-    {nullptr, "encrypt", nullptr, nullptr,
-     "encrypt, asking for the password twice (not echoed)",
+    {nullptr, "encrypt", nullptr, nullptr, "encrypt, asking for the password twice (not echoed)",
      [](ParseState& state, const std::string&) {
        state.request.ask_password = true;
        return 0;
@@ -391,20 +390,22 @@ bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string&
   std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
       zip_bytes.data(), static_cast<std::uint32_t>(zip_bytes.size()), 0);
   if (!end_record_at) {
-    ReportError(path + ": not a ZIP archive the stub can read (no end of central directory "
+    ReportError(path +
+                ": not a ZIP archive the stub can read (no end of central directory "
                 "record at its end, or nothing but one)");
     return false;
   }
   std::uint32_t end_position = *end_record_at;
   const std::uint8_t* end_record = zip_bytes.data() + end_position;
-  bool zip64_locator =
-      end_position >= kZip64LocatorSize &&
-      LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) == kZip64LocatorSignature;
+  bool zip64_locator = end_position >= kZip64LocatorSize &&
+                       LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) ==
+                           kZip64LocatorSignature;
   bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
                        LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
                        LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
   if (zip64_locator || zip64_markers) {
-    ReportError(path + ": the archive carries ZIP64 records, which the stub cannot read "
+    ReportError(path +
+                ": the archive carries ZIP64 records, which the stub cannot read "
                 "(rebuild it without ZIP64, e.g. zip -fz-)");
     return false;
   }
@@ -434,8 +435,8 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
   // Closed before the file is renamed or removed: Windows refuses both on an open file.
   CloseAndReset(ArchiveFile.handle);
   if (summary.stopped || summary.failed != 0) {
-    ReportError("the written archive failed its test (" + std::to_string(summary.failed) +
-                " of " + std::to_string(summary.tested) + " files); nothing was written");
+    ReportError("the written archive failed its test (" + std::to_string(summary.failed) + " of " +
+                std::to_string(summary.tested) + " files); nothing was written");
     return false;
   }
   return true;
@@ -463,8 +464,7 @@ int BuildCommand(const Arguments& arguments) {
   // (a symbol table, a signature, an archive built before) would stand in its place.
   if (*overlay_start != stub->size()) {
     ReportError(request.stub + ": the file does not end where its image ends (" +
-                std::to_string(stub->size()) + " bytes, image " +
-                std::to_string(*overlay_start) +
+                std::to_string(stub->size()) + " bytes, image " + std::to_string(*overlay_start) +
                 "); it carries a symbol table, a certificate or an archive already: "
                 "use a plain, stripped stub");
     return kExitFailure;
@@ -475,8 +475,9 @@ int BuildCommand(const Arguments& arguments) {
   std::vector<PackSource> sources;
   if (ready_zip) {
     if (request.pack.password) {
-      ReportError("a ready .zip is used as it is and cannot be encrypted here; pack the files "
-                  "instead, or use --pack to store the .zip itself");
+      ReportError(
+          "a ready .zip is used as it is and cannot be encrypted here; pack the files "
+          "instead, or use --pack to store the .zip itself");
       return kExitUsage;
     }
     zip_bytes = ReadWholeFile(request.inputs[0], error_text);

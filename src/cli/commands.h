@@ -25,7 +25,7 @@ bool OpenArchive(const std::string& native_path);
 struct TestSummary {
   int tested = 0;
   int failed = 0;
-  bool stopped = false;  // no password, or Ctrl-C
+  bool stopped = false;       // no password, or Ctrl-C
   std::vector<bool> results;  // per row, in order, as far as the test went
 };
 // Decodes and CRC-checks every row of the opened archive.

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/byte_order.h"
 #include "app/config_block.h"
 #include "archive/directory.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/byte_order.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
@@ -110,7 +110,7 @@ void PrintHuman(const InfoReport& report) {
               report.comment_length);
   auto base = static_cast<std::uint32_t>(report.offset_base);
   std::printf("%-16s%d (%s)\n", "offset base", report.offset_base,
-              base == 0                       ? "offsets recorded from the start of the file"
+              base == 0                      ? "offsets recorded from the start of the file"
               : base == report.archive_start ? "offsets recorded from the start of the archive"
                                              : "offsets recorded from elsewhere");
 }

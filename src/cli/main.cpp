@@ -7,7 +7,9 @@
 
 namespace selfx::cli {
 
-void ReportError(const std::string& message) { std::fprintf(stderr, "selfx: %s\n", message.c_str()); }
+void ReportError(const std::string& message) {
+  std::fprintf(stderr, "selfx: %s\n", message.c_str());
+}
 
 namespace {
 

@@ -25,12 +25,12 @@ struct NamedValue {
   std::uint32_t value;
 };
 
-constexpr NamedValue kButtons[] = {{"ok", 0},          {"okcancel", 1},  {"abortretryignore", 2},
-                                   {"yesnocancel", 3}, {"yesno", 4},     {"retrycancel", 5}};
+constexpr NamedValue kButtons[] = {{"ok", 0},          {"okcancel", 1}, {"abortretryignore", 2},
+                                   {"yesnocancel", 3}, {"yesno", 4},    {"retrycancel", 5}};
 constexpr NamedValue kIcons[] = {
     {"error", 0x10}, {"question", 0x20}, {"warning", 0x30}, {"information", 0x40}};
-constexpr NamedValue kModes[] = {{"overwrite", kOverwrite}, {"skip", kDontOverwrite},
-                                 {"ask", kAsk}};
+constexpr NamedValue kModes[] = {
+    {"overwrite", kOverwrite}, {"skip", kDontOverwrite}, {"ask", kAsk}};
 
 template <std::size_t N>
 std::optional<std::uint32_t> Lookup(const NamedValue (&table)[N], const std::string& name) {

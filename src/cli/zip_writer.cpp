@@ -11,16 +11,16 @@
 
 #include <zlib.h>
 
-#include "base/byte_order.h"
 #include "app/target_folder.h"
 #include "archive/extraction_run.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
-#include "codec/crc32.h"
+#include "base/byte_order.h"
+#include "base/text.h"
 #include "cli/native_file.h"
+#include "codec/crc32.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"
-#include "base/text.h"
 
 namespace selfx::cli {
 

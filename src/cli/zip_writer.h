@@ -13,8 +13,8 @@
 namespace selfx::cli {
 
 struct PackOptions {
-  int level = 6;                         // zlib level 0..9
-  std::optional<std::string> password;   // ANSI bytes; encrypts every file when set
+  int level = 6;                        // zlib level 0..9
+  std::optional<std::string> password;  // ANSI bytes; encrypts every file when set
 };
 
 struct PackSource {
@@ -39,7 +39,7 @@ struct PackResult {
 // the offsets recorded count from the file's start. False with error_text on a read
 // error or on anything the stub cannot read (a file of 4 GiB or more, an archive over
 // 2 GiB, more than 65,535 entries).
-bool WriteZip(std::FILE* output, const std::vector<PackSource>& sources,
-              const PackOptions& options, PackResult& result, std::string& error_text);
+bool WriteZip(std::FILE* output, const std::vector<PackSource>& sources, const PackOptions& options,
+              PackResult& result, std::string& error_text);
 
 }  // namespace selfx::cli

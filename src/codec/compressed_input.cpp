@@ -30,8 +30,8 @@ namespace {
 __attribute__((noinline)) bool RefillInput() {
   CompressedInputState& in = CompressedInput;
   if (in.remaining <= 0) return false;
-  std::uint32_t request =
-      std::min(static_cast<std::uint32_t>(in.remaining), deflate::kInputBlockSize);
+  std::uint32_t request = std::min(static_cast<std::uint32_t>(in.remaining),
+                                   deflate::kInputBlockSize);
   in.fill = in.source(in.buffer, request);
   in.position = 0;
   if (in.fill == 0) {

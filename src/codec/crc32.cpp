@@ -63,8 +63,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i FoldOnce(__m128i x, __m1
 // single steps, 64 bits for the last half, then P and floor(x^64 / P) for Barrett's
 // reduction.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t FoldCarryless(const std::uint8_t* p,
-                                                                      std::size_t count,
-                                                                      std::uint32_t crc) {
+                                                                     std::size_t count,
+                                                                     std::uint32_t crc) {
   const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
   const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
   const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);
@@ -167,13 +167,12 @@ void UpdateCrc(const std::uint8_t* buffer, std::int32_t count, std::uint32_t& cr
     std::uint32_t w2 = LoadLittle32(p + 8);
     std::uint32_t w3 = LoadLittle32(p + 12);
     c = SliceTable[15][w0 & 0xFF] ^ SliceTable[14][(w0 >> 8) & 0xFF] ^
-        SliceTable[13][(w0 >> 16) & 0xFF] ^ SliceTable[12][w0 >> 24] ^
-        SliceTable[11][w1 & 0xFF] ^ SliceTable[10][(w1 >> 8) & 0xFF] ^
-        SliceTable[9][(w1 >> 16) & 0xFF] ^ SliceTable[8][w1 >> 24] ^
-        SliceTable[7][w2 & 0xFF] ^ SliceTable[6][(w2 >> 8) & 0xFF] ^
-        SliceTable[5][(w2 >> 16) & 0xFF] ^ SliceTable[4][w2 >> 24] ^
-        SliceTable[3][w3 & 0xFF] ^ SliceTable[2][(w3 >> 8) & 0xFF] ^
-        SliceTable[1][(w3 >> 16) & 0xFF] ^ SliceTable[0][w3 >> 24];
+        SliceTable[13][(w0 >> 16) & 0xFF] ^ SliceTable[12][w0 >> 24] ^ SliceTable[11][w1 & 0xFF] ^
+        SliceTable[10][(w1 >> 8) & 0xFF] ^ SliceTable[9][(w1 >> 16) & 0xFF] ^
+        SliceTable[8][w1 >> 24] ^ SliceTable[7][w2 & 0xFF] ^ SliceTable[6][(w2 >> 8) & 0xFF] ^
+        SliceTable[5][(w2 >> 16) & 0xFF] ^ SliceTable[4][w2 >> 24] ^ SliceTable[3][w3 & 0xFF] ^
+        SliceTable[2][(w3 >> 8) & 0xFF] ^ SliceTable[1][(w3 >> 16) & 0xFF] ^
+        SliceTable[0][w3 >> 24];
     p += kSlices;
     left -= kSlices;
   }

@@ -28,9 +28,8 @@ DecodeTable* NewTable(int index_bits, TableChain* chain) {
 }  // namespace
 
 BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_count,
-                             const std::uint16_t* base, int base_count,
-                             const std::uint8_t* extra, int extra_count, DecodeTable** root,
-                             TableChain* chain, int* width) {
+                             const std::uint16_t* base, int base_count, const std::uint8_t* extra,
+                             int extra_count, DecodeTable** root, TableChain* chain, int* width) {
   // 1. How many codes of each length.
   if (n < 1 || n > deflate::kLiteralLengthSymbols) return BuildResult::Invalid;
   int count[kMaxLength + 1] = {};
@@ -125,9 +124,8 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
         } else {
           int parent = level - 1;
           unsigned link = (code >> depth[parent]) & ((1u << index_bits[parent]) - 1);
-          table[parent][link] =
-              CodeSlot{static_cast<std::uint8_t>(deflate::kOpLiteral + j),
-                       static_cast<std::uint8_t>(index_bits[parent]), 0, opened};
+          table[parent][link] = CodeSlot{static_cast<std::uint8_t>(deflate::kOpLiteral + j),
+                                         static_cast<std::uint8_t>(index_bits[parent]), 0, opened};
         }
       }
 
@@ -158,7 +156,8 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
       }
       code ^= bit;
       // Close the tables the next code no longer passes through.
-      while (level > 0 && (code & ((1u << depth[level]) - 1)) != static_cast<unsigned>(prefix[level]))
+      while (level > 0 &&
+             (code & ((1u << depth[level]) - 1)) != static_cast<unsigned>(prefix[level]))
         --level;
     }
   }
@@ -172,7 +171,7 @@ void ReleaseDecodeTables(TableChain* chain) {
   DecodeTable* table = *chain;
   while (table != nullptr) {
     DecodeTable* next = table[-1].subtable;
-    delete[] (table - 1);
+    delete[](table - 1);
     table = next;
   }
   *chain = nullptr;

@@ -34,9 +34,8 @@ enum class BuildResult { Complete = 0, Incomplete = 1, Invalid = 2 };
 // when the index lies beyond either table. width is the requested root width on entry and the
 // root's actual width on return.
 BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_count,
-                             const std::uint16_t* base, int base_count,
-                             const std::uint8_t* extra, int extra_count, DecodeTable** root,
-                             TableChain* chain, int* width);
+                             const std::uint16_t* base, int base_count, const std::uint8_t* extra,
+                             int extra_count, DecodeTable** root, TableChain* chain, int* width);
 
 // Frees every table on the chain, newest first, and empties it. An empty chain is fine.
 void ReleaseDecodeTables(TableChain* chain);

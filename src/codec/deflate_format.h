@@ -10,8 +10,8 @@ constexpr std::uint32_t kWindowSize = 32768;
 // The compressed input is read from its source in blocks of at most this size.
 constexpr std::uint32_t kInputBlockSize = 32768;
 
-constexpr int kMaxCodeLength = 15;      // longest code of a deflate prefix code
-constexpr int kMaxBuilderLength = 16;   // the table builder accepts one more
+constexpr int kMaxCodeLength = 15;          // longest code of a deflate prefix code
+constexpr int kMaxBuilderLength = 16;       // the table builder accepts one more
 constexpr int kLiteralLengthSymbols = 288;  // 0-255 literals, 256 end of block, 257-287
 constexpr int kDistanceSymbols = 32;        // 30 and 31 must not occur
 constexpr int kCodeLengthSymbols = 19;
@@ -39,10 +39,10 @@ constexpr std::uint8_t kOpInvalid = 99;
 
 // Lengths for symbols 257..287 (RFC 1951, 3.2.5). 286 and 287 take part in the fixed code
 // but must never be decoded, hence the invalid operation.
-constexpr std::uint16_t LengthBase[31] = {
-    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
-    35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-constexpr std::uint8_t LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+constexpr std::uint16_t LengthBase[31] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
+                                          17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
+                                          99, 115, 131, 163, 195, 227, 258, 0,  0};
+constexpr std::uint8_t LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
                                           3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
 static_assert(sizeof(LengthBase) / sizeof(LengthBase[0]) == kLiteralLengthSymbols - 257);
 static_assert(sizeof(LengthExtra) == kLiteralLengthSymbols - 257);
@@ -52,7 +52,7 @@ static_assert(LengthBase[285 - 257] == kMaxMatchLength && LengthExtra[285 - 257]
 constexpr std::uint16_t DistanceBase[30] = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,
+constexpr std::uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 static_assert(sizeof(DistanceBase) / sizeof(DistanceBase[0]) == 30);
 static_assert(sizeof(DistanceExtra) == 30);

@@ -240,12 +240,12 @@ constexpr std::uint32_t kRefillBits = sizeof(FastBits) * 8 - 8;
 constexpr bool kOneRefillPerSymbol = kRefillBits >= 48;
 // Input the loop needs in the buffer to start a symbol: one load, plus the at most 3 bytes each
 // of the two further refills may advance.
-constexpr std::uint32_t kFastInputMargin =
-    kOneRefillPerSymbol ? sizeof(FastBits) : sizeof(FastBits) + 2 * 3;
+constexpr std::uint32_t kFastInputMargin = kOneRefillPerSymbol ? sizeof(FastBits)
+                                                               : sizeof(FastBits) + 2 * 3;
 
-// The fast loop: decodes symbols while the input buffer holds at least kFastInputMargin more bytes. Returns
-// Continue when the input runs low (the caller goes on the readable way), else the block's end
-// or a failure. No made-up bits can be in play: the input has not ended while bytes remain in
+// The fast loop: decodes symbols while the input buffer holds at least kFastInputMargin more bytes.
+// Returns Continue when the input runs low (the caller goes on the readable way), else the block's
+// end or a failure. No made-up bits can be in play: the input has not ended while bytes remain in
 // the buffer.
 SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t literal_width,
                                const DecodeTable* distances, std::uint32_t distance_width) {
@@ -375,8 +375,8 @@ SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t litera
     if (!kOneRefillPerSymbol) refill();
     extra_bits = slot->operation;
     look(extra_bits);
-    std::uint32_t distance =
-        slot->value + static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
+    std::uint32_t distance = slot->value +
+                             static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
     drop(extra_bits);
 
     if (distance <= w && distance >= 8 && w + length < kWindowSize) {
@@ -430,8 +430,7 @@ bool DecodeSymbols(const DecodeTable* literals, std::uint32_t literal_width,
                    const DecodeTable* distances, std::uint32_t distance_width) {
   for (;;) {
     if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= kFastInputMargin) {
-      SymbolResult result =
-          DecodeSymbolsFast(literals, literal_width, distances, distance_width);
+      SymbolResult result = DecodeSymbolsFast(literals, literal_width, distances, distance_width);
       if (result == SymbolResult::EndOfBlock) return true;
       if (result == SymbolResult::Failure) return false;
     }
@@ -497,8 +496,8 @@ bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
   TableChain chain = nullptr;
   int width = deflate::kCodeLengthRootBits;
   BuildResult built = BuildDecodeTable(code_length_lengths, deflate::kCodeLengthSymbols,
-                                       deflate::kCodeLengthSymbols, nullptr, 0, nullptr, 0,
-                                       &table, &chain, &width);
+                                       deflate::kCodeLengthSymbols, nullptr, 0, nullptr, 0, &table,
+                                       &chain, &width);
   bool sound = built == BuildResult::Complete && table != nullptr;
   std::uint32_t i = 0;
   std::uint16_t previous = 0;
@@ -564,9 +563,8 @@ bool DecodeDynamicBlock() {
                                 deflate::LengthExtra, 31, &literals, &literal_chain,
                                 &literal_width) == BuildResult::Complete &&
                BuildDecodeTable(lengths + literal_count, static_cast<int>(distance_count), 0,
-                                deflate::DistanceBase, 30, deflate::DistanceExtra, 30,
-                                &distances, &distance_chain,
-                                &distance_width) != BuildResult::Invalid;
+                                deflate::DistanceBase, 30, deflate::DistanceExtra, 30, &distances,
+                                &distance_chain, &distance_width) != BuildResult::Invalid;
   if (sound) {
     sound = DecodeSymbols(literals, static_cast<std::uint32_t>(literal_width), distances,
                           static_cast<std::uint32_t>(distance_width));

@@ -93,8 +93,7 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
 
 // Opens a file or starts a program through the shell's "open" verb (ShellExecuteA, SW_SHOW);
 // the shell's result, where 32 or less means failure. Without a shell it fails with 2.
-int ShellOpen(const std::string& file, const std::string& parameters,
-              const std::string& folder);
+int ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder);
 
 // Fills the buffer from the system's cryptographic random source; false when it has none.
 bool RandomBytes(void* buffer, std::size_t count);

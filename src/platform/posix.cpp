@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
-#include <ctime>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "platform/platform.h"
@@ -38,7 +38,10 @@ constexpr std::uint8_t kOem437ToAnsi1252[128] = {
 
 // Code page 1252 bytes 0x80..0x9F as Unicode; the rest of 1252 equals Latin-1. The five
 // undefined bytes keep their own value, as Windows maps them.
-constexpr std::uint16_t kAnsi1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::uint16_t kAnsi1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::uint32_t AnsiToUnicode(std::uint8_t byte) {
   if (byte >= 0x80 && byte < 0xA0) return kAnsi1252High[byte - 0x80];
@@ -167,8 +170,9 @@ std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
                                                    : SEEK_END;
   // A Windows seek takes the distance as signed 32 bits but positions as unsigned 32 bits;
   // a distance from the start is therefore taken unsigned.
-  off_t offset = origin == SeekOrigin::FromStart ? static_cast<off_t>(static_cast<std::uint32_t>(distance))
-                                                 : static_cast<off_t>(distance);
+  off_t offset = origin == SeekOrigin::FromStart
+                     ? static_cast<off_t>(static_cast<std::uint32_t>(distance))
+                     : static_cast<off_t>(distance);
   off_t result = ::lseek(static_cast<int>(file), offset, whence);
   return result < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(result);
 }
@@ -254,14 +258,20 @@ std::string Utf8TextToAnsi(const std::string& text) {
   while (i < text.size()) {
     auto lead = static_cast<unsigned char>(text[i]);
     std::uint32_t code_point = 0;
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-                                       : (lead >> 3) == 30 ? 4 : 0;
+    std::size_t length = lead < 0x80         ? 1
+                         : (lead >> 5) == 6  ? 2
+                         : (lead >> 4) == 14 ? 3
+                         : (lead >> 3) == 30 ? 4
+                                             : 0;
     bool valid = length != 0 && i + length <= text.size();
     if (valid) {
       code_point = length == 1 ? lead : lead & (0x7F >> length);
       for (std::size_t k = 1; k < length; ++k) {
         auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) { valid = false; break; }
+        if ((next & 0xC0) != 0x80) {
+          valid = false;
+          break;
+        }
         code_point = (code_point << 6) | (next & 0x3F);
       }
     }
@@ -291,9 +301,7 @@ std::string FromPosixPath(const std::string& path) {
   return out;
 }
 
-bool CreateFolder(const std::string& path) {
-  return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0;
-}
+bool CreateFolder(const std::string& path) { return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0; }
 
 bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
   // As on Windows: %NAME% is replaced when NAME is defined, and kept as written otherwise.
@@ -301,8 +309,8 @@ bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) 
   std::string::size_type at = 0;
   while (at < text.size()) {
     std::string::size_type open = text.find('%', at);
-    std::string::size_type close =
-        open == std::string::npos ? std::string::npos : text.find('%', open + 1);
+    std::string::size_type close = open == std::string::npos ? std::string::npos
+                                                             : text.find('%', open + 1);
     if (close == std::string::npos) {
       expanded += text.substr(at);
       break;

@@ -15,14 +15,14 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 }  // namespace
 
 FileHandle OpenForReading(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
 FileHandle CreateForWriting(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
@@ -91,11 +91,11 @@ std::string Utf8TextToAnsi(const std::string& text) {
                       wide_length);
   // No best fit: a character the code page lacks must not turn into a look-alike that names
   // another file (or a path separator).
-  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length,
-                                   nullptr, 0, "_", nullptr);
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, nullptr,
+                                   0, "_", nullptr);
   std::string converted(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, &converted[0],
-                      length, "_", nullptr);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, &converted[0], length,
+                      "_", nullptr);
   return converted;
 }
 
@@ -153,11 +153,10 @@ void OnInterrupt(void (*handler)()) {
 
 std::string AnsiToUtf8Text(const std::string& text) {
   if (text.empty()) return text;
-  int wide_length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                      wide_length);
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], wide_length);
   int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr,
                                    nullptr);
   std::string converted(static_cast<std::size_t>(length), '\0');
@@ -175,8 +174,8 @@ bool Utf8FitsAnsiCodePage(const std::string& text) {
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                       wide_length);
   BOOL lossy = FALSE;
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, nullptr, 0,
-                      nullptr, &lossy);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, nullptr, 0, nullptr,
+                      &lossy);
   return !lossy;
 }
 
@@ -186,13 +185,9 @@ std::string AnsiToConsole(const std::string& text) {
   return converted;
 }
 
-std::uint32_t FileAttributes(const std::string& path) {
-  return GetFileAttributesA(path.c_str());
-}
+std::uint32_t FileAttributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
-bool CreateFolder(const std::string& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) != 0;
-}
+bool CreateFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
   char buffer[520] = {};
@@ -266,13 +261,12 @@ bool RandomBytes(void* buffer, std::size_t count) {
   using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
   HMODULE advapi = LoadLibraryA("advapi32.dll");
   auto generate = advapi == nullptr ? nullptr
-                  : reinterpret_cast<GenRandom>(
-                        reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+                                    : reinterpret_cast<GenRandom>(reinterpret_cast<void*>(
+                                          GetProcAddress(advapi, "SystemFunction036")));
   return generate != nullptr && generate(buffer, static_cast<ULONG>(count));
 }
 
-int ShellOpen(const std::string& file, const std::string& parameters,
-              const std::string& folder) {
+int ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),
                                    folder.c_str(), SW_SHOW);
   return static_cast<int>(reinterpret_cast<INT_PTR>(result));

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <new>
 
-#include "base/fatal_error.h"
 #include "app/run_time_failure.h"
+#include "base/fatal_error.h"
 #include "stub/stub_runtime.h"
 
 void* operator new(std::size_t size) {
@@ -36,9 +36,7 @@ namespace std {
 void __throw_length_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 void __throw_logic_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 void __throw_out_of_range(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_out_of_range_fmt(const char*, ...) {
-  selfx::EndProgram(selfx::kExitMemoryExhausted);
-}
+void __throw_out_of_range_fmt(const char*, ...) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 void __throw_bad_alloc() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 void __throw_bad_array_new_length() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 }  // namespace std
@@ -56,9 +54,8 @@ struct ExceptionRegistration {
 // The system's UnhandledExceptionFilter sees every fault first (it may show the system's
 // own report or hand the fault to a debugger); only when it hands the fault back does the
 // program end it with its exit code.
-extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECORD* record,
-                                                                  void*, CONTEXT* context,
-                                                                  void*) {
+extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECORD* record, void*,
+                                                                  CONTEXT* context, void*) {
   if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
     return ExceptionContinueSearch;
   }

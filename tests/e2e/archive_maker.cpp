@@ -35,8 +35,9 @@ class ScreenshotOnFailure : public testing::EmptyTestEventListener {
     saved_ = true;
     const auto* test = testing::UnitTest::GetInstance()->current_test_info();
     if (test == nullptr) return;
-    const std::string folder =
-        WorkFolder() + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+    const std::string folder = WorkFolder() + "\\" +
+                               FolderName(std::string(test->test_suite_name()) + "." +
+                                          test->name());
     if (MakeFolders(folder) && SaveScreenshot(folder + "\\failure.bmp")) {
       std::printf("screen saved to %s\\failure.bmp\n", folder.c_str());
     }
@@ -75,9 +76,7 @@ std::vector<std::uint8_t> EncodeBlock(const BlockSettings& settings) {
   return block;
 }
 
-std::size_t EncodedBlockSize(const BlockSettings& settings) {
-  return EncodeBlock(settings).size();
-}
+std::size_t EncodedBlockSize(const BlockSettings& settings) { return EncodeBlock(settings).size(); }
 
 CombinedFile Combine(const std::vector<std::uint8_t>& stub, const BlockSettings& settings,
                      const std::vector<std::uint8_t>& archive) {
@@ -102,7 +101,8 @@ void StubTest::SetUp() {
       << "the stub could not be read: set SELFX_STUB to selfx-stub.exe (now \""
       << PathFromEnvironment("SELFX_STUB") << "\")";
   const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-  folder_ = WorkFolder() + "\\" + FolderName(std::string(test->test_suite_name()) + "." + test->name());
+  folder_ = WorkFolder() + "\\" +
+            FolderName(std::string(test->test_suite_name()) + "." + test->name());
   // What an earlier run of the test left goes first.
   ASSERT_TRUE(RemoveTree(folder_)) << "cannot empty " << folder_;
   ASSERT_TRUE(MakeFolders(folder_)) << "cannot create " << folder_;
@@ -122,8 +122,7 @@ void ExpectCorruptFileEnd(Process& process, bool before_dialog) {
   // A fault in the directory is found while the dialog initialises, and the dialog may
   // already be on the screen then.
   HWND first = WaitForWindow(process, [before_dialog](HWND window) {
-    return IsMessageBox(window) ||
-           (before_dialog && IsDialogWithControl(window, kFileListId));
+    return IsMessageBox(window) || (before_dialog && IsDialogWithControl(window, kFileListId));
   });
   std::optional<MessageBoxInfo> box;
   if (first != nullptr && IsMessageBox(first)) {
@@ -131,8 +130,7 @@ void ExpectCorruptFileEnd(Process& process, bool before_dialog) {
     box = ReadMessageBox(first);
   }
   ASSERT_TRUE(box.has_value()) << "no message box; the program shows:\n"
-                               << DescribeWindows(process.id()) << "running: "
-                               << process.running();
+                               << DescribeWindows(process.id()) << "running: " << process.running();
   EXPECT_EQ("Error", box->caption);
   EXPECT_EQ(kCorruptMessage, box->text);
   EXPECT_EQ(std::vector<int>{IDOK}, box->ButtonIds());
@@ -160,8 +158,8 @@ HWND WaitForMainDialog(const Process& process, DWORD timeout_ms) {
 
 void ExpectCloseEndsWithZero(Process& process, HWND dialog) {
   ClickButton(Control(dialog, kCloseId));
-  EXPECT_EQ(0u, process.WaitForExit().value_or(0xFFFFFFFF))
-      << "the program shows:\n" << DescribeWindows(process.id());
+  EXPECT_EQ(0u, process.WaitForExit().value_or(0xFFFFFFFF)) << "the program shows:\n"
+                                                            << DescribeWindows(process.id());
 }
 
 }  // namespace e2e

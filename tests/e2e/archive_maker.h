@@ -38,7 +38,7 @@ std::vector<std::uint8_t> EncodeBlock(const BlockSettings& settings);
 
 struct CombinedFile {
   std::vector<std::uint8_t> bytes;
-  std::size_t block_start = 0;    // where the stub's image ends
+  std::size_t block_start = 0;  // where the stub's image ends
   std::size_t trailer_start = 0;
   std::size_t archive_start = 0;  // the first byte behind the trailer
 };
@@ -63,9 +63,7 @@ class StubTest : public testing::Test {
   // Writes `bytes` as `<name>.exe` into the test's folder and starts it there.
   Process Run(const std::vector<std::uint8_t>& bytes, const std::string& name = "archive",
               bool suspended = false);
-  std::string ProgramPath(const std::string& name) const {
-    return folder_ + "\\" + name + ".exe";
-  }
+  std::string ProgramPath(const std::string& name) const { return folder_ + "\\" + name + ".exe"; }
   Process Run(const CombinedFile& file, const std::string& name = "archive") {
     return Run(file.bytes, name);
   }

@@ -98,7 +98,9 @@ TEST_F(BuilderUnderWine, StubExtractsATreeOfThousandsOfFiles) {
   const auto source_files = TreeListing(source);
   ASSERT_EQ(entries.size(), source_files.size());
   ASSERT_TRUE(std::binary_search(source_files.begin(), source_files.end(),
-                                 "Gr\xFC\xDF" "e 2\\sub 0\\Gr\xFC\xDF" "e-0.txt"));
+                                 "Gr\xFC\xDF"
+                                 "e 2\\sub 0\\Gr\xFC\xDF"
+                                 "e-0.txt"));
 
   Process stub = Run(archive, "selfx_tree");
   HWND dialog = Open(stub);
@@ -156,8 +158,9 @@ TEST_F(EncryptedBuild, DoesNotOpenWithAWrongOne) {
     HWND prompt = NextPrompt();
     ASSERT_NE(nullptr, prompt);
     // Near misses: a letter's case, a missing letter, the line end of the password file.
-    EnterPassword(prompt, attempt == 1 ? "Open sesame" : attempt == 2 ? "open sesam"
-                                                                      : "open sesame ");
+    EnterPassword(prompt, attempt == 1   ? "Open sesame"
+                          : attempt == 2 ? "open sesam"
+                                         : "open sesame ");
   }
   ExpectRunFailed(*process_);
   EXPECT_EQ(std::vector<std::string>{}, TreeListing(target_));
@@ -178,8 +181,8 @@ class WindowsBuilder : public BuilderUnderWine {
   void Selfx(const std::string& arguments, DWORD expected_code = 0) {
     std::string output;
     const auto code = RunConsoleProgram(tool_, arguments, folder_, output);
-    EXPECT_EQ(expected_code, code.value_or(0xFFFFFFFF))
-        << "selfx.exe " << arguments << "\n" << output;
+    EXPECT_EQ(expected_code, code.value_or(0xFFFFFFFF)) << "selfx.exe " << arguments << "\n"
+                                                        << output;
   }
 
   // A small folder made here, with Windows names: blanks, letters of code page 1252, an
@@ -189,7 +192,10 @@ class WindowsBuilder : public BuilderUnderWine {
     const std::vector<std::pair<std::string, std::string>> files = {
         {"readme.txt", "Read me.\r\n"},
         {"with blank.txt", std::string(5000, 'b')},
-        {"Gr\xFC\xDF" "e.txt", "Gr\xFC\xDF" "e aus M\xFCnchen"},
+        {"Gr\xFC\xDF"
+         "e.txt",
+         "Gr\xFC\xDF"
+         "e aus M\xFCnchen"},
         {"empty.txt", ""},
         {"nested\\deeper\\data.bin",
          std::string("\x00\x01\x02\xFF", 4) + std::string(70000, '\x7F')},

@@ -53,8 +53,8 @@ class HtmAssociation {
     if (!opened_) return;
     char value[256] = {};
     DWORD size = sizeof(value) - 1;
-    had_value_ = RegQueryValueExA(key_, nullptr, nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+    had_value_ = RegQueryValueExA(key_, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                                  &size) == ERROR_SUCCESS;
     old_ = value;
   }
   ~HtmAssociation() {
@@ -143,10 +143,10 @@ TEST_F(Command, ProgramFromTheArchiveWithSwitches) {
 // No quoting: a path with a blank is split at the blank. "OUT\my tools\x.exe" starts
 // "OUT\my" (which the shell finds as my.exe) with the parameters "tools\x.exe".
 TEST_F(Command, PathWithABlankIsSplitAtTheBlank) {
-  Process stub = UnzipWithCommand(Out() + "\\my tools\\x.exe -q",
-                                  {{"my.exe", MarkerProgramBytes()},
-                                   {"my tools/x.exe", MarkerProgramBytes()}},
-                                  "After unzip, run my x.exe -q");
+  Process stub = UnzipWithCommand(
+      Out() + "\\my tools\\x.exe -q",
+      {{"my.exe", MarkerProgramBytes()}, {"my tools/x.exe", MarkerProgramBytes()}},
+      "After unzip, run my x.exe -q");
   EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
   const auto marker = WaitForMarker(Out());
   ASSERT_TRUE(marker.has_value()) << "nothing started in " << Out();

@@ -79,8 +79,7 @@ const DamageCase kDamages[] = {
        const Sound s = MakeSound();
        return Truncated(s.file.bytes, s.file.archive_start);
      }},
-    {"OnlyAnEndRecordWithoutComment", false,
-     [] { return MakeSound({}, "").file.bytes; }},
+    {"OnlyAnEndRecordWithoutComment", false, [] { return MakeSound({}, "").file.bytes; }},
     {"OneByteAfterTheComment", false,
      [] {
        Sound s = MakeSound();
@@ -111,7 +110,9 @@ const DamageCase kDamages[] = {
        return s.file.bytes;
      }},
     {"NameLongerThan520Bytes", false,
-     [] { return MakeSound({{std::string(600, 'n'), "long"}}).file.bytes; }},
+     [] {
+       return MakeSound({{std::string(600, 'n'), "long"}}).file.bytes;
+     }},
     {"MoreEntriesThanTheDirectoryHolds", false,
      [] {
        Sound s = MakeSound();
@@ -122,8 +123,8 @@ const DamageCase kDamages[] = {
      [] {
        Sound s = MakeSound();
        const std::size_t at = ZipAt(s, s.zip.end_record + 12);
-       PutLe32(s.file.bytes, at, static_cast<std::uint32_t>(s.zip.end_record -
-                                                            s.zip.central_directory + 1));
+       PutLe32(s.file.bytes, at,
+               static_cast<std::uint32_t>(s.zip.end_record - s.zip.central_directory + 1));
        return s.file.bytes;
      }},
     {"NameRunsPastTheEnd", false,
@@ -141,9 +142,10 @@ TEST_P(DamagedArchive, EndsWithTheCorruptMessageAndExitCodeOne) {
   ExpectCorruptFileEnd(stub, GetParam().in_block);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Damages, DamagedArchive, testing::ValuesIn(kDamages),
-    [](const testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedArchive, testing::ValuesIn(kDamages),
+                         [](const testing::TestParamInfo<DamageCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace e2e

@@ -57,9 +57,7 @@ constexpr const char* kSomeFailedText = "Some file(s) could not be unzipped.";
 constexpr const char* kMarkerName = "selfx-marker.txt";
 
 // Layout units of the dialog's moves in pixels, from the system's dialog base units.
-inline int LayoutPixels(int units) {
-  return MulDiv(units, HIWORD(GetDialogBaseUnits()), 8);
-}
+inline int LayoutPixels(int units) { return MulDiv(units, HIWORD(GetDialogBaseUnits()), 8); }
 
 // The window's normal-position rectangle: a control's in its dialog's client area, a
 // dialog's on the screen.
@@ -133,8 +131,7 @@ inline std::optional<MarkerRecord> WaitForMarker(const std::string& folder,
   if (process_id == 0) {
     ADD_FAILURE() << path << " names no process id";
   } else if (!WaitForProcessEnd(process_id)) {
-    ADD_FAILURE() << "the marker program (process " << process_id << ") still runs in "
-                  << folder;
+    ADD_FAILURE() << "the marker program (process " << process_id << ") still runs in " << folder;
   }
   return record;
 }
@@ -175,9 +172,8 @@ class ScopedRegistryKey {
     HKEY existing = nullptr;
     existed_ = RegOpenKeyExA(root, Full(path).c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS;
     if (existed_) RegCloseKey(existing);
-    created_ = !existed_ && RegCreateKeyExA(root, Full(path).c_str(), 0, nullptr, 0,
-                                            KEY_ALL_ACCESS, nullptr, &key_,
-                                            nullptr) == ERROR_SUCCESS;
+    created_ = !existed_ && RegCreateKeyExA(root, Full(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                            nullptr, &key_, nullptr) == ERROR_SUCCESS;
   }
   ~ScopedRegistryKey() {
     if (!created_) return;

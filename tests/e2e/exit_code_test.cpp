@@ -53,13 +53,16 @@ TEST_P(ExitCodes, AfterUnzip) {
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, ExitCodes,
-    testing::Values(
-        EndingCase{"Success", 0, "", false, {kSuccessText}, 0},
-        EndingCase{"QuietSuccess", kOptQuietSuccess, "", false, {}, 0},
-        EndingCase{"SuccessWithFailedCommand", kOptQuietSuccess, "selfx-e2e-missing.exe", false,
-                   {"Cannot run selfx-e2e-missing.exe "}, 0},
-        // "@": the program's own path.
-        EndingCase{"DamagedLocalHeader", 0, "", true, {"Error reading zip @"}, 1}),
+    testing::Values(EndingCase{"Success", 0, "", false, {kSuccessText}, 0},
+                    EndingCase{"QuietSuccess", kOptQuietSuccess, "", false, {}, 0},
+                    EndingCase{"SuccessWithFailedCommand",
+                               kOptQuietSuccess,
+                               "selfx-e2e-missing.exe",
+                               false,
+                               {"Cannot run selfx-e2e-missing.exe "},
+                               0},
+                    // "@": the program's own path.
+                    EndingCase{"DamagedLocalHeader", 0, "", true, {"Error reading zip @"}, 1}),
     [](const testing::TestParamInfo<EndingCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -104,8 +104,8 @@ std::vector<ZipEntryInfo> ReadZipDirectory(const std::vector<std::uint8_t>& file
     entry.compressed_size = Le32(file, at + 20);
     entry.size = Le32(file, at + 24);
     const std::uint16_t name_length = Le16(file, at + 28);
-    const std::size_t record =
-        kCentralSize + name_length + Le16(file, at + 30) + Le16(file, at + 32);
+    const std::size_t record = kCentralSize + name_length + Le16(file, at + 30) +
+                               Le16(file, at + 32);
     if (at + record > end) return {};
     entry.name.assign(file.begin() + at + kCentralSize,
                       file.begin() + at + kCentralSize + name_length);
@@ -126,15 +126,15 @@ std::vector<ZipEntryInfo> FileEntries(const std::vector<ZipEntryInfo>& entries) 
 std::ostream& operator<<(std::ostream& out, const DosStamp& stamp) {
   char text[64];
   std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (stamp.date >> 9),
-                (stamp.date >> 5) & 15, stamp.date & 31, stamp.time >> 11,
-                (stamp.time >> 5) & 63, (stamp.time & 31) * 2);
+                (stamp.date >> 5) & 15, stamp.date & 31, stamp.time >> 11, (stamp.time >> 5) & 63,
+                (stamp.time & 31) * 2);
   return out << text;
 }
 
 FILETIME LastWriteTime(const std::string& path) {
   FILETIME written = {};
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return written;
   GetFileTime(file, nullptr, nullptr, &written);
   CloseHandle(file);
@@ -142,8 +142,8 @@ FILETIME LastWriteTime(const std::string& path) {
 }
 
 std::optional<DosStamp> LastWriteDosStamp(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   FILETIME written = {};
   FILETIME local = {};
@@ -272,8 +272,8 @@ void ExtractionTest::ExpectRunSucceeded(Process& process, DWORD timeout_ms) {
   ASSERT_TRUE(box.has_value());
   ASSERT_EQ(kSuccessText, box->text) << "caption " << box->caption;
   ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
-  EXPECT_EQ(0u, process.WaitForExit().value_or(0xFFFFFFFF))
-      << "the program shows:\n" << DescribeWindows(process.id());
+  EXPECT_EQ(0u, process.WaitForExit().value_or(0xFFFFFFFF)) << "the program shows:\n"
+                                                            << DescribeWindows(process.id());
 }
 
 void ExtractionTest::ExpectRunFailed(const Process& process, DWORD timeout_ms) {

@@ -47,9 +47,7 @@ std::vector<ZipEntryInfo> FileEntries(const std::vector<ZipEntryInfo>& entries);
 struct DosStamp {
   std::uint16_t date = 0;
   std::uint16_t time = 0;
-  bool operator==(const DosStamp& other) const {
-    return date == other.date && time == other.time;
-  }
+  bool operator==(const DosStamp& other) const { return date == other.date && time == other.time; }
 };
 std::ostream& operator<<(std::ostream& out, const DosStamp& stamp);
 

@@ -50,14 +50,15 @@ TEST_P(RealToolExtraction, ExtractsEveryFileByteForByteWithItsTime) {
   ExpectExtracted(bytes, FixturesFolder() + "\\extraction_tree", target);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tools, RealToolExtraction,
-    testing::Values(ToolCase{"info_zip_stored", kStored, false},
-                    ToolCase{"info_zip_deflated", kStored | kDeflated, false},
-                    ToolCase{"info_zip_encrypted", kStored | kDeflated, true},
-                    ToolCase{"seven_zip", kStored | kDeflated, false},
-                    ToolCase{"python_zipfile", kStored | kDeflated, false}),
-    [](const testing::TestParamInfo<ToolCase>& info) { return info.param.fixture; });
+INSTANTIATE_TEST_SUITE_P(Tools, RealToolExtraction,
+                         testing::Values(ToolCase{"info_zip_stored", kStored, false},
+                                         ToolCase{"info_zip_deflated", kStored | kDeflated, false},
+                                         ToolCase{"info_zip_encrypted", kStored | kDeflated, true},
+                                         ToolCase{"seven_zip", kStored | kDeflated, false},
+                                         ToolCase{"python_zipfile", kStored | kDeflated, false}),
+                         [](const testing::TestParamInfo<ToolCase>& info) {
+                           return info.param.fixture;
+                         });
 
 // Runs over archives from the test's own zip writer, whose every field is known.
 class ExtractionRun : public ExtractionTest {
@@ -87,11 +88,11 @@ TEST_F(ExtractionRun, ParentThatIsAFileEndsTheRun) {
   const std::string target = NewFolder("target");
   PlaceFile(target + "\\blocker", "a file, not a folder");
   HWND dialog = nullptr;
-  Process stub = Start(MakeStoredZip({{"first.txt", "one"},
-                                      {"blocker/inner.txt", "cannot be"},
-                                      {"last.txt", "never reached"}})
-                           .bytes,
-                       target, &dialog);
+  Process stub = Start(
+      MakeStoredZip(
+          {{"first.txt", "one"}, {"blocker/inner.txt", "cannot be"}, {"last.txt", "never reached"}})
+          .bytes,
+      target, &dialog);
   ASSERT_NE(nullptr, dialog);
   ExpectError(stub, "Error in folder " + target + "\\blocker");
   ExpectRunFailed(stub);
@@ -106,7 +107,8 @@ TEST_F(ExtractionRun, ParentThatIsAFileEndsTheRun) {
 }
 
 TEST_F(ExtractionRun, WrongCrcIsReportedAndTheFileStays) {
-  ZipImage zip = MakeStoredZip({{"good.txt", "sound"}, {"bad.txt", "damaged in the record"},
+  ZipImage zip = MakeStoredZip({{"good.txt", "sound"},
+                                {"bad.txt", "damaged in the record"},
                                 {"after.txt", "still extracted"}});
   // The central directory's CRC rules; the data itself is intact.
   PutLe32(zip.bytes, zip.central_headers[1] + 16, Crc32("damaged in the record") ^ 0x1);
@@ -126,8 +128,8 @@ TEST_F(ExtractionRun, WrongCrcIsReportedAndTheFileStays) {
 }
 
 TEST_F(ExtractionRun, UnknownMethodIsReportedAndTheRunGoesOn) {
-  ZipImage zip = MakeStoredZip({{"before.txt", "first"}, {"shrunk.bin", "method 12 data"},
-                                {"after.txt", "last"}});
+  ZipImage zip = MakeStoredZip(
+      {{"before.txt", "first"}, {"shrunk.bin", "method 12 data"}, {"after.txt", "last"}});
   PutLe16(zip.bytes, zip.central_headers[1] + 10, 12);  // bzip2
   const std::string target = NewFolder("target");
   HWND dialog = nullptr;

@@ -26,7 +26,8 @@ struct FaultCase {
 // one, and the setting is put back afterwards.
 class FaultExitCodes : public ::testing::TestWithParam<FaultCase> {
  protected:
-  static constexpr const char* kAeDebugKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+  static constexpr const char* kAeDebugKey =
+      "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
 
   static void SetUpTestSuite() {
     HKEY key;
@@ -74,12 +75,13 @@ TEST_P(FaultExitCodes, EndWithTheirOwnCodeWithoutAMessage) {
   EXPECT_EQ(*exit_code, c.exit_code);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultExitCodes,
-    ::testing::Values(FaultCase{"divide", 200}, FaultCase{"stack", 202},
-                      FaultCase{"overflow", 215}, FaultCase{"access", 216},
-                      FaultCase{"exception", 217}, FaultCase{"other", 255},
-                      FaultCase{"memory", 203}, FaultCase{"release", 204}),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.mode); });
+INSTANTIATE_TEST_SUITE_P(Faults, FaultExitCodes,
+                         ::testing::Values(FaultCase{"divide", 200}, FaultCase{"stack", 202},
+                                           FaultCase{"overflow", 215}, FaultCase{"access", 216},
+                                           FaultCase{"exception", 217}, FaultCase{"other", 255},
+                                           FaultCase{"memory", 203}, FaultCase{"release", 204}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                           return std::string(info.param.mode);
+                         });
 
 }  // namespace

@@ -46,10 +46,10 @@ TEST_P(FileList, ShowsEachFileOnceWithItsSize) {
   const PlacementCase& c = GetParam();
   const BlockSettings settings;
   // Absolute offsets name the final file positions, as `zip -A` leaves them.
-  const std::uint32_t bias =
-      c.offsets == Offsets::kFromFileStart
-          ? static_cast<std::uint32_t>(StubBytes().size() + EncodedBlockSize(settings))
-          : 0;
+  const std::uint32_t bias = c.offsets == Offsets::kFromFileStart
+                                 ? static_cast<std::uint32_t>(StubBytes().size() +
+                                                              EncodedBlockSize(settings))
+                                 : 0;
   const ZipImage zip = MakeStoredZip(MixedMembers(), bias, c.archive_comment);
   Process stub = Run(Combine(StubBytes(), settings, zip.bytes));
 
@@ -83,8 +83,8 @@ class FileListRows : public StubTest {
                   const std::string& archive_comment = "", int* selected = nullptr) {
     BlockSettings settings;
     settings.options = options;
-    Process stub = Run(Combine(StubBytes(), settings,
-                               MakeStoredZip(members, 0, archive_comment).bytes));
+    Process stub = Run(
+        Combine(StubBytes(), settings, MakeStoredZip(members, 0, archive_comment).bytes));
     HWND dialog = WaitForMainDialog(stub);
     EXPECT_NE(nullptr, dialog) << DescribeWindows(stub.id()) << "exit code "
                                << stub.WaitForExit(0).value_or(0xFFFFFFFF);
@@ -126,8 +126,8 @@ TEST_F(FileListRows, EndRecordNearestTheStartWins) {
   const std::string comment(impostor.bytes.begin() + impostor.central_directory,
                             impostor.bytes.end());
   BlockSettings settings;
-  Process stub = Run(Combine(StubBytes(), settings,
-                             MakeStoredZip({{"real.txt", "real data"}}, 0, comment).bytes));
+  Process stub = Run(
+      Combine(StubBytes(), settings, MakeStoredZip({{"real.txt", "real data"}}, 0, comment).bytes));
   HWND dialog = WaitForMainDialog(stub);
   ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
   EXPECT_EQ((Rows{{"real.txt", "9"}}), ListView(stub, Control(dialog, kFileListId)).Rows(2));
@@ -139,8 +139,8 @@ TEST_F(FileListRows, EndRecordNearestTheStartWins) {
 TEST_F(FileListRows, InfoZipArchivesListTheSameBeforeAndAfterZipA) {
   const std::string fixtures = PathFromEnvironment("SELFX_E2E_FIXTURES");
   ASSERT_FALSE(fixtures.empty()) << "SELFX_E2E_FIXTURES is not set";
-  const Rows expected = {{"docs\\readme.txt", "13"}, {"docs\\sub\\data.bin", "2560"},
-                         {"setup.ini", "0"}};
+  const Rows expected = {
+      {"docs\\readme.txt", "13"}, {"docs\\sub\\data.bin", "2560"}, {"setup.ini", "0"}};
   for (const char* name : {"info_zip_relative", "info_zip_adjusted"}) {
     SCOPED_TRACE(name);
     const auto bytes = ReadFileBytes(fixtures + "\\" + name + ".exe");
@@ -165,11 +165,14 @@ TEST_F(FileListRows, OemNamesAreConvertedByHost) {
     m.version = version;
     return m;
   };
-  const Rows rows = ListedRows({member(0, 20), member(6, 20), member(11, 50), member(11, 20),
-                                member(3, 30)});
+  const Rows rows = ListedRows(
+      {member(0, 20), member(6, 20), member(11, 50), member(11, 20), member(3, 30)});
   const std::string converted = "M\xFCnchen.txt";
   const std::string unchanged = "M\x81nchen.txt";
-  EXPECT_EQ((Rows{{converted, "1"}, {converted, "1"}, {converted, "1"}, {unchanged, "1"},
+  EXPECT_EQ((Rows{{converted, "1"},
+                  {converted, "1"},
+                  {converted, "1"},
+                  {unchanged, "1"},
                   {unchanged, "1"}}),
             rows);
 }

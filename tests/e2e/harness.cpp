@@ -25,26 +25,23 @@ HANDLE KillOnCloseJob() {
     if (created != nullptr) {
       JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
       limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
-                              sizeof(limits));
+      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     }
     return created;
   }();
   return job;
 }
 
-bool SendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
-                     DWORD_PTR* result) {
+bool SendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR* result) {
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG,
-                             kMessageTimeoutMs, result != nullptr ? result : &ignored) != 0;
+  return SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                             result != nullptr ? result : &ignored) != 0;
 }
 
 LRESULT SendOrZero(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
   DWORD_PTR result = 0;
-  return SendWithTimeout(window, message, wparam, lparam, &result)
-             ? static_cast<LRESULT>(result)
-             : 0;
+  return SendWithTimeout(window, message, wparam, lparam, &result) ? static_cast<LRESULT>(result)
+                                                                   : 0;
 }
 
 std::string LastErrorText(const char* what) {
@@ -79,8 +76,8 @@ std::string PathFromEnvironment(const char* name) {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   std::vector<std::uint8_t> bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   const DWORD size = GetFileSize(file, nullptr);
   if (size != INVALID_FILE_SIZE) {
@@ -99,16 +96,14 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = bytes.empty() || (WriteFile(file, bytes.data(),
-                                              static_cast<DWORD>(bytes.size()), &written,
-                                              nullptr) &&
+  const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                              &written, nullptr) &&
                                     written == bytes.size());
   return CloseHandle(file) && ok;
 }
 
 bool MakeFolders(const std::string& path) {
-  for (std::size_t at = path.find('\\', 3); at != std::string::npos;
-       at = path.find('\\', at + 1)) {
+  for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
     CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
   }
   CreateDirectoryA(path.c_str(), nullptr);
@@ -174,9 +169,8 @@ Process Process::Start(const std::string& program, const std::string& arguments,
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   // Suspended until it has joined the job, so that not even its first instant escapes it.
-  if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED, nullptr,
-                      directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+  if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                      nullptr, directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
     process.error_ = LastErrorText(("CreateProcess of " + program).c_str());
     return process;
   }
@@ -367,8 +361,7 @@ HWND WaitForDialogWithControl(const Process& process, int control_id, DWORD time
 }
 
 bool WaitForWindowToClose(HWND window, DWORD timeout_ms) {
-  return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); },
-                   timeout_ms);
+  return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
 }
 
 void PressButton(HWND dialog, int id) {
@@ -382,8 +375,7 @@ bool SetControlText(HWND dialog, int id, const std::string& text) {
   HWND control = Control(dialog, id);
   DWORD_PTR result = 0;
   return control != nullptr &&
-         SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                         &result) &&
+         SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &result) &&
          result != 0;
 }
 
@@ -563,12 +555,18 @@ bool SaveScreenshot(const std::string& path) {
 
 const char* IconName(MessageBoxIcon icon) {
   switch (icon) {
-    case MessageBoxIcon::kNone: return "none";
-    case MessageBoxIcon::kError: return "error";
-    case MessageBoxIcon::kQuestion: return "question";
-    case MessageBoxIcon::kWarning: return "warning";
-    case MessageBoxIcon::kInformation: return "information";
-    case MessageBoxIcon::kUnknown: break;
+    case MessageBoxIcon::kNone:
+      return "none";
+    case MessageBoxIcon::kError:
+      return "error";
+    case MessageBoxIcon::kQuestion:
+      return "question";
+    case MessageBoxIcon::kWarning:
+      return "warning";
+    case MessageBoxIcon::kInformation:
+      return "information";
+    case MessageBoxIcon::kUnknown:
+      break;
   }
   return "unknown";
 }
@@ -637,9 +635,7 @@ constexpr std::size_t kRemoteTextSize = 1024;
 
 }  // namespace
 
-int ListView::RowCount() const {
-  return static_cast<int>(SendOrZero(list_, LVM_GETITEMCOUNT));
-}
+int ListView::RowCount() const { return static_cast<int>(SendOrZero(list_, LVM_GETITEMCOUNT)); }
 
 int ListView::ColumnCount() const {
   HWND header = reinterpret_cast<HWND>(SendOrZero(list_, LVM_GETHEADER));
@@ -676,8 +672,8 @@ std::string ListView::CellText(int row, int column) const {
   request.pszText = remote.at(sizeof(LVITEMA));
   request.cchTextMax = kRemoteTextSize;
   if (!remote.Write(0, &request, sizeof(request))) return std::string();
-  const LRESULT length =
-      SendOrZero(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote.at(0)));
+  const LRESULT length = SendOrZero(list_, LVM_GETITEMTEXTA, row,
+                                    reinterpret_cast<LPARAM>(remote.at(0)));
   if (length <= 0) return std::string();
   std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
   if (!remote.Read(sizeof(LVITEMA), text.data(), static_cast<std::size_t>(length))) {

@@ -166,8 +166,8 @@ class RemoteMemory {
  public:
   RemoteMemory(HANDLE process, std::size_t size)
       : process_(process),
-        address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                PAGE_READWRITE)) {}
+        address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {
+  }
   ~RemoteMemory() {
     if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
   }

@@ -23,9 +23,8 @@ class Harness : public testing::TestWithParam<MessageBoxCase> {};
 
 TEST_P(Harness, ReadsAndAnswersMessageBoxes) {
   const MessageBoxCase& c = GetParam();
-  Process probe = Process::Start(ProbePath(),
-                                 "msgbox " + std::to_string(c.style) + " \"Probe caption\" " +
-                                     "\"First line, & more\"");
+  Process probe = Process::Start(ProbePath(), "msgbox " + std::to_string(c.style) +
+                                                  " \"Probe caption\" " + "\"First line, & more\"");
   ASSERT_TRUE(probe.started()) << probe.error();
   const auto box = WaitForMessageBox(probe);
   ASSERT_TRUE(box.has_value()) << DescribeWindows(probe.id());
@@ -39,15 +38,24 @@ TEST_P(Harness, ReadsAndAnswersMessageBoxes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Styles, Harness,
-    testing::Values(
-        MessageBoxCase{"OkPlain", MB_OK, IDOK, {IDOK}, MessageBoxIcon::kNone},
-        MessageBoxCase{"OkError", MB_OK | MB_ICONERROR, IDOK, {IDOK}, MessageBoxIcon::kError},
-        MessageBoxCase{"YesNoQuestion", MB_YESNO | MB_ICONQUESTION, IDNO, {IDYES, IDNO},
-                       MessageBoxIcon::kQuestion},
-        MessageBoxCase{"OkCancelWarning", MB_OKCANCEL | MB_ICONWARNING, IDCANCEL,
-                       {IDOK, IDCANCEL}, MessageBoxIcon::kWarning},
-        MessageBoxCase{"AbortRetryIgnoreInformation", MB_ABORTRETRYIGNORE | MB_ICONINFORMATION,
-                       IDIGNORE, {IDABORT, IDRETRY, IDIGNORE}, MessageBoxIcon::kInformation}),
+    testing::Values(MessageBoxCase{"OkPlain", MB_OK, IDOK, {IDOK}, MessageBoxIcon::kNone},
+                    MessageBoxCase{
+                        "OkError", MB_OK | MB_ICONERROR, IDOK, {IDOK}, MessageBoxIcon::kError},
+                    MessageBoxCase{"YesNoQuestion",
+                                   MB_YESNO | MB_ICONQUESTION,
+                                   IDNO,
+                                   {IDYES, IDNO},
+                                   MessageBoxIcon::kQuestion},
+                    MessageBoxCase{"OkCancelWarning",
+                                   MB_OKCANCEL | MB_ICONWARNING,
+                                   IDCANCEL,
+                                   {IDOK, IDCANCEL},
+                                   MessageBoxIcon::kWarning},
+                    MessageBoxCase{"AbortRetryIgnoreInformation",
+                                   MB_ABORTRETRYIGNORE | MB_ICONINFORMATION,
+                                   IDIGNORE,
+                                   {IDABORT, IDRETRY, IDIGNORE},
+                                   MessageBoxIcon::kInformation}),
     [](const testing::TestParamInfo<MessageBoxCase>& info) { return info.param.name; });
 
 TEST(Harness, ReadsAndDrivesADialog) {
@@ -108,8 +116,7 @@ TEST(Harness, TypesAndPressesKeys) {
   ASSERT_TRUE(SetControlText(dialog, 201, ""));
   TypeText(edit, "C:\\typed");
   PressKey(edit, VK_BACK);
-  EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, 201) == "C:\\type"; },
-                        kWindowTimeoutMs))
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, 201) == "C:\\type"; }, kWindowTimeoutMs))
       << ControlText(dialog, 201);
   EXPECT_TRUE(IsEnabled(dialog, IDOK));
   EXPECT_TRUE(HasTitle(dialog, "Probe", true));
@@ -138,8 +145,8 @@ TEST(Harness, EndsEveryProcessItStarted) {
   {
     Process probe = Process::Start(ProbePath(), "dialog");
     ASSERT_NE(nullptr, WaitForDialogWithControl(probe, 401));
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), probe.handle(), GetCurrentProcess(),
-                                &watched, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), probe.handle(), GetCurrentProcess(), &watched,
+                                0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_FALSE(probe.WaitForExit(100).has_value());  // still running
   }
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(watched, 0));

@@ -44,7 +44,7 @@ TEST_F(HostileNames, AreRefusedAndNothingIsWrittenOutsideTheTarget) {
   const auto sandbox_before = TreeListing(sandbox, true);
   // Where the refused names would lead if they were taken as they are.
   const std::vector<std::string> elsewhere = {sandbox + "\\x", sandbox + "\\y", "Z:\\abs",
-                                              "C:\\z", "Z:\\z", folder_ + "\\z",
+                                              "C:\\z",         "Z:\\z",         folder_ + "\\z",
                                               folder_ + "\\x", folder_ + "\\y"};
   for (const std::string& path : elsewhere) ASSERT_FALSE(PathExists(path)) << path;
 

@@ -16,11 +16,11 @@ namespace {
 
 // The controls a shape moves (or must leave), with the dialog itself under id 0.
 constexpr int kDialogKey = 0;
-const int kCompactShiftSet[] = {kShowFilesId, kRunCheckboxId, kHelpId, kUnzipId, kCloseId,
-                                kBottomSeparatorId};
-const int kMeasured[] = {kShowFilesId, kRunCheckboxId, kHelpId,      kUnzipId,
+const int kCompactShiftSet[] = {kShowFilesId, kRunCheckboxId, kHelpId,
+                                kUnzipId,     kCloseId,       kBottomSeparatorId};
+const int kMeasured[] = {kShowFilesId, kRunCheckboxId,     kHelpId,       kUnzipId,
                          kCloseId,     kBottomSeparatorId, kFolderEditId, kOverwriteGroupId,
-                         kOverwriteId, kFilesLabelId,  kFileListId};
+                         kOverwriteId, kFilesLabelId,      kFileListId};
 
 using Placements = std::map<int, RECT>;
 
@@ -40,8 +40,8 @@ std::string Describe(const RECT& r) {
 
 // `moved` is `base` shifted down by `pixels`, with the same size and horizontal place.
 void ExpectMoved(const RECT& base, const RECT& moved, int pixels, const std::string& what) {
-  EXPECT_EQ(base.top + pixels, moved.top) << what << ": " << Describe(base) << " -> "
-                                          << Describe(moved);
+  EXPECT_EQ(base.top + pixels, moved.top)
+      << what << ": " << Describe(base) << " -> " << Describe(moved);
   EXPECT_EQ(base.bottom + pixels, moved.bottom) << what;
   EXPECT_EQ(base.left, moved.left) << what;
   EXPECT_EQ(base.right, moved.right) << what;
@@ -72,8 +72,8 @@ class DialogLayout : public StubTest {
     if (dialog == nullptr) return {};
     if (expand) {
       ClickButton(Control(dialog, kShowFilesId));
-      EXPECT_TRUE(WaitUntil([&] { return Control(dialog, kShowFilesId) == nullptr; },
-                            kWindowTimeoutMs))
+      EXPECT_TRUE(
+          WaitUntil([&] { return Control(dialog, kShowFilesId) == nullptr; }, kWindowTimeoutMs))
           << "\"Show files\" is still there";
       WaitUntilResponding(dialog);
       EXPECT_TRUE(IsWindowVisible(Control(dialog, kFileListId)));
@@ -167,8 +167,7 @@ TEST_F(DialogLayout, ExpansionGrowsBy66UnitsAfterTheShrink) {
   };
   for (const Case& c :
        {Case{"from_template", kOptRunCheckbox | kOptListCollapsed, 0},
-        Case{"after_shrink_18",
-             kOptRunCheckbox | kOptHideOverwriteChoice | kOptListCollapsed, 18},
+        Case{"after_shrink_18", kOptRunCheckbox | kOptHideOverwriteChoice | kOptListCollapsed, 18},
         Case{"after_shrink_10", kOptListCollapsed, 10}}) {
     SCOPED_TRACE(c.name);
     bool focus_on_list = false;

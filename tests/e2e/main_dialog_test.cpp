@@ -35,8 +35,8 @@ class MainDialog : public StubTest {
   }
 
   // Starts the archive and waits for its main dialog.
-  Process Start(const BlockSettings& settings, const std::vector<ZipMember>& members,
-                HWND* dialog, const std::string& name = "archive") {
+  Process Start(const BlockSettings& settings, const std::vector<ZipMember>& members, HWND* dialog,
+                const std::string& name = "archive") {
     Process stub = Run(Combine(StubBytes(), settings, MakeStoredZip(members).bytes), name);
     *dialog = WaitForMainDialog(stub);
     EXPECT_NE(nullptr, *dialog) << DescribeWindows(stub.id()) << "exit code "
@@ -82,8 +82,8 @@ TEST_F(MainDialog, CompactFormWithTickedCommandRunsItAfterTheSuccessMessage) {
   Process stub = Start(Settings(0x02C5, 0, "marker.exe"),
                        {{"marker.exe", MarkerProgramBytes()}, {"readme.txt", "hello"}}, &dialog);
   ASSERT_NE(nullptr, dialog);
-  for (const int id : {kTopSeparatorId, kOverwriteGroupId, kOverwriteId, kDontOverwriteId, kAskId,
-                       kShowFilesId}) {
+  for (const int id :
+       {kTopSeparatorId, kOverwriteGroupId, kOverwriteId, kDontOverwriteId, kAskId, kShowFilesId}) {
     EXPECT_EQ(nullptr, Control(dialog, id)) << "control " << id << " must be removed";
   }
   EXPECT_FALSE(IsWindowVisible(Control(dialog, kFileListId)));
@@ -128,10 +128,10 @@ TEST_F(MainDialog, CommandRunsWithoutCheckboxAndNotWhenUnticked) {
     bool untick;
     bool runs;
   };
-  for (const Case& c : {Case{"no_checkbox", kOptQuietSuccess, false, true},
-                        Case{"no_checkbox_no_choice", kOptQuietSuccess | kOptHideOverwriteChoice,
-                             false, true},
-                        Case{"unticked", kOptQuietSuccess | kOptRunCheckbox, true, false}}) {
+  for (const Case& c :
+       {Case{"no_checkbox", kOptQuietSuccess, false, true},
+        Case{"no_checkbox_no_choice", kOptQuietSuccess | kOptHideOverwriteChoice, false, true},
+        Case{"unticked", kOptQuietSuccess | kOptRunCheckbox, true, false}}) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(RemoveTree(Out()));
     HWND dialog = nullptr;
@@ -182,8 +182,8 @@ TEST_F(MainDialog, EmptyFolderBoxIsFilledWithTheCurrentFolder) {
 // OptUserSelects: Unzip follows the selection, and only selected rows are extracted.
 TEST_F(MainDialog, UserSelectionEnablesUnzipAndChoosesTheFiles) {
   HWND dialog = nullptr;
-  Process stub = Start(Settings(kOptUserSelects),
-                       {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}}, &dialog);
+  Process stub = Start(Settings(kOptUserSelects), {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}},
+                       &dialog);
   ASSERT_NE(nullptr, dialog);
   ListView list(stub, Control(dialog, kFileListId));
   EXPECT_EQ(3, list.SelectedCount());
@@ -264,9 +264,9 @@ TEST_F(MainDialog, FailedRunWithHiddenListShowsItBeforeTheError) {
     bool list_shown;
     const char* text;
   };
-  for (const Case& c : {Case{"show_files", kOptListCollapsed, true, kSelectedFailedText},
-                        Case{"no_show_files", kOptListCollapsed | kOptNoShowFiles, false,
-                             kSomeFailedText}}) {
+  for (const Case& c :
+       {Case{"show_files", kOptListCollapsed, true, kSelectedFailedText},
+        Case{"no_show_files", kOptListCollapsed | kOptNoShowFiles, false, kSomeFailedText}}) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(RemoveTree(Out()));
     PutExisting("b.txt", "old B");
@@ -464,8 +464,8 @@ TEST_F(LongRun, WithoutCancelAllowedNothingStopsTheRun) {
 
   EXPECT_FALSE(IsWindowVisible(Control(dialog, kProgressId)));
   EXPECT_TRUE(IsWindowVisible(Control(dialog, kFolderEditId)));
-  for (const int id : {kCloseId, kUnzipId, kHelpId, kFileListId, kOverwriteId, kAskId,
-                       kFolderEditId, kBrowseId}) {
+  for (const int id :
+       {kCloseId, kUnzipId, kHelpId, kFileListId, kOverwriteId, kAskId, kFolderEditId, kBrowseId}) {
     EXPECT_TRUE(IsEnabled(dialog, id)) << "control " << id << " stays disabled after the run";
   }
   EXPECT_TRUE(IsWindowEnabled(header));

@@ -17,8 +17,7 @@ class EncryptedExtraction : public ExtractionTest {
   void SetUp() override {
     ExtractionTest::SetUp();
     archive_ = ReadFileBytes(FixturesFolder() + "\\info_zip_encrypted.exe");
-    ASSERT_FALSE(archive_.empty()) << "missing fixture info_zip_encrypted in "
-                                   << FixturesFolder();
+    ASSERT_FALSE(archive_.empty()) << "missing fixture info_zip_encrypted in " << FixturesFolder();
     process_.emplace(Run(archive_));
     dialog_ = Open(stub());
     ASSERT_NE(nullptr, dialog_);
@@ -157,13 +156,14 @@ TEST_P(CancelledPassword, EndsTheRunAndForgetsThePassword) {
   ExpectExtracted(archive_, FixturesFolder() + "\\extraction_tree", target_);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, CancelledPassword,
-    testing::Values(CancelCase{"CancelButton", CancelWay::kCancelButton},
-                    CancelCase{"CloseBox", CancelWay::kCloseBox},
-                    CancelCase{"EnterKey", CancelWay::kEnterKey},
-                    CancelCase{"EscapeKey", CancelWay::kEscapeKey}),
-    [](const testing::TestParamInfo<CancelCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Ways, CancelledPassword,
+                         testing::Values(CancelCase{"CancelButton", CancelWay::kCancelButton},
+                                         CancelCase{"CloseBox", CancelWay::kCloseBox},
+                                         CancelCase{"EnterKey", CancelWay::kEnterKey},
+                                         CancelCase{"EscapeKey", CancelWay::kEscapeKey}),
+                         [](const testing::TestParamInfo<CancelCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace e2e

@@ -110,8 +110,8 @@ TEST_F(DISABLED_Screenshots, Extracting) {
 TEST_F(DISABLED_Screenshots, OverwritePrompt) {
   ASSERT_TRUE(MakeFolders(Out()));
   ASSERT_TRUE(WriteText(Out() + "\\readme.txt", "an older readme"));
-  Process stub = Run(Combine(StubBytes(), Settings(kOptListCollapsed, 2),
-                             MakeStoredZip(ExampleFiles()).bytes));
+  Process stub = Run(
+      Combine(StubBytes(), Settings(kOptListCollapsed, 2), MakeStoredZip(ExampleFiles()).bytes));
   HWND dialog = WaitForMainDialog(stub);
   ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
   ClickButton(Control(dialog, kUnzipId));
@@ -130,9 +130,8 @@ TEST_F(DISABLED_Screenshots, PasswordPrompt) {
   HWND dialog = WaitForMainDialog(stub);
   ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
   ClickButton(Control(dialog, kUnzipId));
-  HWND prompt = WaitForWindow(stub, [](HWND window) {
-    return HasTitle(window, "Enter password for", true);
-  });
+  HWND prompt = WaitForWindow(
+      stub, [](HWND window) { return HasTitle(window, "Enter password for", true); });
   ASSERT_NE(nullptr, prompt) << DescribeWindows(stub.id());
   TypeText(Control(prompt, 201), "secret");
   ASSERT_TRUE(WaitUntil([&] { return IsEnabled(prompt, IDOK); }, kWindowTimeoutMs));

@@ -32,10 +32,10 @@ TEST_F(Startup, StubWithNothingAppendedReportsACorruptFile) {
 // without read sharing cannot be read, and the error names the full path.
 TEST_F(Startup, OwnFileThatCannotBeOpenedIsReported) {
   Process stub = Run(Combine(StubBytes(), BlockSettings{}, SmallArchive()).bytes, "locked", true);
-  HANDLE lock = CreateFileA(ProgramPath("locked").c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, lock) << "cannot hold the program file without sharing: "
-                                        << GetLastError();
+  HANDLE lock = CreateFileA(ProgramPath("locked").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, lock)
+      << "cannot hold the program file without sharing: " << GetLastError();
   stub.Resume();
   const auto box = WaitForMessageBox(stub);
   CloseHandle(lock);
@@ -70,8 +70,7 @@ TEST_P(StartupQuestion, EndsOnANegativeAnswerAndGoesOnOtherwise) {
   Process stub = Run(Combine(StubBytes(), settings, SmallArchive()));
 
   HWND first = WaitForFirstWindow(stub);
-  ASSERT_NE(nullptr, first) << "no window; exit code "
-                            << stub.WaitForExit(0).value_or(kNoExit);
+  ASSERT_NE(nullptr, first) << "no window; exit code " << stub.WaitForExit(0).value_or(kNoExit);
   ASSERT_TRUE(IsMessageBox(first)) << "the question must come before the dialog:\n"
                                    << DescribeWindows(stub.id());
   const MessageBoxInfo question = ReadMessageBox(first);
@@ -99,14 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
         QuestionCase{"OkAnsweredOk", MB_OK, {IDOK}, IDOK, true},
         QuestionCase{"OkCancelAnsweredCancel", MB_OKCANCEL, {IDOK, IDCANCEL}, IDCANCEL, false},
         QuestionCase{"OkCancelAnsweredOk", MB_OKCANCEL, {IDOK, IDCANCEL}, IDOK, true},
-        QuestionCase{"AbortRetryIgnoreAnsweredAbort", MB_ABORTRETRYIGNORE,
-                     {IDABORT, IDRETRY, IDIGNORE}, IDABORT, false},
-        QuestionCase{"AbortRetryIgnoreAnsweredIgnore", MB_ABORTRETRYIGNORE,
-                     {IDABORT, IDRETRY, IDIGNORE}, IDIGNORE, true},
-        QuestionCase{"YesNoCancelAnsweredCancel", MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL},
-                     IDCANCEL, false},
-        QuestionCase{"RetryCancelAnsweredRetry", MB_RETRYCANCEL, {IDRETRY, IDCANCEL}, IDRETRY,
-                     true}),
+        QuestionCase{"AbortRetryIgnoreAnsweredAbort",
+                     MB_ABORTRETRYIGNORE,
+                     {IDABORT, IDRETRY, IDIGNORE},
+                     IDABORT,
+                     false},
+        QuestionCase{"AbortRetryIgnoreAnsweredIgnore",
+                     MB_ABORTRETRYIGNORE,
+                     {IDABORT, IDRETRY, IDIGNORE},
+                     IDIGNORE,
+                     true},
+        QuestionCase{
+            "YesNoCancelAnsweredCancel", MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}, IDCANCEL, false},
+        QuestionCase{
+            "RetryCancelAnsweredRetry", MB_RETRYCANCEL, {IDRETRY, IDCANCEL}, IDRETRY, true}),
     [](const testing::TestParamInfo<QuestionCase>& info) { return info.param.name; });
 
 TEST_F(Startup, QuestionIconComesFromTheStyle) {

@@ -76,7 +76,8 @@ TEST_F(TargetFolder, TempFolderWithoutTempVariable) {
 TEST_F(TargetFolder, EnvironmentIsExpandedAndThePathMadeAbsolute) {
   ScopedEnvironment environment;
   environment.Set("SELFX_E2E_APP", "Example App");
-  EXPECT_EQ("C:\\Programs\\Example App\\bin", FolderBox("C:\\Programs\\%SELFX_E2E_APP%\\x\\..\\bin", "expanded"));
+  EXPECT_EQ("C:\\Programs\\Example App\\bin",
+            FolderBox("C:\\Programs\\%SELFX_E2E_APP%\\x\\..\\bin", "expanded"));
   // One character is ignored: the current folder. Two are a relative name.
   EXPECT_EQ(folder_, FolderBox(".", "dot"));
   EXPECT_EQ(folder_, FolderBox("C", "one_letter"));
@@ -123,8 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         RegistryCase{"DefaultValue", "$HLM\\Software\\SelfxE2E\\Setup\\", "C:\\Apps\\Default"},
         RegistryCase{"RootInLowerCase", "$hlm\\Software\\SelfxE2E\\Setup\\Path",
                      "C:\\Apps\\Machine"},
-        RegistryCase{"CurrentUser", "$CURUSER\\Software\\SelfxE2E\\Setup\\Path",
-                     "C:\\Apps\\User"},
+        RegistryCase{"CurrentUser", "$CURUSER\\Software\\SelfxE2E\\Setup\\Path", "C:\\Apps\\User"},
         // "$H" first occurs in "$HCU".
         RegistryCase{"ShortRootIsCurrentUser", "$H\\Software\\SelfxE2E\\Setup\\Path",
                      "C:\\Apps\\User"},

@@ -23,10 +23,10 @@ struct ZipMember {
         comment(std::move(comment_)),
         host(host_) {}
 
-  std::string name;     // as recorded: "/" separates folders, a trailing "/" marks a folder
-  std::string data;     // stored as is
-  std::string extra;    // extra field, in the local and the central header
-  std::string comment;  // file comment, central header only
+  std::string name;           // as recorded: "/" separates folders, a trailing "/" marks a folder
+  std::string data;           // stored as is
+  std::string extra;          // extra field, in the local and the central header
+  std::string comment;        // file comment, central header only
   std::uint8_t host = 0;      // "version made by", high byte: 0 MS-DOS, 3 Unix, 11 NTFS
   std::uint8_t version = 20;  // "version made by", low byte
   std::uint16_t flags = 0;

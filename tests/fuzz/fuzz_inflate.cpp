@@ -49,8 +49,8 @@ void RecordPiece(const std::uint8_t* bytes, std::uint32_t count) {
   Current->log.push_back(-static_cast<std::int64_t>(count));
 }
 
-Run Decode(const std::uint8_t* data, std::size_t size, bool encrypted,
-           std::uint32_t most_per_read, bool fast) {
+Run Decode(const std::uint8_t* data, std::size_t size, bool encrypted, std::uint32_t most_per_read,
+           bool fast) {
   selfx::UseFastInflate = fast;
   Run run;
   Current = &run;
@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       readable.remaining != fast.remaining)
     abort();
   std::uint32_t crc = 0xFFFFFFFF;
-  selfx::UpdateCrcBytewise(readable.output.data(), static_cast<std::int32_t>(readable.output.size()), crc);
+  selfx::UpdateCrcBytewise(readable.output.data(),
+                           static_cast<std::int32_t>(readable.output.size()), crc);
   if (crc != readable.crc) abort();
   // Every code consumes at least one real bit and yields at most 258 bytes; stored blocks
   // yield at most their own bytes.

@@ -73,9 +73,9 @@ class CliBuildInfo : public ::testing::Test {
 };
 
 TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
-  RunResult built = RunTool(Build(
-      "--caption 'Demo setup' --folder '$T' --command 'setup.exe /s' --message 'Install?' "
-      "--message-style yesno+question --overwrite ask --run-checkbox --cancel-allowed"));
+  RunResult built = RunTool(
+      Build("--caption 'Demo setup' --folder '$T' --command 'setup.exe /s' --message 'Install?' "
+            "--message-style yesno+question --overwrite ask --run-checkbox --cancel-allowed"));
   ASSERT_EQ(built.status, 0) << built.output;
   std::uintmax_t size = std::filesystem::file_size(Path("out.exe"));
   EXPECT_EQ(size, 0x400u + 18 + 10 + 2 + 12 + 8 + 8 + (30 + 15 + 5) + (46 + 15) + 22);
@@ -94,8 +94,9 @@ TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
   RunResult json = RunTool("info --json " + Path("out.exe"));
   EXPECT_EQ(json.status, 0);
   for (const char* expected :
-       {"\"sound\":true", "\"options\":513", "\"option_names\":[\"run-checkbox\",\"cancel-allowed\"]",
-        "\"caption\":\"Demo setup\"", "\"message_style\":36", "\"entries\":1"}) {
+       {"\"sound\":true", "\"options\":513",
+        "\"option_names\":[\"run-checkbox\",\"cancel-allowed\"]", "\"caption\":\"Demo setup\"",
+        "\"message_style\":36", "\"entries\":1"}) {
     EXPECT_NE(json.output.find(expected), std::string::npos) << expected << "\n" << json.output;
   }
   RunResult listed = RunTool("list --json " + Path("out.exe"));
@@ -144,8 +145,8 @@ TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
       {Build("", "missing.zip"), 1, "missing.zip"},
       {Build("", "not-a-zip.zip"), 1, "not a ZIP archive"},
       {Build("", "zip64.zip"), 1, "ZIP64"},
-      {"build --stub " + Path("long-stub.exe") + " -o " + Path("out.exe") + " " + Path("in.zip"),
-       1, "does not end where its image ends"},
+      {"build --stub " + Path("long-stub.exe") + " -o " + Path("out.exe") + " " + Path("in.zip"), 1,
+       "does not end where its image ends"},
       {"build --stub " + Path("not-a-program.exe") + " -o " + Path("out.exe") + " " +
            Path("in.zip"),
        1, "not a 32-bit Windows program"},
@@ -184,8 +185,8 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
       fs::create_directories((input / file).parent_path());
       std::ofstream(input / file) << "x";
     }
-    RunResult result = RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") +
-                               " " + input.string());
+    RunResult result = RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " +
+                               input.string());
     EXPECT_EQ(result.status, 1) << result.output;
     EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
     EXPECT_FALSE(fs::exists(Path("out.exe")));
@@ -194,9 +195,7 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
   // A file of 4 GiB needs ZIP64 records; a sparse one costs nothing to make.
   fs::remove_all(fs::path(folder_) / "input");
   fs::create_directories(fs::path(folder_) / "input");
-  {
-    std::ofstream huge(fs::path(folder_) / "input" / "huge.bin");
-  }
+  { std::ofstream huge(fs::path(folder_) / "input" / "huge.bin"); }
   fs::resize_file(fs::path(folder_) / "input" / "huge.bin", 0x100000000ull);
   RunResult huge = RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " +
                            (fs::path(folder_) / "input").string());

@@ -36,7 +36,8 @@ class InputTest : public ::testing::Test {
   }
   static Bytes TakeAll() {
     Bytes received;
-    for (int byte; (byte = NextInputByte()) >= 0;) received.push_back(static_cast<std::uint8_t>(byte));
+    for (int byte; (byte = NextInputByte()) >= 0;)
+      received.push_back(static_cast<std::uint8_t>(byte));
     return received;
   }
 

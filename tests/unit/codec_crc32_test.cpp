@@ -82,8 +82,8 @@ TEST_P(CrcPathTest, BulkPathEqualsBytewiseAndZlib) {
   Bytes data(70000);
   for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
   for (int offset = 0; offset < 8; ++offset) {
-    for (int length : {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 1000,
-                       32768, 69000}) {
+    for (int length :
+         {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 1000, 32768, 69000}) {
       SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
       std::uint32_t bulk = 0xFFFFFFFF, bytewise = 0xFFFFFFFF;
       UpdateCrc(data.data() + offset, length, bulk);
@@ -104,8 +104,9 @@ TEST_P(CrcPathTest, RandomLengthsAlignmentsAndRegisters) {
       byte = kind == 0 ? 0 : kind == 1 ? 0xFF : static_cast<std::uint8_t>(random());
     std::size_t offset = random() % 64;
     std::int32_t length = static_cast<std::int32_t>(random() % (data.size() - offset));
-    std::uint32_t start = round % 7 == 0 ? 0u : round % 7 == 1 ? 0xFFFFFFFFu
-                                                                : static_cast<std::uint32_t>(random());
+    std::uint32_t start = round % 7 == 0   ? 0u
+                          : round % 7 == 1 ? 0xFFFFFFFFu
+                                           : static_cast<std::uint32_t>(random());
     SCOPED_TRACE(testing::Message() << "round " << round << " offset " << offset << " length "
                                     << length << " register " << start);
     std::uint32_t bulk = start, bytewise = start;

@@ -37,8 +37,7 @@ int ChainLength(TableChain chain) {
 }
 
 // Decodes one code from bits given in stream order; the slot found and the bits it took.
-const CodeSlot* Lookup(const DecodeTable* root, int width, std::uint32_t stream_bits,
-                       int* used) {
+const CodeSlot* Lookup(const DecodeTable* root, int width, std::uint32_t stream_bits, int* used) {
   const CodeSlot* slot = &root[stream_bits & LowBitMask[width]];
   *used = 0;
   while (slot->operation > deflate::kOpLiteral && slot->operation != deflate::kOpInvalid) {
@@ -64,8 +63,14 @@ TEST(DecodeTableTest, LengthsTwoOneThreeThreeAreComplete) {
   struct Expected {
     int index, symbol, bits;
   };
-  for (Expected e : {Expected{0, 1, 1}, {2, 1, 1}, {4, 1, 1}, {6, 1, 1}, {1, 0, 2}, {5, 0, 2},
-                     {3, 2, 3}, {7, 3, 3}}) {
+  for (Expected e : {Expected{0, 1, 1},
+                     {2, 1, 1},
+                     {4, 1, 1},
+                     {6, 1, 1},
+                     {1, 0, 2},
+                     {5, 0, 2},
+                     {3, 2, 3},
+                     {7, 3, 3}}) {
     SCOPED_TRACE(e.index);
     EXPECT_EQ(built.root[e.index].operation, deflate::kOpLiteral);
     EXPECT_EQ(built.root[e.index].value, e.symbol);
@@ -211,7 +216,8 @@ TEST(DecodeTableTest, RandomCompleteCodesDecodeEveryCanonicalCode) {
     std::vector<int> symbols(n);
     for (int i = 0; i < n; ++i) symbols[i] = i;
     std::shuffle(symbols.begin(), symbols.end(), random);
-    for (std::size_t i = 0; i < depth.size(); ++i) lengths[symbols[i]] = static_cast<std::uint16_t>(depth[i]);
+    for (std::size_t i = 0; i < depth.size(); ++i)
+      lengths[symbols[i]] = static_cast<std::uint16_t>(depth[i]);
     int requested = 1 + static_cast<int>(random() % 12);
     SCOPED_TRACE(testing::Message() << "round " << round << " n " << n << " width " << requested);
     Built built;

@@ -104,9 +104,9 @@ struct DynamicHeader {
 };
 
 void WriteDynamicHeader(BitWriter& out, const DynamicHeader& header) {
-  out.Bits(header.literal_count - 257, 5);   // HLIT
-  out.Bits(header.distance_count - 1, 5);    // HDIST
-  out.Bits(19 - 4, 4);                       // HCLEN: all 19
+  out.Bits(header.literal_count - 257, 5);  // HLIT
+  out.Bits(header.distance_count - 1, 5);   // HDIST
+  out.Bits(19 - 4, 4);                      // HCLEN: all 19
   std::vector<std::uint16_t> lengths(19);
   for (int s = 0; s < 19; ++s) lengths[s] = s < 13 ? 4 : 5;
   for (int i = 0; i < 19; ++i) out.Bits(lengths[deflate::CodeLengthOrder[i]], 3);
@@ -297,7 +297,8 @@ TEST_P(InflateTest, SinkReceivesTheWindowsPiecesInOrder) {
   };
   Bytes matches_stream = matches.Finish();
   std::vector<Case> cases = {
-      {matches_stream, many_a,
+      {matches_stream,
+       many_a,
        {"read " + std::to_string(matches_stream.size()), "piece 32768", "piece 32768",
         "piece 32768", "piece 1696"}},
       {two_blocks.Finish(), stored, {"read 32768", "read 7239", "piece 32768", "piece 7232"}},
@@ -317,7 +318,7 @@ TEST_P(InflateTest, SinkReceivesTheWindowsPiecesInOrder) {
 // exactly when it is. Bytes after the final block keep the fast loop running to the end.
 TEST_P(InflateTest, MatchesAtTheEdgesOfTheInPlaceCopy) {
   struct Case {
-    std::size_t prefix;  // stored bytes before the matches
+    std::size_t prefix;                        // stored bytes before the matches
     std::vector<std::pair<int, int>> matches;  // length, distance; or 0 and a literal
   };
   std::vector<Case> cases;
@@ -330,8 +331,8 @@ TEST_P(InflateTest, MatchesAtTheEdgesOfTheInPlaceCopy) {
     for (std::size_t short_of_end : {0u, 1u, 2u})
       cases.push_back({32768 - length - short_of_end, {{length, 9}, {0, 'q'}, {20, 30}}});
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "prefix " << c.prefix << " first length "
-                                    << c.matches[0].first);
+    SCOPED_TRACE(testing::Message()
+                 << "prefix " << c.prefix << " first length " << c.matches[0].first);
     Bytes expected = Pattern(c.prefix, 5);
     BitWriter out;
     StoredBlock(out, false, expected);
@@ -404,8 +405,8 @@ TEST_P(InflateTest, TruncatedStreamsEndWithBoundedOutput) {
   Bytes data = Pattern(200000, 5);
   for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
     Bytes stream = ZlibDeflate(data, 6, strategy);
-    for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{2}, stream.size() / 3,
-                            stream.size() - 1}) {
+    for (std::size_t cut :
+         {std::size_t{0}, std::size_t{1}, std::size_t{2}, stream.size() / 3, stream.size() - 1}) {
       SCOPED_TRACE(testing::Message() << "strategy " << strategy << " cut " << cut);
       EntryResult result = Run(Bytes(stream.begin(), stream.begin() + cut));
       EXPECT_LE(result.output.size(), data.size());
@@ -556,7 +557,8 @@ std::vector<Bytes> DifferentialInputs() {
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
     inputs.push_back(noise);
     Bytes runs;
-    while (runs.size() < size) runs.insert(runs.end(), random() % 300 + 1, static_cast<std::uint8_t>(random() % 4));
+    while (runs.size() < size)
+      runs.insert(runs.end(), random() % 300 + 1, static_cast<std::uint8_t>(random() % 4));
     runs.resize(size);
     inputs.push_back(runs);
     Bytes words;
@@ -600,8 +602,8 @@ TEST(InflateDifferentialTest, ZlibStreamsDecodeIdenticallyInBothLoops) {
   int streams = 0;
   for (const Compression& c : Compressions()) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-      SCOPED_TRACE(testing::Message() << "level " << c.level << " strategy " << c.strategy
-                                      << " input " << i);
+      SCOPED_TRACE(testing::Message()
+                   << "level " << c.level << " strategy " << c.strategy << " input " << i);
       Bytes stream = ZlibDeflate(inputs[i], c.level, c.strategy);
       EntryResult readable = Inflate(stream, false);
       EntryResult fast = Inflate(stream, true);
@@ -611,7 +613,8 @@ TEST(InflateDifferentialTest, ZlibStreamsDecodeIdenticallyInBothLoops) {
       ASSERT_TRUE(readable.output == inputs[i]);
       ASSERT_TRUE(fast.output == inputs[i]);
       ASSERT_TRUE(trickle.output == inputs[i]);
-      ASSERT_EQ(readable.crc ^ 0xFFFFFFFF, crc32(0, inputs[i].data(), static_cast<uInt>(inputs[i].size())));
+      ASSERT_EQ(readable.crc ^ 0xFFFFFFFF,
+                crc32(0, inputs[i].data(), static_cast<uInt>(inputs[i].size())));
       ASSERT_EQ(fast.crc, readable.crc);
       ASSERT_EQ(fast.remaining, readable.remaining);
       ASSERT_EQ(trickle.remaining, readable.remaining);
@@ -652,8 +655,8 @@ TEST(InflateDifferentialTest, DamagedStreamsFailIdenticallyInBothLoops) {
     }
     codec_test::SourceShape shape;
     if (round % 4 == 3) shape.most_per_read = 1 + random() % 2000;
-    SCOPED_TRACE(testing::Message() << "round " << round << " reads of at most "
-                                    << shape.most_per_read);
+    SCOPED_TRACE(testing::Message()
+                 << "round " << round << " reads of at most " << shape.most_per_read);
     EntryResult readable = Inflate(stream, false, "", shape);
     EntryResult fast = Inflate(stream, true, "", shape);
     ASSERT_TRUE(fast.output == readable.output);

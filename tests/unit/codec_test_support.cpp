@@ -111,8 +111,8 @@ EntryResult InflateEntry(const Bytes& stream, const std::string& password, Sourc
     std::uint8_t work[2 * kEncryptionHeaderSize];
     std::copy(archive.begin(), archive.begin() + kEncryptionHeaderSize,
               work + kEncryptionHeaderSize);
-    EXPECT_TRUE(CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0,
-                                      password));
+    EXPECT_TRUE(
+        CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, password));
     MemorySource.position = kEncryptionHeaderSize;
     size -= kEncryptionHeaderSize;
   }

@@ -64,8 +64,8 @@ Bytes EncryptEntry(const Bytes& plain, const std::string& password, std::uint8_t
 // Writes bits in deflate's order: fields lowest bit first, Huffman codes highest bit first.
 class BitWriter {
  public:
-  void Bits(std::uint32_t value, int count);       // a field, least significant bit first
-  void Code(std::uint32_t code, int length);       // a Huffman code, most significant first
+  void Bits(std::uint32_t value, int count);  // a field, least significant bit first
+  void Code(std::uint32_t code, int length);  // a Huffman code, most significant first
   void AlignToByte() { Bits(0, (8 - used_) & 7); }
   void Byte(std::uint8_t value) { Bits(value, 8); }
   // The fixed literal/length code of symbol (RFC 1951, 3.2.6) and a fixed distance code.

@@ -60,12 +60,12 @@ TEST_P(HeaderCheckTest, ComparesTheRightByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     ZipCryptoHeader, HeaderCheckTest,
-    ::testing::Values(
-        HeaderCase{"CrcHighByte", 0x0001, 0xAB, 0xAB123456, 0x7700, true},
-        HeaderCase{"CrcMismatch", 0x0001, 0x77, 0xAB123456, 0x7700, false},
-        // Bit 3: the writer did not know the CRC, the time's high byte is the check.
-        HeaderCase{"TimeHighByteWithBit3", 0x0009, 0x77, 0xAB123456, 0x7700, true},
-        HeaderCase{"CrcByteRefusedWithBit3", 0x0009, 0xAB, 0xAB123456, 0x7700, false}),
+    ::testing::Values(HeaderCase{"CrcHighByte", 0x0001, 0xAB, 0xAB123456, 0x7700, true},
+                      HeaderCase{"CrcMismatch", 0x0001, 0x77, 0xAB123456, 0x7700, false},
+                      // Bit 3: the writer did not know the CRC, the time's high byte is the check.
+                      HeaderCase{"TimeHighByteWithBit3", 0x0009, 0x77, 0xAB123456, 0x7700, true},
+                      HeaderCase{"CrcByteRefusedWithBit3", 0x0009, 0xAB, 0xAB123456, 0x7700,
+                                 false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ZipCryptoTest, SecondCallOnTheSameWorkAreaStartsAfresh) {
@@ -108,7 +108,8 @@ TEST_F(ZipCryptoTest, BlockwiseDecryptionEqualsBytewise) {
   std::memcpy(work + 12, encrypted.data(), 12);
   CheckEncryptionHeader(work, 12, 0x0008, 0, 0, "pw");
   for (std::size_t at = 0; at < blockwise.size(); at += 32768) {
-    std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(32768, blockwise.size() - at));
+    std::uint32_t n = static_cast<std::uint32_t>(
+        std::min<std::size_t>(32768, blockwise.size() - at));
     DecryptBuffer(blockwise.data() + at, n);
   }
   CheckEncryptionHeader(work, 12, 0x0008, 0, 0, "pw");

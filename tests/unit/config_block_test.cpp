@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/config_block.h"
-#include "archive/archive_file.h"
 #include "app/target_folder.h"
+#include "archive/archive_file.h"
 #include "scripted_ui.h"
 #include "test_support.h"
 
@@ -45,8 +45,8 @@ Bytes Trailer(std::uint16_t block_length) {
 
 TEST(ConfigBlock, WorkedExampleLoads) {
   Bytes fixed = FixedPart(184, 0x02C5, 2, 19, 2, 10, 133, 0x24);
-  ASSERT_EQ(fixed, (Bytes{0x58, 0x51, 0x00, 0x01, 0xB8, 0x00, 0xC5, 0x02, 0x02, 0x13, 0x02,
-                          0x0A, 0x00, 0x85, 0x24, 0x00, 0x00, 0x00}));
+  ASSERT_EQ(fixed, (Bytes{0x58, 0x51, 0x00, 0x01, 0xB8, 0x00, 0xC5, 0x02, 0x02, 0x13, 0x02, 0x0A,
+                          0x00, 0x85, 0x24, 0x00, 0x00, 0x00}));
   Bytes block = fixed;
   Append(block, std::string(19, 'C'));
   Append(block, std::string("$S"));
@@ -177,14 +177,17 @@ std::vector<Damage> DamageTable() {
   return {
       {"nothing behind the image", Bytes(kImageSize, 0xCC), false, false, false},
       {"file ends in the fixed part",
-       CombinedFile(Bytes(good_fixed.begin(), good_fixed.begin() + 10), {}), false, false,
-       false},
+       CombinedFile(Bytes(good_fixed.begin(), good_fixed.begin() + 10), {}), false, false, false},
       {"wrong block signature", CombinedFile(wrong_signature, {}), false, false, false},
       {"file ends in a string",
-       [&] { Bytes f(kImageSize, 0xCC); Append(f, short_string); return f; }(), true, false,
+       [&] {
+         Bytes f(kImageSize, 0xCC);
+         Append(f, short_string);
+         return f;
+       }(),
+       true, false, false},
+      {"block length points past the end", CombinedFile(far_trailer, Trailer(0xFFF0)), true, true,
        false},
-      {"block length points past the end", CombinedFile(far_trailer, Trailer(0xFFF0)), true,
-       true, false},
       {"wrong trailer signature", CombinedFile(good_block, wrong_trailer), true, true, false},
       {"file ends behind the trailer's signature", half_trailer, true, true, true},
   };
@@ -197,19 +200,18 @@ TEST(ConfigBlock, DamagedBlockStepByStep) {
     ArchiveConfigSource from_file(kImageSize);
     MemoryConfigSource from_memory(damage.file.data() + kImageSize,
                                    damage.file.size() - kImageSize);
-    for (ConfigSource* source : {static_cast<ConfigSource*>(&from_file),
-                                 static_cast<ConfigSource*>(&from_memory)}) {
+    for (ConfigSource* source :
+         {static_cast<ConfigSource*>(&from_file), static_cast<ConfigSource*>(&from_memory)}) {
       SfxConfigState block;
       std::string caption, folder, command, message;
       ASSERT_EQ(ReadConfigFixedPart(*source, block), damage.fixed_part);
       if (!damage.fixed_part) continue;
-      EXPECT_EQ(ReadConfigTexts(*source, block, {caption, folder, command, message}),
-                damage.texts);
+      EXPECT_EQ(ReadConfigTexts(*source, block, {caption, folder, command, message}), damage.texts);
       EXPECT_EQ(ReadConfigTrailer(*source, block).has_value(), damage.trailer);
     }
     // The tool's whole-block reader wants every part, the trailer's length included.
-    DecodedConfig decoded =
-        DecodeConfigBlock(damage.file.data() + kImageSize, damage.file.size() - kImageSize);
+    DecodedConfig decoded = DecodeConfigBlock(damage.file.data() + kImageSize,
+                                              damage.file.size() - kImageSize);
     EXPECT_EQ(decoded.found, damage.fixed_part);
     EXPECT_FALSE(decoded.sound);
   }
@@ -241,7 +243,7 @@ TEST(ConfigBlock, ReservedByteAndSpareBytesAreIgnored) {
 
 TEST(ConfigBlock, OverlayStartIsTheFurthestSectionEnd) {
   Bytes image(0x200, 0);
-  image[0x3C] = 0x80;  // PE header at 0x80
+  image[0x3C] = 0x80;   // PE header at 0x80
   image[0x80 + 6] = 3;  // three sections
   auto section = [&](int index, std::uint32_t size, std::uint32_t pointer) {
     std::size_t at = 0x80 + 248 + 40 * static_cast<std::size_t>(index);

@@ -111,7 +111,8 @@ TEST(Directory, RelativeAndAbsoluteOffsets) {
   EXPECT_EQ(TheScriptedUi.rows[0].row.name, "docs\\readme.txt");
   EXPECT_EQ(TheScriptedUi.rows[1].row.name, "a.bin");
   EXPECT_EQ(TheScriptedUi.rows[1].row.entry.UncompressedSize(), 5u);
-  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.LocalHeaderOffset() + ArchiveBase, 5000u + 30 + 15 + 5 + 30 + 5);
+  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.LocalHeaderOffset() + ArchiveBase,
+            5000u + 30 + 15 + 5 + 30 + 5);
 }
 
 TEST(Directory, EmptyDirectoryListsNothing) {
@@ -177,13 +178,24 @@ struct NameCase {
 
 TEST(Directory, NameConversionByHost) {
   const NameCase cases[] = {
-      {"MS-DOS host: OEM to ANSI", 20, 0, 0, "\x81" "ber.txt", "\xFC" "ber.txt"},
+      {"MS-DOS host: OEM to ANSI", 20, 0, 0,
+       "\x81"
+       "ber.txt",
+       "\xFC"
+       "ber.txt"},
       {"OS/2 HPFS host", 20, 6, 0, "\x81", "\xFC"},
       {"NTFS host with version 50", 50, 11, 0, "\x81", "\xFC"},
       {"NTFS host with another version", 20, 11, 0, "\x81", "\x81"},
       {"Unix host: bytes kept", 20, 3, 0, "\x81", "\x81"},
-      {"UTF-8 flag on a DOS host", 20, 0, 0x0800, "\xC3\xBC" "ber.txt", "\xFC" "ber.txt"},
-      {"UTF-8 flag, beyond the code page", 63, 3, 0x0800, "\xE6\x97\xA5" ".txt", "_.txt"},
+      {"UTF-8 flag on a DOS host", 20, 0, 0x0800,
+       "\xC3\xBC"
+       "ber.txt",
+       "\xFC"
+       "ber.txt"},
+      {"UTF-8 flag, beyond the code page", 63, 3, 0x0800,
+       "\xE6\x97\xA5"
+       ".txt",
+       "_.txt"},
       {"UTF-8 flag, broken sequence", 63, 3, 0x0800, "a\xC3", "a_"},
   };
   for (const NameCase& c : cases) {

@@ -65,7 +65,8 @@ class ExtractionRun : public ::testing::Test {
   // The same path as the core names it in its messages (Windows separators).
   std::string CorePath(const std::string& relative) const {
     std::string path = target_.string() + "\\" + relative;
-    std::replace(path.begin() + static_cast<std::ptrdiff_t>(target_.string().size()), path.end(), '/', '\\');
+    std::replace(path.begin() + static_cast<std::ptrdiff_t>(target_.string().size()), path.end(),
+                 '/', '\\');
     return path;
   }
 
@@ -76,10 +77,7 @@ class ExtractionRun : public ::testing::Test {
 TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
   std::string big(100000, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7) % 251);
-  Open({{"a.txt", "stored text"},
-        {"d/e/f.txt", big, 20, 0, 0, 8},
-        {"empty", ""},
-        {"d/", ""}});
+  Open({{"a.txt", "stored text"}, {"d/e/f.txt", big, 20, 0, 0, 8}, {"empty", ""}, {"d/", ""}});
   EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_TRUE(TheScriptedUi.SelectedNames().empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());
@@ -103,8 +101,11 @@ TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
 TEST_F(ExtractionRun, FailedRowsStaySelected) {
   // The second entry's recorded CRC is wrong, the third uses a method the stub does not
   // know, the fourth was never selected.
-  Open({{"one", "1"}, {"two", "2", 20, 0, 0, 0, "", 0x12345678}, {"odd", "x", 20, 0, 0, 12},
-        {"three", "3"}, {"unselected", "4"}});
+  Open({{"one", "1"},
+        {"two", "2", 20, 0, 0, 0, "", 0x12345678},
+        {"odd", "x", 20, 0, 0, 12},
+        {"three", "3"},
+        {"unselected", "4"}});
   TheScriptedUi.rows[4].selected = false;
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"two", "odd"}));
@@ -159,8 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
         PasswordCase{"right at once", {"pass"}, 1, 0, {}},
         PasswordCase{"right at the third try", {"bad1", "bad2", "pass"}, 3, 2, {}},
         // Three refusals end the run: nothing after the entry is touched.
-        PasswordCase{"wrong three times", {"bad1", "bad2", "bad3"}, 3, 3,
-                     {"first", "second", "plain"}},
+        PasswordCase{
+            "wrong three times", {"bad1", "bad2", "bad3"}, 3, 3, {"first", "second", "plain"}},
         PasswordCase{"cancelled", {}, 1, 0, {"first", "second", "plain"}}),
     [](const ::testing::TestParamInfo<PasswordCase>& info) {
       std::string name = info.param.what;
@@ -236,10 +237,21 @@ TEST_F(ExtractionRun, FilesThatCannotBeCreatedAndFolderErrors) {
 }
 
 TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
-  const std::vector<std::string> unsafe = {
-      "../escape.txt", "..\\escape2.txt", "a/../../escape3.txt", "/abs.txt", "\\abs2.txt",
-      "C:evil.txt", "C:/evil2.txt", "sub/CON", "nul.txt", "Com1.log", "LPT9", "aux .txt",
-      "ok.txt:stream", "dir/.. /x", "...\\y"};
+  const std::vector<std::string> unsafe = {"../escape.txt",
+                                           "..\\escape2.txt",
+                                           "a/../../escape3.txt",
+                                           "/abs.txt",
+                                           "\\abs2.txt",
+                                           "C:evil.txt",
+                                           "C:/evil2.txt",
+                                           "sub/CON",
+                                           "nul.txt",
+                                           "Com1.log",
+                                           "LPT9",
+                                           "aux .txt",
+                                           "ok.txt:stream",
+                                           "dir/.. /x",
+                                           "...\\y"};
   std::vector<ZipEntrySpec> entries = {{"first.txt", "1"}};
   for (const std::string& name : unsafe) entries.push_back({name, "bad"});
   entries.push_back({"sub/last.txt", "2"});

@@ -60,9 +60,9 @@ class OutputReplacement : public ::testing::Test {
   }
   std::string Path(const std::string& name) const { return stub_->folder() + "/" + name; }
   int Build(std::string& output) const {
-    return RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " +
-                       Path("in.zip"),
-                   output);
+    return RunTool(
+        "build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " + Path("in.zip"),
+        output);
   }
 
   std::unique_ptr<test::TempFile> stub_;

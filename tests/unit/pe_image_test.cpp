@@ -29,15 +29,15 @@ Bytes Image() {
   image[0] = 'M';
   image[1] = 'Z';
   Put32(image, 0x3C, kPe);
-  Put32(image, kPe, 0x00004550);              // "PE\0\0"
-  Put16(image, kPe + 4, 0x14C);               // machine: i386
-  Put16(image, kPe + 6, 2);                   // two sections
-  Put16(image, kPe + 20, 224);                // size of the optional header
-  Put16(image, kPe + 24, 0x10B);              // PE32
-  Put32(image, kPe + 24 + 92, 16);            // sixteen data directories
-  Put32(image, kPe + 248 + 16, 0x200);        // .text: 0x200 bytes at 0x400
+  Put32(image, kPe, 0x00004550);        // "PE\0\0"
+  Put16(image, kPe + 4, 0x14C);         // machine: i386
+  Put16(image, kPe + 6, 2);             // two sections
+  Put16(image, kPe + 20, 224);          // size of the optional header
+  Put16(image, kPe + 24, 0x10B);        // PE32
+  Put32(image, kPe + 24 + 92, 16);      // sixteen data directories
+  Put32(image, kPe + 248 + 16, 0x200);  // .text: 0x200 bytes at 0x400
   Put32(image, kPe + 248 + 20, 0x400);
-  Put32(image, kPe + 248 + 40 + 16, 0x200);   // .data: 0x200 bytes at 0x200
+  Put32(image, kPe + 248 + 40 + 16, 0x200);  // .data: 0x200 bytes at 0x200
   Put32(image, kPe + 248 + 40 + 20, 0x200);
   return image;
 }
@@ -62,13 +62,11 @@ TEST(PeImage, FileHeadersAreCheckedBeforeTheyAreRead) {
   };
   const Case cases[] = {
       {"a sound image", Image(), pe::ImageFault::kNone},
-      {"shorter than a DOS header", Cut(0x3F),
-       pe::ImageFault::kNotPe32},
+      {"shorter than a DOS header", Cut(0x3F), pe::ImageFault::kNotPe32},
       {"no MZ", changed([](Bytes& b) { b[1] = 'X'; }), pe::ImageFault::kNotPe32},
       {"PE header beyond the file", changed([](Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0); }),
        pe::ImageFault::kNotPe32},
-      {"file ends before the optional header's magic",
-       Cut(kPe + 25), pe::ImageFault::kNotPe32},
+      {"file ends before the optional header's magic", Cut(kPe + 25), pe::ImageFault::kNotPe32},
       {"no PE signature", changed([](Bytes& b) { b[kPe + 1] = 'X'; }), pe::ImageFault::kNotPe32},
       {"an x64 image", changed([](Bytes& b) { Put16(b, kPe + 4, 0x8664); }),
        pe::ImageFault::kNotPe32},
@@ -78,11 +76,9 @@ TEST(PeImage, FileHeadersAreCheckedBeforeTheyAreRead) {
        pe::ImageFault::kOptionalHeaderSize},
       {"a section table past the end", changed([](Bytes& b) { Put16(b, kPe + 6, 0xFFFF); }),
        pe::ImageFault::kSectionTableOutside},
-      {"a file that ends inside the second section header",
-       Cut(kPe + 248 + 79),
+      {"a file that ends inside the second section header", Cut(kPe + 248 + 79),
        pe::ImageFault::kSectionTableOutside},
-      {"a file that ends with the section table",
-       Cut(kPe + 248 + 80), pe::ImageFault::kNone},
+      {"a file that ends with the section table", Cut(kPe + 248 + 80), pe::ImageFault::kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -107,7 +103,7 @@ TEST(PeImage, OverlayStartIsTheFurthestRawDataEnd) {
 TEST(PeImage, DataDirectoriesUpToTheCountRecorded) {
   Bytes image = Image();
   std::size_t certificate = kPe + 24 + 96 + 4 * 8;
-  Put32(image, certificate, 0x600);      // a file offset, unlike every other directory
+  Put32(image, certificate, 0x600);  // a file offset, unlike every other directory
   Put32(image, certificate + 4, 0x1A8);
   pe::DataDirectory directory = pe::ReadDataDirectory(image.data(), pe::kCertificateTable);
   EXPECT_EQ(directory.address, 0x600u);

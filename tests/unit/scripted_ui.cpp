@@ -49,9 +49,7 @@ int SelectedRowCount(WindowHandle) {
 void ShowFirstSelectedRow(WindowHandle) {}
 
 void SetProgressRange(WindowHandle, int row_count) { TheScriptedUi.progress_range = row_count; }
-void SetProgressPosition(WindowHandle, int position) {
-  TheScriptedUi.progress.push_back(position);
-}
+void SetProgressPosition(WindowHandle, int position) { TheScriptedUi.progress.push_back(position); }
 
 void PumpOneMessage() {
   if (TheScriptedUi.pumped++ == TheScriptedUi.cancel_after_pumps) CancelRequested = true;

@@ -26,9 +26,9 @@ struct ScriptedUi {
   std::vector<ScriptedRow> rows;
   bool rows_start_selected = false;
 
-  std::vector<int> exists_answers;    // FileExistsPrompt, in order; No once they run out
-  std::vector<bool> dont_ask_again;   // the checkbox beside each of those answers
-  std::vector<std::string> passwords; // PasswordPrompt: each typed text; Cancel once they run out
+  std::vector<int> exists_answers;     // FileExistsPrompt, in order; No once they run out
+  std::vector<bool> dont_ask_again;    // the checkbox beside each of those answers
+  std::vector<std::string> passwords;  // PasswordPrompt: each typed text; Cancel once they run out
   int password_prompts = 0;
   int exists_prompts = 0;
   int beeps = 0;

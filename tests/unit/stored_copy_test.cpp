@@ -22,10 +22,10 @@ Bytes Pattern(std::size_t size) {
 }
 
 struct StoredResult {
-  Bytes output;                 // what the output file holds afterwards
-  std::uint32_t crc;            // RunningCrc afterwards (not inverted)
-  std::int32_t remaining;       // CompressedRemaining afterwards
-  std::uint32_t archive_read;   // the archive's file position afterwards
+  Bytes output;                // what the output file holds afterwards
+  std::uint32_t crc;           // RunningCrc afterwards (not inverted)
+  std::int32_t remaining;      // CompressedRemaining afterwards
+  std::uint32_t archive_read;  // the archive's file position afterwards
 };
 
 // Copies one entry whose bytes are data, followed in the archive by a few bytes of the next
@@ -52,8 +52,8 @@ StoredResult CopyStored(const Bytes& data, const std::string& password = "",
     CurrentEntry.bytes[8] = 0x01;  // general purpose flags: encrypted
     std::uint8_t work[2 * kEncryptionHeaderSize];
     ReadArchiveExact(work + kEncryptionHeaderSize, kEncryptionHeaderSize);
-    EXPECT_TRUE(CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0,
-                                      password));
+    EXPECT_TRUE(
+        CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, password));
     compressed_size -= kEncryptionHeaderSize;
   }
   CompressedRemaining = compressed_size;

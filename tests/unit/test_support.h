@@ -38,9 +38,9 @@ struct ZipEntrySpec {
   std::uint8_t host = 0;
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
-  std::string password;             // encrypts the entry (and sets flag bit 0) when not empty
+  std::string password;              // encrypts the entry (and sets flag bit 0) when not empty
   std::optional<std::uint32_t> crc;  // recorded CRC-32; the data's own when not given
-  std::string local_extra;          // an extra field in the local header only
+  std::string local_extra;           // an extra field in the local header only
   std::uint32_t dos_date_time = 0x21420000;  // 1996-10-02 00:00:00
 };
 

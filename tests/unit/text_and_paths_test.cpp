@@ -4,10 +4,10 @@
 
 #include "app/command.h"
 #include "app/config_block.h"
-#include "base/text.h"
 #include "app/run_time_failure.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "platform/posix_paths.h"
 
 #include <cstdlib>
@@ -41,7 +41,10 @@ TEST(Paths, ParentAndName) {
   };
   for (const auto& [path, parent] : parents) EXPECT_EQ(ParentFolder(path), parent) << path;
   const std::pair<const char*, const char*> names[] = {
-      {"C:\\a\\b.txt", "b.txt"}, {"b.txt", "b.txt"}, {"C:\\a\\", ""}, {"x/y:z", "z"},
+      {"C:\\a\\b.txt", "b.txt"},
+      {"b.txt", "b.txt"},
+      {"C:\\a\\", ""},
+      {"x/y:z", "z"},
   };
   for (const auto& [path, name] : names) EXPECT_EQ(FileNamePart(path), name) << path;
 }
@@ -68,8 +71,8 @@ TEST(Command, PartsAndTexts) {
        "After unzip, run view.exe guide.txt", "Cannot run view.exe guide.txt"},
       {"setup.exe /s /v", "setup.exe", "/s /v", "After unzip, run setup.exe v",
        "Cannot run setup.exe v"},
-      {"C:\\Program Files\\x.exe", "C:\\Program", "Files\\x.exe",
-       "After unzip, run Program x.exe", "Cannot run Program x.exe"},
+      {"C:\\Program Files\\x.exe", "C:\\Program", "Files\\x.exe", "After unzip, run Program x.exe",
+       "Cannot run Program x.exe"},
       {" lead.exe", "", "lead.exe", "After unzip, run  lead.exe", "Cannot run  lead.exe"},
   };
   for (const Case& c : cases) {
@@ -84,9 +87,8 @@ TEST(Command, PartsAndTexts) {
 
 TEST(RunTimeFailure, ExitCodes) {
   const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {0xC0000094, 200}, {0xC000008E, 200}, {0xC00000FD, 202}, {0xC0000095, 215},
-      {0xC0000005, 216}, {0xE06D7363, 217}, {0x20474343, 217}, {0xC000001D, 255},
-      {0x80000003, 255},
+      {0xC0000094, 200}, {0xC000008E, 200}, {0xC00000FD, 202}, {0xC0000095, 215}, {0xC0000005, 216},
+      {0xE06D7363, 217}, {0x20474343, 217}, {0xC000001D, 255}, {0x80000003, 255},
   };
   for (const auto& [code, exit_code] : cases) {
     EXPECT_EQ(ExitCodeForFault(code), exit_code) << std::hex << code;
@@ -106,8 +108,8 @@ TEST(TargetFolder, RegistryMacros) {
        "Software\\Example\\Setup", "Path", ""},
       {"$HLM\\Software\\Example\\Setup\\Path+\\Data", RegistryRoot::LocalMachine,
        "Software\\Example\\Setup", "Path", "\\Data"},
-      {"$HLM\\Software\\Example\\Setup\\", RegistryRoot::LocalMachine,
-       "Software\\Example\\Setup\\", "", ""},
+      {"$HLM\\Software\\Example\\Setup\\", RegistryRoot::LocalMachine, "Software\\Example\\Setup\\",
+       "", ""},
       {"$hlm\\Key\\V+a+b", RegistryRoot::LocalMachine, "Key", "V", "a+b"},
       {"$CURUSER\\Key", RegistryRoot::CurrentUser, "Key", "", ""},
       {"$H\\Key\\V", RegistryRoot::CurrentUser, "Key", "V", ""},
@@ -184,8 +186,7 @@ TEST_F(ResolveFolder, ShortTextsAndPlainPaths) {
   EXPECT_EQ(Resolve("$HKLM\\Software"), "");
   // An undefined variable stays as written, under the current folder.
   ::unsetenv("SELFX_UNDEFINED_VARIABLE");
-  EXPECT_EQ(Resolve("%SELFX_UNDEFINED_VARIABLE%\\z"),
-            current + "\\%SELFX_UNDEFINED_VARIABLE%\\z");
+  EXPECT_EQ(Resolve("%SELFX_UNDEFINED_VARIABLE%\\z"), current + "\\%SELFX_UNDEFINED_VARIABLE%\\z");
 }
 
 TEST_F(ResolveFolder, ResultsThatDoNotFitAreEmpty) {

@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "app/config_block.h"
-#include "base/text.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace selfx {
@@ -84,8 +84,9 @@ void SetProgressPosition(WindowHandle, int position) {
   }
   constexpr int kWidth = 30;
   int filled = position * kWidth / console::progress_total;
-  std::fprintf(stderr, "\r[%.*s%*s] %d/%d", filled, "==============================",
-               kWidth - filled, "", position, console::progress_total);
+  std::fprintf(stderr, "\r[%.*s%*s] %d/%d", filled,
+               "==============================", kWidth - filled, "", position,
+               console::progress_total);
   console::progress_drawn = position < console::progress_total;
   if (!console::progress_drawn) std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
@@ -101,9 +102,9 @@ void PumpOneMessage() {
 
 int FileExistsPrompt(WindowHandle) {
   console::EndProgressLine();
-  std::fprintf(stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
-               platform::AnsiToConsole(FormatWith("%s already exists. Overwrite?", OutputPath))
-                   .c_str());
+  std::fprintf(
+      stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
+      platform::AnsiToConsole(FormatWith("%s already exists. Overwrite?", OutputPath)).c_str());
   std::string answer;
   if (!platform::ReadTerminalLine(answer, true)) {
     std::fputs("\nselfx: no terminal to ask; the file is skipped\n", stderr);
@@ -124,9 +125,10 @@ int PasswordPrompt(WindowHandle) {
     console::Settings().password.reset();
     return kPromptOk;
   }
-  std::fprintf(stderr, "%s ",
-               platform::AnsiToConsole(FormatWith("Enter password for %s:", FileNamePart(OutputPath)))
-                   .c_str());
+  std::fprintf(
+      stderr, "%s ",
+      platform::AnsiToConsole(FormatWith("Enter password for %s:", FileNamePart(OutputPath)))
+          .c_str());
   std::string typed;
   if (!platform::ReadTerminalLine(typed, false) || typed.empty()) {
     std::fputs("\n", stderr);

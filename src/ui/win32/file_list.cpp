@@ -4,9 +4,9 @@
 #include <shellapi.h>
 
 #include "app/config_block.h"
-#include "base/text.h"
 #include "archive/entry_table.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "resource.h"
 #include "ui/ui.h"
 
@@ -27,16 +27,15 @@ void AddListColumn(HWND dialog, int column, const char* title, int width,
   column_info.pszText = const_cast<char*>(title);
   column_info.cchTextMax = lstrlenA(title);
   column_info.iSubItem = column;
-  SendMessageA(FileList(dialog), LVM_INSERTCOLUMNA, column,
-               reinterpret_cast<LPARAM>(&column_info));
+  SendMessageA(FileList(dialog), LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
 }
 
 void AddFileRow(WindowHandle dialog_handle, const std::string& name, const ArchiveEntry& entry) {
   HWND dialog = static_cast<HWND>(dialog_handle);
   // The icon belongs to the name alone: the file need not exist anywhere yet.
   SHFILEINFOA file_info = {};
-  SHGetFileInfoA(FileNamePart(name).c_str(), FILE_ATTRIBUTE_NORMAL, &file_info,
-                 sizeof file_info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
+  SHGetFileInfoA(FileNamePart(name).c_str(), FILE_ATTRIBUTE_NORMAL, &file_info, sizeof file_info,
+                 SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON);
   std::size_t index = AppendEntry(entry);
 
   LVITEMA item = {};
@@ -86,8 +85,8 @@ FileRow ReadRow(WindowHandle dialog_handle, int row) {
   text_item.iSubItem = 0;
   text_item.pszText = text;
   text_item.cchTextMax = sizeof text;
-  int length = static_cast<int>(SendMessageA(FileList(dialog), LVM_GETITEMTEXTA, row,
-                                             reinterpret_cast<LPARAM>(&text_item)));
+  int length = static_cast<int>(
+      SendMessageA(FileList(dialog), LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&text_item)));
   result.name.assign(text, static_cast<std::size_t>(length));
   return result;
 }

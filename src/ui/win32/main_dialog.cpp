@@ -28,14 +28,14 @@ constexpr int kRunCheckboxShrink = 10;
 constexpr int kShrinkJoin = 5;
 constexpr int kExpansion = 66;
 
-constexpr int kOverwriteGroup[] = {IDC_TOP_SEPARATOR, IDC_MODE_OVERWRITE,
-                                   IDC_MODE_DONT_OVERWRITE, IDC_MODE_ASK, IDC_OVERWRITE_GROUP};
+constexpr int kOverwriteGroup[] = {IDC_TOP_SEPARATOR, IDC_MODE_OVERWRITE, IDC_MODE_DONT_OVERWRITE,
+                                   IDC_MODE_ASK, IDC_OVERWRITE_GROUP};
 constexpr int kCompactShiftSet[] = {IDC_SHOW_FILES, IDC_RUN_CHECKBOX, IDC_HELP_BUTTON,
                                     IDC_UNZIP,      IDC_CLOSE,        IDC_BOTTOM_SEPARATOR};
-constexpr int kExpansionShiftSet[] = {IDC_OVERWRITE_GROUP, IDC_MODE_OVERWRITE,
-                                      IDC_MODE_DONT_OVERWRITE, IDC_MODE_ASK,
-                                      IDC_SHOW_FILES, IDC_RUN_CHECKBOX, IDC_HELP_BUTTON,
-                                      IDC_UNZIP, IDC_CLOSE, IDC_BOTTOM_SEPARATOR};
+constexpr int kExpansionShiftSet[] = {
+    IDC_OVERWRITE_GROUP, IDC_MODE_OVERWRITE,  IDC_MODE_DONT_OVERWRITE, IDC_MODE_ASK,
+    IDC_SHOW_FILES,      IDC_RUN_CHECKBOX,    IDC_HELP_BUTTON,         IDC_UNZIP,
+    IDC_CLOSE,           IDC_BOTTOM_SEPARATOR};
 
 constexpr const char* kHelpText =
     "This is a self-extracting zip file.\r\n\r\n"
@@ -69,8 +69,7 @@ void CompactLowerPart(HWND dialog) {
   }
   if (shrink == 0) return;
   ShiftByDialogUnits(dialog, ShiftTarget::Dialog, -shrink);
-  ShiftControls(dialog, kCompactShiftSet, static_cast<int>(std::size(kCompactShiftSet)),
-                -shrink);
+  ShiftControls(dialog, kCompactShiftSet, static_cast<int>(std::size(kCompactShiftSet)), -shrink);
 }
 
 // Shows the file list below the folder row; one-way, its button goes with it.

@@ -9,8 +9,7 @@ namespace selfx {
 
 int ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
                 std::uint32_t flags) {
-  return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(),
-                     flags | MB_TASKMODAL);
+  return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags | MB_TASKMODAL);
 }
 
 void ShowError(WindowHandle owner, const std::string& text) {

@@ -7,10 +7,10 @@
 #include <shlobj.h>
 
 #include "app/config_block.h"
-#include "base/text.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
+#include "base/text.h"
 #include "resource.h"
 #include "ui/ui.h"
 #include "ui/win32/main_dialog.h"
@@ -86,8 +86,7 @@ int CALLBACK BrowseCallback(HWND browser, UINT event, LPARAM event_data, LPARAM 
     SetWindowTextA(browser, kBrowseTitle);
   } else if (event == BFFM_SELCHANGED) {
     // Items such as "Control Panel" have no folder to extract into.
-    if (!SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(event_data),
-                              browse_display_name)) {
+    if (!SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(event_data), browse_display_name)) {
       EnableWindow(GetDlgItem(browser, IDOK), FALSE);
     }
   }
