@@ -1,9 +1,7 @@
 // selfx build and selfx info, run as a user runs them.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -15,40 +13,9 @@ namespace {
 using test::Append;
 using test::Bytes;
 
-struct RunResult {
-  int status;
-  std::string output;  // stdout and stderr together
-};
-
-RunResult RunTool(const std::string& arguments) {
-  std::string command = std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>&1";
-  RunResult result{-1, ""};
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  int wait_status = ::pclose(pipe);
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return result;
-}
-
-// The smallest PE32 image the builder accepts: one section whose raw data ends the file.
-Bytes FakeStub(std::size_t trailing_bytes = 0) {
-  Bytes stub(0x400, 0);
-  stub[0] = 'M';
-  stub[1] = 'Z';
-  stub[0x3C] = 0x80;
-  Bytes pe = {'P', 'E', 0, 0, 0x4C, 0x01, 1, 0};  // i386, one section
-  std::copy(pe.begin(), pe.end(), stub.begin() + 0x80);
-  stub[0x80 + 20] = 224;   // standard optional header
-  stub[0x80 + 24] = 0x0B;  // PE32
-  stub[0x80 + 25] = 0x01;
-  Bytes section_size = test::Le32(0x200), section_pointer = test::Le32(0x200);
-  std::copy(section_size.begin(), section_size.end(), stub.begin() + 0x80 + 248 + 16);
-  std::copy(section_pointer.begin(), section_pointer.end(), stub.begin() + 0x80 + 248 + 20);
-  stub.resize(stub.size() + trailing_bytes, 0x5A);
-  return stub;
-}
+using test::FakeStub;
+using test::RunResult;
+using test::RunTool;
 
 class CliBuildInfo : public ::testing::Test {
  protected:

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -39,6 +40,36 @@ std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents) {
   if (ArchiveFile.handle != platform::kNoFile) platform::Close(ArchiveFile.handle);
   OpenArchiveFile(file->path());
   return file;
+}
+
+RunResult RunTool(const std::string& arguments) {
+  std::string command = std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>&1";
+  RunResult result{-1, ""};
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  int wait_status = ::pclose(pipe);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return result;
+}
+
+Bytes FakeStub(std::size_t trailing_bytes) {
+  Bytes stub(0x400, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x80;
+  Bytes pe = {'P', 'E', 0, 0, 0x4C, 0x01, 1, 0};  // i386, one section
+  std::copy(pe.begin(), pe.end(), stub.begin() + 0x80);
+  stub[0x80 + 20] = 224;   // standard optional header
+  stub[0x80 + 24] = 0x0B;  // PE32
+  stub[0x80 + 25] = 0x01;
+  Bytes section_size = Le32(0x200), section_pointer = Le32(0x200);
+  std::copy(section_size.begin(), section_size.end(), stub.begin() + 0x80 + 248 + 16);
+  std::copy(section_pointer.begin(), section_pointer.end(), stub.begin() + 0x80 + 248 + 20);
+  stub.resize(stub.size() + trailing_bytes, 0x5A);
+  return stub;
 }
 
 void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }

@@ -53,6 +53,17 @@ struct ZipSpec {
 };
 Bytes MakeZip(const ZipSpec& spec);
 
+// Runs the selfx tool with the arguments, as a user's shell would.
+struct RunResult {
+  int status;          // the exit status, -1 when it did not exit normally
+  std::string output;  // stdout and stderr together
+};
+RunResult RunTool(const std::string& arguments);
+
+// The smallest PE32 image the builder accepts: one section whose raw data ends the file,
+// followed by trailing_bytes that do not belong to the image.
+Bytes FakeStub(std::size_t trailing_bytes = 0);
+
 void Append(Bytes& to, const Bytes& more);
 void Append(Bytes& to, const std::string& more);
 Bytes Le16(std::uint16_t value);
