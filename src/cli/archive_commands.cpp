@@ -247,12 +247,14 @@ int ExtractCommand(const Arguments& arguments) {
   if (WantsHelp(arguments, kExtractHelp)) return kExitSuccess;
   std::string file;
   std::string folder;
+  std::string folder_argument;
   std::uint8_t mode = kAsk;
   bool as_json = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     bool has_value = i + 1 < arguments.size();
     if (argument == "-d" && has_value) {
+      folder_argument = arguments[i + 1];
       if (!platform::CommandLineTextToAnsi(arguments[++i], folder)) {
         ReportError(arguments[i] + ": the name holds characters outside Windows code page 1252");
         return kExitUsage;
@@ -282,9 +284,18 @@ int ExtractCommand(const Arguments& arguments) {
     ReportError("usage: selfx extract [options] FILE (see --help)");
     return kExitUsage;
   }
+  platform::PathKind folder_kind = platform::KindOfPath(folder);
+  if (!folder.empty() && folder_kind != platform::PathKind::kFolder &&
+      folder_kind != platform::PathKind::kMissing) {
+    ReportError(folder_argument + ": not a folder");
+    return kExitFailure;
+  }
   if (!OpenArchive(file)) return kExitFailure;
   SfxConfig.OverwriteMode() = mode;
   TargetFolder = folder.empty() ? CurrentFolder() : WithoutTrailingBackslashes(folder);
+  // Nothing below the target folder is written through a link, and a file that cannot be
+  // written completely leaves the one it would replace as it was.
+  platform::ConfineWritesTo(TargetFolder);
   console::CancelOnInterrupt();
   CancelRequested = false;
   bool all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());

@@ -101,4 +101,27 @@ bool RandomBytes(void* buffer, std::size_t count);
 // Ends the process with the exit code; runs no handlers of the core.
 [[noreturn]] void ExitProcess(std::uint32_t exit_code);
 
+// The selfx tool's additions; the stub never calls them.
+
+// Keeps every file and folder created below root inside root. The folders below it are
+// walked without following links (a link, or on Windows a reparse point, on one of them
+// refuses the call), and CreateForWriting there writes a temporary file created exclusively
+// in the file's folder, which Close moves over the final name only when the file was written
+// completely: no write failed and its time was set, the core's last step before closing. A
+// file closed otherwise (the process ending in the middle of it), or left open when the
+// process ends or is ended by a signal or a console event, is removed, so an existing file
+// stays exactly as it was. Root itself may be reached through links: that is the user's choice.
+void ConfineWritesTo(const std::string& root);
+// Why the last failed call of this layer failed, in the system's words ("No space left on
+// device"), or its own ("a folder of the path is a symbolic link"); empty when unknown.
+std::string LastErrorText();
+// Calls the observer with the byte count of every successful Write (a progress by bytes).
+void ObserveWrites(void (*observer)(std::uint32_t bytes));
+// What a path names, following links: nothing, a regular file, a folder or something else
+// (a device, a FIFO, a socket), which must not be opened as a file.
+enum class PathKind { kMissing, kFile, kFolder, kOther };
+PathKind KindOfPath(const std::string& path);
+// Whether there is a terminal to ask the user at (a prompt needs one).
+bool TerminalAvailable();
+
 }  // namespace selfx::platform

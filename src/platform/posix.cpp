@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -74,6 +76,38 @@ void AppendUtf8(std::string& out, std::uint32_t code_point) {
 
 }  // namespace
 
+namespace {
+
+// Why the last failed call failed: an errno value, or a reason of this layer's own.
+int last_error = 0;
+const char* last_reason = nullptr;
+
+void NoteFailure(int error, const char* reason = nullptr) {
+  last_error = error;
+  last_reason = reason;
+}
+
+// The folder that writes are confined to, as the core names it, with one trailing "\";
+// empty when writes may go anywhere.
+std::string confined_root;
+
+// The one file being written under a temporary name (the core writes one output at a time).
+// The signal handler reads it, so its fields are plain and active is set last.
+struct PendingFile {
+  volatile sig_atomic_t active = 0;
+  int descriptor = -1;
+  int folder = -1;               // the open folder the file is written in
+  char temporary_name[40] = {};  // in that folder
+  std::string final_name;        // in that folder, as the system names it
+  bool complete = false;         // its time was set: the core's last step before closing
+  bool failed = false;           // a write failed
+};
+PendingFile pending;
+
+void (*write_observer)(std::uint32_t) = nullptr;
+
+}  // namespace
+
 std::string AnsiToUtf8(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -121,12 +155,23 @@ bool ErrorStreamIsTerminal() { return ::isatty(2) != 0; }
 
 namespace {
 void (*interrupt_handler)() = nullptr;
+
+// A signal that ends the program while a file is being written removes the file first, then
+// ends the program the way the signal would have.
+void DiscardAndEnd(int signal_number) {
+  if (pending.active) ::unlinkat(pending.folder, pending.temporary_name, 0);
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(signal_number, &default_action, nullptr);
+  ::raise(signal_number);  // delivered when this handler returns
+}
+
 void OnSignal(int) {
   if (interrupt_handler != nullptr) interrupt_handler();
   // A second Ctrl-C ends the program at once, in the middle of a long entry too.
-  struct sigaction default_action = {};
-  default_action.sa_handler = SIG_DFL;
-  ::sigaction(SIGINT, &default_action, nullptr);
+  struct sigaction end_action = {};
+  end_action.sa_handler = &DiscardAndEnd;
+  ::sigaction(SIGINT, &end_action, nullptr);
 }
 }  // namespace
 
@@ -156,11 +201,153 @@ std::string ToPosixPath(const std::string& path) {
 
 FileHandle OpenForReading(const std::string& path) {
   int fd = ::open(ToPosixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) NoteFailure(errno);
   return fd < 0 ? kNoFile : fd;
 }
 
+namespace {
+
+// The part of path below the confined root ("a\b.txt" of "out\a\b.txt"); false when writes
+// are not confined or path does not lie below the root.
+bool BelowRoot(const std::string& path, std::string& relative) {
+  if (confined_root.empty() || path.size() <= confined_root.size() ||
+      path.compare(0, confined_root.size(), confined_root) != 0) {
+    return false;
+  }
+  relative = path.substr(confined_root.size());
+  return true;
+}
+
+// Splits "a\b\c.txt" into its folder "a\b" and its last name "c.txt".
+void SplitLastName(const std::string& relative, std::string& folder, std::string& name) {
+  std::string::size_type last = relative.find_last_of('\\');
+  folder = last == std::string::npos ? std::string() : relative.substr(0, last);
+  name = last == std::string::npos ? relative : relative.substr(last + 1);
+}
+
+// Opens the folder at relative below the root one name at a time, following no link: nothing
+// reached here lies outside the root, whatever links stand in the tree. -1 on failure.
+int OpenFolderBelowRoot(const std::string& relative) {
+  int folder = ::open(ToPosixPath(confined_root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    NoteFailure(errno);
+    return -1;
+  }
+  std::string::size_type at = 0;
+  while (at < relative.size()) {
+    std::string::size_type end = relative.find('\\', at);
+    if (end == std::string::npos) end = relative.size();
+    std::string name = AnsiToUtf8(relative.substr(at, end - at));
+    at = end + 1;
+    if (name.empty() || name == ".") continue;
+    if (name == "..") {
+      ::close(folder);
+      NoteFailure(EACCES, "the path leads out of the target folder");
+      return -1;
+    }
+    int next = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      int error = errno;
+      struct stat info;
+      bool link = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  S_ISLNK(info.st_mode);
+      ::close(folder);
+      NoteFailure(error, link ? "a folder of the path is a symbolic link" : nullptr);
+      return -1;
+    }
+    ::close(folder);
+    folder = next;
+  }
+  return folder;
+}
+
+// Drops the pending file: closes it and removes it from its folder.
+void DiscardPending() {
+  if (!pending.active) return;
+  ::close(pending.descriptor);
+  ::unlinkat(pending.folder, pending.temporary_name, 0);
+  ::close(pending.folder);
+  pending.active = 0;
+}
+
+FileHandle CreateBelowRoot(const std::string& relative) {
+  std::string folder_part, name;
+  SplitLastName(relative, folder_part, name);
+  if (name.empty() || pending.active) {
+    NoteFailure(EINVAL);
+    return kNoFile;
+  }
+  int folder = OpenFolderBelowRoot(folder_part);
+  if (folder < 0) return kNoFile;
+  std::string final_name = AnsiToUtf8(name);
+  struct stat existing;
+  bool exists = ::fstatat(folder, final_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  int refusal = 0;
+  const char* reason = nullptr;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    refusal = EISDIR;
+    reason = "is a folder";
+  } else if (exists && S_ISREG(existing.st_mode) &&
+             ::faccessat(folder, final_name.c_str(), W_OK, AT_EACCESS) != 0) {
+    // A file the user may not write stays, as an open for writing would have left it.
+    refusal = errno;
+  }
+  if (refusal != 0) {
+    ::close(folder);
+    NoteFailure(refusal, reason);
+    return kNoFile;
+  }
+  // The temporary name cannot be guessed, and O_EXCL with O_NOFOLLOW creates a new file or
+  // nothing: a file or link someone placed there is never opened.
+  int descriptor = -1;
+  for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
+    std::uint8_t random[8];
+    if (!RandomBytes(random, sizeof random)) break;
+    std::snprintf(pending.temporary_name, sizeof pending.temporary_name,
+                  ".selfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0], random[1], random[2],
+                  random[3], random[4], random[5], random[6], random[7]);
+    descriptor = ::openat(folder, pending.temporary_name,
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor < 0 && errno != EEXIST) break;
+  }
+  if (descriptor < 0) {
+    NoteFailure(errno);
+    ::close(folder);
+    return kNoFile;
+  }
+  // The replaced file's permissions carry over, as they would have with an open in place.
+  if (exists && S_ISREG(existing.st_mode)) ::fchmod(descriptor, existing.st_mode & 0777);
+  pending.descriptor = descriptor;
+  pending.folder = folder;
+  pending.final_name = final_name;
+  pending.complete = false;
+  pending.failed = false;
+  pending.active = 1;
+  return descriptor;
+}
+
+// Closes the pending file and, when it was written completely, moves it over its final name
+// in one step; otherwise removes it. False when the close or the move failed.
+bool ClosePending() {
+  bool closed = ::close(pending.descriptor) == 0;
+  if (!closed) NoteFailure(errno);
+  bool keep = closed && pending.complete && !pending.failed;
+  bool moved = keep && ::renameat(pending.folder, pending.temporary_name, pending.folder,
+                                  pending.final_name.c_str()) == 0;
+  if (keep && !moved) NoteFailure(errno);
+  if (!moved) ::unlinkat(pending.folder, pending.temporary_name, 0);
+  ::close(pending.folder);
+  pending.active = 0;
+  return closed && moved == keep;
+}
+
+}  // namespace
+
 FileHandle CreateForWriting(const std::string& path) {
+  std::string relative;
+  if (BelowRoot(path, relative)) return CreateBelowRoot(relative);
   int fd = ::open(ToPosixPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) NoteFailure(errno);
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -195,9 +382,14 @@ std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count) {
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   while (total < count) {
     ssize_t n = ::write(static_cast<int>(file), bytes + total, count - total);
-    if (n <= 0) break;
+    if (n <= 0) {
+      NoteFailure(n < 0 ? errno : ENOSPC);
+      if (pending.active && file == pending.descriptor) pending.failed = true;
+      break;
+    }
     total += static_cast<std::uint32_t>(n);
   }
+  if (write_observer != nullptr && total > 0) write_observer(total);
   return total;
 }
 
@@ -207,7 +399,12 @@ std::uint32_t FileSize(FileHandle file) {
   return static_cast<std::uint32_t>(info.st_size);
 }
 
-bool Close(FileHandle file) { return ::close(static_cast<int>(file)) == 0; }
+bool Close(FileHandle file) {
+  if (pending.active && file == pending.descriptor) return ClosePending();
+  bool closed = ::close(static_cast<int>(file)) == 0;
+  if (!closed) NoteFailure(errno);
+  return closed;
+}
 
 FileHandle OpenNullOutput() {
   int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -215,6 +412,7 @@ FileHandle OpenNullOutput() {
 }
 
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
+  if (pending.active && file == pending.descriptor) pending.complete = true;
   std::tm local = {};
   local.tm_year = 80 + (dos_date >> 9);
   local.tm_mon = ((dos_date >> 5) & 15) - 1;
@@ -289,7 +487,19 @@ std::string Utf8TextToAnsi(const std::string& text) {
 
 std::uint32_t FileAttributes(const std::string& path) {
   struct stat info;
-  if (::stat(ToPosixPath(path).c_str(), &info) != 0) return kInvalidAttributes;
+  std::string relative, folder_part, name;
+  if (BelowRoot(path, relative)) {
+    // Below the root only the last name may be a link: the folders on the way are not
+    // followed.
+    SplitLastName(relative, folder_part, name);
+    int folder = OpenFolderBelowRoot(folder_part);
+    if (folder < 0) return kInvalidAttributes;
+    bool found = ::fstatat(folder, AnsiToUtf8(name).c_str(), &info, 0) == 0;
+    ::close(folder);
+    if (!found) return kInvalidAttributes;
+  } else if (::stat(ToPosixPath(path).c_str(), &info) != 0) {
+    return kInvalidAttributes;
+  }
   return S_ISDIR(info.st_mode) ? kFolderAttribute : 0x80;  // FILE_ATTRIBUTE_NORMAL
 }
 
@@ -301,7 +511,29 @@ std::string FromPosixPath(const std::string& path) {
   return out;
 }
 
-bool CreateFolder(const std::string& path) { return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0; }
+bool CreateFolder(const std::string& path) {
+  std::string relative, folder_part, name;
+  int folder = AT_FDCWD;
+  std::string target = ToPosixPath(path);
+  if (BelowRoot(path, relative)) {
+    SplitLastName(relative, folder_part, name);
+    folder = OpenFolderBelowRoot(folder_part);
+    if (folder < 0) return false;
+    target = AnsiToUtf8(name);
+  }
+  bool created = ::mkdirat(folder, target.c_str(), 0777) == 0;
+  if (!created) {
+    int error = errno;
+    struct stat info;
+    bool in_the_way = error == EEXIST &&
+                      ::fstatat(folder, target.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    NoteFailure(error, !in_the_way             ? nullptr
+                       : S_ISLNK(info.st_mode) ? "a symbolic link stands in the folder's place"
+                                               : "not a folder");
+  }
+  if (folder != AT_FDCWD) ::close(folder);
+  return created;
+}
 
 bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
   // As on Windows: %NAME% is replaced when NAME is defined, and kept as written otherwise.
@@ -401,8 +633,44 @@ void (*exit_hook)(std::uint32_t) = nullptr;
 void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code)) { exit_hook = hook; }
 
 void ExitProcess(std::uint32_t exit_code) {
+  DiscardPending();
   if (exit_hook != nullptr) exit_hook(exit_code);
   std::exit(static_cast<int>(exit_code));
+}
+
+void ConfineWritesTo(const std::string& root) {
+  if (root.empty()) return;
+  confined_root = root.back() == '\\' ? root : root + '\\';
+  struct sigaction end_action = {};
+  end_action.sa_handler = &DiscardAndEnd;
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    ::sigaction(signal_number, &end_action, nullptr);
+  }
+}
+
+std::string LastErrorText() {
+  if (last_reason != nullptr) return last_reason;
+  return last_error != 0 ? std::strerror(last_error) : std::string();
+}
+
+void ObserveWrites(void (*observer)(std::uint32_t bytes)) { write_observer = observer; }
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat info;
+  if (::stat(ToPosixPath(path).c_str(), &info) != 0) {
+    NoteFailure(errno);
+    return PathKind::kMissing;
+  }
+  return S_ISREG(info.st_mode)   ? PathKind::kFile
+         : S_ISDIR(info.st_mode) ? PathKind::kFolder
+                                 : PathKind::kOther;
+}
+
+bool TerminalAvailable() {
+  int terminal = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (terminal < 0) return false;
+  ::close(terminal);
+  return true;
 }
 
 }  // namespace selfx::platform

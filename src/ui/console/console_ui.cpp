@@ -4,9 +4,11 @@
 #include <cstdio>
 
 #include "app/config_block.h"
+#include "archive/archive_file.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
+#include "base/fatal_error.h"
 #include "base/text.h"
 #include "platform/platform.h"
 
@@ -57,7 +59,20 @@ int ShowMessage(WindowHandle, const std::string& text, const std::string& captio
 }
 
 void ShowError(WindowHandle owner, const std::string& text) {
-  ShowMessage(owner, text, "Error", kMbIconError);
+  // The core's messages about a failed file or folder name the path; the system's reason
+  // follows it, so that the user sees why.
+  std::string message = text;
+  for (const char* about_a_path : {"Error in folder ", "Cannot write to ", "Cannot create "}) {
+    if (text.rfind(about_a_path, 0) != 0) continue;
+    std::string cause = platform::LastErrorText();
+    if (!cause.empty()) message += ": " + cause;
+    break;
+  }
+  // The archive's damage is named with the archive.
+  if (text == kCorruptMessage && !ArchiveFile.path.empty()) {
+    message = ArchiveFile.path + ": " + text;
+  }
+  ShowMessage(owner, message, "Error", kMbIconError);
 }
 
 void AddFileRow(WindowHandle, const std::string& name, const ArchiveEntry& entry) {
