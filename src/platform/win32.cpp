@@ -14,6 +14,124 @@ namespace {
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 }  // namespace
 
+#ifdef SELFX_TOOL_BUILD
+// The selfx tool's additions (see ConfineWritesTo in platform.h); the stub is built without
+// them and stays as it was.
+namespace {
+
+DWORD last_error = 0;
+const char* last_reason = nullptr;
+
+void NoteFailure(DWORD error, const char* reason = nullptr) {
+  last_error = error;
+  last_reason = reason;
+}
+
+// The confined root with one trailing backslash; empty when writes may go anywhere.
+std::string confined_root;
+
+// The one file being written under a temporary name. A console event handler (on a thread
+// of the system's) may remove it.
+struct PendingFile {
+  volatile LONG active = 0;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string temporary_path;
+  std::string final_path;
+  bool complete = false;  // its time was set: the core's last step before closing
+  bool failed = false;    // a write failed
+};
+PendingFile pending;
+
+void (*write_observer)(std::uint32_t) = nullptr;
+
+bool BelowRoot(const std::string& path) {
+  return !confined_root.empty() && path.size() > confined_root.size() &&
+         path.compare(0, confined_root.size(), confined_root) == 0;
+}
+
+// Refuses a path whose folders below the root include a reparse point (a symbolic link or a
+// junction), which would lead the write elsewhere.
+bool FoldersBelowRootAreReal(const std::string& path) {
+  std::string::size_type at = confined_root.size();
+  for (;;) {
+    std::string::size_type end = path.find('\\', at);
+    if (end == std::string::npos) return true;
+    DWORD attributes = GetFileAttributesA(path.substr(0, end).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      NoteFailure(ERROR_ACCESS_DENIED, "a folder of the path is a link or a junction");
+      return false;
+    }
+    at = end + 1;
+  }
+}
+
+void DiscardPending() {
+  if (InterlockedExchange(&pending.active, 0) == 0) return;
+  CloseHandle(pending.handle);
+  DeleteFileA(pending.temporary_path.c_str());
+}
+
+FileHandle CreateBelowRoot(const std::string& path) {
+  if (pending.active != 0 || !FoldersBelowRootAreReal(path)) return kNoFile;
+  DWORD existing = GetFileAttributesA(path.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    bool folder = (existing & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    NoteFailure(ERROR_ACCESS_DENIED, folder ? "is a folder" : nullptr);
+    return kNoFile;
+  }
+  std::string folder = path.substr(0, path.find_last_of('\\') + 1);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 8 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    std::uint8_t random[8];
+    if (!RandomBytes(random, sizeof random)) break;
+    char name[40];
+    wsprintfA(name, ".selfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0], random[1], random[2],
+              random[3], random[4], random[5], random[6], random[7]);
+    pending.temporary_path = folder + name;
+    // CREATE_NEW makes a new file or nothing; delete sharing lets a console event remove it
+    // while it is open.
+    handle = CreateFileA(pending.temporary_path.c_str(), GENERIC_WRITE,
+                         FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    NoteFailure(GetLastError());
+    return kNoFile;
+  }
+  pending.handle = handle;
+  pending.final_path = path;
+  pending.complete = false;
+  pending.failed = false;
+  pending.active = 1;
+  return reinterpret_cast<FileHandle>(handle);
+}
+
+bool ClosePending() {
+  bool closed = CloseHandle(pending.handle) != 0;
+  if (!closed) NoteFailure(GetLastError());
+  bool keep = closed && pending.complete && !pending.failed;
+  bool moved = keep && MoveFileExA(pending.temporary_path.c_str(), pending.final_path.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING) != 0;
+  if (keep && !moved) NoteFailure(GetLastError());
+  if (!moved) DeleteFileA(pending.temporary_path.c_str());
+  pending.active = 0;
+  return closed && moved == keep;
+}
+
+bool IsPending(FileHandle file) { return pending.active != 0 && AsHandle(file) == pending.handle; }
+
+// Every console event that ends the program (a second Ctrl-C, Ctrl-Break, closing the window,
+// logging off) removes the file being written first.
+BOOL WINAPI OnEndingEvent(DWORD) {
+  DiscardPending();
+  return FALSE;
+}
+
+}  // namespace
+#endif
+
 FileHandle OpenForReading(const std::string& path) {
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -21,6 +139,9 @@ FileHandle OpenForReading(const std::string& path) {
 }
 
 FileHandle CreateForWriting(const std::string& path) {
+#ifdef SELFX_TOOL_BUILD
+  if (BelowRoot(path)) return CreateBelowRoot(path);
+#endif
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
@@ -41,13 +162,28 @@ std::uint32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
 
 std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count) {
   DWORD written = 0;
+#ifdef SELFX_TOOL_BUILD
+  bool wrote = WriteFile(AsHandle(file), buffer, count, &written, nullptr) != 0;
+  if (!wrote) written = 0;
+  if (written < count) {
+    NoteFailure(wrote ? ERROR_DISK_FULL : GetLastError());
+    if (IsPending(file)) pending.failed = true;
+  }
+  if (write_observer != nullptr && written > 0) write_observer(written);
+#else
   if (!WriteFile(AsHandle(file), buffer, count, &written, nullptr)) return 0;
+#endif
   return written;
 }
 
 std::uint32_t FileSize(FileHandle file) { return GetFileSize(AsHandle(file), nullptr); }
 
-bool Close(FileHandle file) { return CloseHandle(AsHandle(file)) != 0; }
+bool Close(FileHandle file) {
+#ifdef SELFX_TOOL_BUILD
+  if (IsPending(file)) return ClosePending();
+#endif
+  return CloseHandle(AsHandle(file)) != 0;
+}
 
 FileHandle OpenNullOutput() {
   HANDLE handle = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -56,6 +192,9 @@ FileHandle OpenNullOutput() {
 }
 
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
+#ifdef SELFX_TOOL_BUILD
+  if (IsPending(file)) pending.complete = true;
+#endif
   FILETIME local_time;
   FILETIME utc_time;
   if (DosDateTimeToFileTime(dos_date, dos_time, &local_time) &&
@@ -187,7 +326,22 @@ std::string AnsiToConsole(const std::string& text) {
 
 std::uint32_t FileAttributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
-bool CreateFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool CreateFolder(const std::string& path) {
+#ifdef SELFX_TOOL_BUILD
+  if (BelowRoot(path) && !FoldersBelowRootAreReal(path)) return false;
+  bool created = CreateDirectoryA(path.c_str(), nullptr) != 0;
+  if (!created) {
+    DWORD error = GetLastError();
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    bool file_in_the_way = error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+                           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    NoteFailure(error, file_in_the_way ? "not a folder" : nullptr);
+  }
+  return created;
+#else
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+#endif
+}
 
 bool ExpandEnvironmentVariables(const std::string& text, std::string& expanded) {
   char buffer[520] = {};
@@ -272,6 +426,59 @@ int ShellOpen(const std::string& file, const std::string& parameters, const std:
   return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
-void ExitProcess(std::uint32_t exit_code) { ::ExitProcess(exit_code); }
+void ExitProcess(std::uint32_t exit_code) {
+#ifdef SELFX_TOOL_BUILD
+  DiscardPending();
+#endif
+  ::ExitProcess(exit_code);
+}
+
+#ifdef SELFX_TOOL_BUILD
+void ConfineWritesTo(const std::string& root) {
+  if (root.empty()) return;
+  confined_root = root.back() == '\\' ? root : root + '\\';
+  SetConsoleCtrlHandler(&OnEndingEvent, TRUE);
+}
+
+std::string LastErrorText() {
+  if (last_reason != nullptr) return last_reason;
+  if (last_error == 0) return std::string();
+  char buffer[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                last_error, 0, buffer, sizeof buffer, nullptr);
+  // The system's texts end in a full stop and a line end.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                        buffer[length - 1] == '.' || buffer[length - 1] == ' ')) {
+    --length;
+  }
+  return length == 0 ? "error " + std::to_string(last_error) : std::string(buffer, length);
+}
+
+void ObserveWrites(void (*observer)(std::uint32_t bytes)) { write_observer = observer; }
+
+PathKind KindOfPath(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    NoteFailure(GetLastError());
+    return PathKind::kMissing;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
+  // A device (CON, a pipe) answers to attributes too; only a disk file is a file.
+  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return PathKind::kFile;
+  DWORD type = GetFileType(handle);
+  CloseHandle(handle);
+  return type == FILE_TYPE_DISK ? PathKind::kFile : PathKind::kOther;
+}
+
+bool TerminalAvailable() {
+  HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (input == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(input);
+  return true;
+}
+#endif
 
 }  // namespace selfx::platform
