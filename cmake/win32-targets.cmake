@@ -28,10 +28,9 @@ add_test(NAME stub_image COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/check_stub_im
 # The core for everything else built for Windows.
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
 target_include_directories(selfx_core PUBLIC src)
-# The platform layer's additions for the tool (confined writes, error texts, write counts);
-# the stub, compiled from the same file above, goes without them.
-target_compile_definitions(selfx_core PRIVATE SELFX_TOOL_BUILD)
 target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
+# What only the command-line tool needs of the platform layer stays out of the stub.
+target_compile_definitions(selfx_core PRIVATE SELFX_TOOL_BUILD)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 set(ZLIB_USE_STATIC_LIBS ON)  # libz-mingw-w64-dev: the builder's compressor, linked in

@@ -4,14 +4,28 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/json.h"
+#include "platform/platform.h"
+#include "ui/console/report.h"
 
 namespace selfx::cli {
 
-void ReportError(const std::string& message) {
-  std::fprintf(stderr, "selfx: %s\n", message.c_str());
-}
+void ReportError(const std::string& message) { console::ReportLine(message); }
 
 namespace {
+
+// A fatal error of the core ends the process without returning to main().
+void OnExit(std::uint32_t exit_code) { FinishJsonOutput(static_cast<int>(exit_code)); }
+
+int RunCommand(const std::string& command, const Arguments& arguments) {
+  if (command == "build") return BuildCommand(arguments);
+  if (command == "info") return InfoCommand(arguments);
+  if (command == "list") return ListCommand(arguments);
+  if (command == "test") return TestCommand(arguments);
+  if (command == "extract") return ExtractCommand(arguments);
+  ReportError("unknown command \"" + command + "\"");
+  return -1;
+}
 
 constexpr const char* kUsage = R"(usage: selfx COMMAND [options] ...
 
@@ -34,14 +48,12 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? kExitUsage : kExitSuccess;
   }
-  std::string command = argv[1];
-  Arguments arguments(argv + 2, argv + argc);
-  if (command == "build") return BuildCommand(arguments);
-  if (command == "info") return InfoCommand(arguments);
-  if (command == "list") return ListCommand(arguments);
-  if (command == "test") return TestCommand(arguments);
-  if (command == "extract") return ExtractCommand(arguments);
-  ReportError("unknown command \"" + command + "\"");
-  std::fputs(kUsage, stderr);
-  return kExitUsage;
+  selfx::platform::OnProcessExit(&OnExit);
+  int status = RunCommand(argv[1], Arguments(argv + 2, argv + argc));
+  if (status < 0) {
+    std::fputs(kUsage, stderr);
+    status = kExitUsage;
+  }
+  FinishJsonOutput(status);
+  return status;
 }
