@@ -28,7 +28,9 @@ namespace {
 // hold more than a bare record.
 std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size,
                                               std::uint32_t archive_start) {
-  std::uint32_t window_size = file_size - archive_start;
+  // An archive said to start past the end of the file has nothing to search (unchecked, the
+  // difference would wrap and the search would look before the archive's start).
+  std::uint32_t window_size = file_size > archive_start ? file_size - archive_start : 0;
   if (window_size > zip::kEndSearchWindow) window_size = zip::kEndSearchWindow;
   if (window_size <= zip::kEndRecordSize) return std::nullopt;
   return window_size;

@@ -14,6 +14,7 @@
 #include "archive/paths.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
+#include "base/byte_order.h"
 #include "base/fatal_error.h"
 #include "cli/commands.h"
 #include "cli/json.h"
@@ -24,6 +25,8 @@
 #include "codec/inflate.h"
 #include "platform/platform.h"
 #include "ui/console/console_ui.h"
+#include "ui/console/printable.h"
+#include "ui/console/progress.h"
 
 namespace selfx::cli {
 
@@ -36,13 +39,17 @@ constexpr const char* kListHelp = R"(usage: selfx list [--json] FILE
 Lists the files of a self-extracting archive (or of a plain .zip) as its stub shows them:
 size, modification time, method, encryption and name. Folder entries are not listed.
 --json prints {"files": [{"name", "size", "compressed_size", "modified", "method",
-"encrypted", "crc32"}, ...]}. Exit status: 0 listed, 1 damaged or unreadable, 2 bad usage.
+"encrypted", "crc32"}, ...], "errors": [...]}, "modified" as 2024-05-01T13:45:10 (a
+local time, as ZIP records it). Exit status: 0 listed, 1 damaged or unreadable, 2 bad
+usage.
 )";
-constexpr const char* kTestHelp = R"(usage: selfx test [--json] [--password-file F] FILE
+constexpr const char* kTestHelp = R"(usage: selfx test [--json] [--quiet] [--password-file F] FILE
 
-Decodes every file of the archive and checks its CRC-32, writing nothing. --json prints
-{"tested", "failed", "stopped", "files": [{"name", "ok"}, ...]}. Exit status: 0 all files
-sound, 1 some file failed, 2 bad usage, 3 stopped (no password, or Ctrl-C).
+Decodes every file of the archive and checks its CRC-32, writing nothing. A password from
+a file that does not fit a file fails that file ("wrong password"). --quiet prints no
+progress bar and no closing line. --json prints {"tested", "failed", "stopped", "files":
+[{"name", "ok"}, ...], "errors": [...]}. Exit status: 0 all files sound, 1 some file
+failed, 2 bad usage, 3 stopped (no password typed, or Ctrl-C).
 )";
 constexpr const char* kExtractHelp = R"(usage: selfx extract [options] FILE
 
@@ -51,11 +58,33 @@ Extracts every file of the archive exactly as its stub would.
   --overwrite MODE         overwrite, skip, or ask (default) when a file exists
   --password-file F        the password for encrypted files (else asked without echo)
   --no-progress            no progress bar
-  --json                   print {"extracted", "not_extracted", "stopped", "left": [names]}
+  --quiet                  no progress bar and no closing line
+  --json                   print {"extracted", "not_extracted", "stopped", "left": [names],
+                           "errors": [messages]}
 Entries whose names would leave DIR (absolute paths, drives, "..") or name a device are
-refused and reported. Ctrl-C stops before the next file. Exit status: 0 all files
-extracted, 1 some file was not, 2 bad usage, 3 stopped (no password, or Ctrl-C).
+refused and reported. Each file is written under a temporary name and takes its own only
+when complete, so a failed write leaves an existing file as it was; nothing below DIR is
+written through a symbolic link. Ctrl-C stops before the next file. Exit status: 0 all
+files extracted, 1 some file was not (or the password from the file did not fit), 2 bad
+usage, 3 stopped (no password typed, or Ctrl-C).
 )";
+
+// ZIP64: a locator right in front of the end record points at the larger end record, and
+// sizes or offsets of all ones stand for values kept in an extra field.
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
+constexpr std::uint32_t kZip64LocatorSize = 20;
+constexpr std::uint32_t kZip64Marker = 0xFFFFFFFF;
+
+bool HasZip64Records(std::uint32_t end_record_at) {
+  if (end_record_at < kZip64LocatorSize) return false;
+  std::uint8_t locator[4];
+  SeekArchive(static_cast<std::int32_t>(end_record_at - kZip64LocatorSize),
+              platform::SeekOrigin::FromStart);
+  bool found = ReadArchive(locator, sizeof locator) == sizeof locator &&
+               LoadLe32(locator) == kZip64LocatorSignature;
+  SeekArchive(0, platform::SeekOrigin::FromStart);
+  return found;
+}
 
 }  // namespace
 
@@ -65,9 +94,19 @@ bool OpenArchive(const std::string& native_path) {
     ReportError(native_path + ": the name holds characters outside Windows code page 1252");
     return false;
   }
-  if (platform::FileAttributes(path) == platform::kInvalidAttributes) {
-    ReportError(native_path + ": no such file");
-    return false;
+  switch (platform::KindOfPath(path)) {
+    case platform::PathKind::kMissing:
+      ReportError(native_path + ": " + platform::LastErrorText());
+      return false;
+    case platform::PathKind::kFolder:
+      ReportError(native_path + ": is a folder, not an archive");
+      return false;
+    case platform::PathKind::kOther:
+      // A FIFO or a device would be read for ever, or block.
+      ReportError(native_path + ": not a regular file");
+      return false;
+    case platform::PathKind::kFile:
+      break;
   }
   PrepareZipSignatures();
   BuildCrcTable();
@@ -92,11 +131,31 @@ bool OpenArchive(const std::string& native_path) {
     }
   }
   SeekArchive(0, platform::SeekOrigin::FromStart);
+  // The core would call both of these corrupt; the user deserves the reason.
+  std::optional<std::uint32_t> end_record_at = SearchEndRecord(ArchiveStart);
+  if (!end_record_at) {
+    ReportError(native_path + ": not a ZIP archive (no end of central directory record ends it)");
+    return false;
+  }
+  if (HasZip64Records(*end_record_at)) {
+    ReportError(native_path + ": ZIP64, which the stub cannot read");
+    return false;
+  }
   // Every row starts selected: these commands work on the whole archive.
   SfxConfig.fixed[kConfigOptions] = 0;
   SfxConfig.fixed[kConfigOptions + 1] = 0;
   LoadDirectory(nullptr);
-  for (console::ConsoleRow& row : console::Rows()) row.selected = true;
+  for (console::ConsoleRow& row : console::Rows()) {
+    row.selected = true;
+    // A ZIP64 entry records its sizes and offset in an extra field the stub does not read.
+    const ArchiveEntry& entry = row.row.entry;
+    if (entry.CompressedSize() == kZip64Marker || entry.UncompressedSize() == kZip64Marker ||
+        entry.LocalHeaderOffset() == kZip64Marker) {
+      ReportError(native_path + ": ZIP64, which the stub cannot read (" +
+                  platform::AnsiToConsole(row.row.name) + ")");
+      return false;
+    }
+  }
   return true;
 }
 
@@ -107,6 +166,52 @@ const char* MethodName(std::uint16_t method) {
          : method == zip::kMethodDeflated ? "deflated"
                                           : "other";
 }
+
+// ISO 8601 with seconds, without a zone: DOS times are local times.
+std::string IsoTimestamp(const ArchiveEntry& entry) {
+  char text[32];
+  std::uint16_t date = entry.DosDate(), time = entry.DosTime();
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", 1980 + (date >> 9),
+                (date >> 5) & 15, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return text;
+}
+
+// --json anywhere on the line promises one JSON object, a usage error included.
+bool TakesJson(const Arguments& arguments) {
+  if (std::find(arguments.begin(), arguments.end(), "--json") == arguments.end()) return false;
+  RequestJsonOutput();
+  console::Settings().show_progress = false;
+  return true;
+}
+
+// The bar by bytes: every byte the decoders hand to a file (or, for test, to the null
+// device) passes through the platform's Write, so the count needs nothing of the core.
+console::ByteProgress* running_progress = nullptr;
+void CountWrittenBytes(std::uint32_t bytes) {
+  if (running_progress != nullptr) running_progress->Advance(bytes);
+}
+
+class ProgressOfRows {
+ public:
+  ProgressOfRows() : progress_(SelectedBytes()) {
+    running_progress = &progress_;
+    platform::ObserveWrites(&CountWrittenBytes);
+  }
+  ~ProgressOfRows() {
+    platform::ObserveWrites(nullptr);
+    running_progress = nullptr;
+  }
+
+ private:
+  static std::uint64_t SelectedBytes() {
+    std::uint64_t total = 0;
+    for (const console::ConsoleRow& row : console::Rows()) {
+      if (row.selected) total += row.row.entry.UncompressedSize();
+    }
+    return total;
+  }
+  console::ByteProgress progress_;
+};
 
 std::string DosTimestamp(const ArchiveEntry& entry) {
   char text[32];
@@ -146,8 +251,10 @@ bool WantsHelp(const Arguments& arguments, const char* help) {
 
 int ListCommand(const Arguments& arguments) {
   if (WantsHelp(arguments, kListHelp)) return kExitSuccess;
+  TakesJson(arguments);
   bool as_json = arguments.size() == 2 && arguments[0] == "--json";
-  if (arguments.size() != (as_json ? 2u : 1u)) {
+  if (arguments.size() != (as_json ? 2u : 1u) || arguments.back().empty() ||
+      arguments.back()[0] == '-') {
     ReportError("usage: selfx list [--json] FILE (see --help)");
     return kExitUsage;
   }
@@ -161,10 +268,10 @@ int ListCommand(const Arguments& arguments) {
       std::snprintf(crc, sizeof crc, "%08x", entry.Crc());
       json.BeginObject().Text("name", row.row.name).Number("size", entry.UncompressedSize());
       json.Number("compressed_size", entry.CompressedSize());
-      json.Text("modified", DosTimestamp(entry)).Text("method", MethodName(entry.Method()));
+      json.Text("modified", IsoTimestamp(entry)).Text("method", MethodName(entry.Method()));
       json.Bool("encrypted", entry.IsEncrypted()).Text("crc32", crc).EndObject();
     }
-    json.EndArray().EndObject().Print();
+    json.EndArray().ReportedErrors().EndObject().Print();
     return kExitSuccess;
   }
   std::printf("%10s  %-16s  %-8s  %s\n", "Size", "Modified", "Method", "Name");
@@ -173,7 +280,8 @@ int ListCommand(const Arguments& arguments) {
     const ArchiveEntry& entry = row.row.entry;
     total += entry.UncompressedSize();
     std::printf("%10u  %s  %-8s  %s%s\n", entry.UncompressedSize(), DosTimestamp(entry).c_str(),
-                MethodName(entry.Method()), platform::AnsiToConsole(row.row.name).c_str(),
+                MethodName(entry.Method()),
+                console::Printable(platform::AnsiToConsole(row.row.name)).c_str(),
                 entry.IsEncrypted() ? "  (encrypted)" : "");
   }
   std::printf("%10llu  %zu files\n", static_cast<unsigned long long>(total),
@@ -184,10 +292,14 @@ int ListCommand(const Arguments& arguments) {
 int TestCommand(const Arguments& arguments) {
   if (WantsHelp(arguments, kTestHelp)) return kExitSuccess;
   std::string file;
-  bool as_json = false;
+  bool as_json = TakesJson(arguments);
+  bool quiet = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--json") {
       as_json = true;
+    } else if (arguments[i] == "--quiet") {
+      quiet = true;
+      console::Settings().show_progress = false;
     } else if (arguments[i] == "--password-file" && i + 1 < arguments.size()) {
       if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
     } else if (file.empty() && arguments[i][0] != '-') {
@@ -203,7 +315,11 @@ int TestCommand(const Arguments& arguments) {
   }
   if (!OpenArchive(file)) return kExitFailure;
   console::CancelOnInterrupt();
-  TestSummary summary = TestOpenedArchive();
+  TestSummary summary;
+  {
+    ProgressOfRows progress;
+    summary = TestOpenedArchive();
+  }
   if (as_json) {
     JsonWriter json;
     json.BeginObject().Number("tested", summary.tested).Number("failed", summary.failed);
@@ -212,8 +328,8 @@ int TestCommand(const Arguments& arguments) {
       json.BeginObject().Text("name", console::Rows()[i].row.name);
       json.Bool("ok", summary.results[i]).EndObject();
     }
-    json.EndArray().EndObject().Print();
-  } else if (!summary.stopped) {
+    json.EndArray().ReportedErrors().EndObject().Print();
+  } else if (!summary.stopped && !quiet) {
     std::printf("%d files tested, %d failed\n", summary.tested, summary.failed);
   }
   if (summary.stopped) return kExitStopped;
@@ -230,7 +346,11 @@ TestSummary TestOpenedArchive() {
     }
     OutputPath = row.row.name;
     bool password_abort = false;
+    console::Settings().wrong_password = false;
     bool sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
+    // The password from a file did not fit (the prompt said so): this file fails, the
+    // others are tested.
+    if (password_abort && console::Settings().wrong_password) password_abort = sound = false;
     if (password_abort) {
       ReportError("no password for " + platform::AnsiToConsole(row.row.name) + "; stopped");
       summary.stopped = true;
@@ -249,7 +369,8 @@ int ExtractCommand(const Arguments& arguments) {
   std::string folder;
   std::string folder_argument;
   std::uint8_t mode = kAsk;
-  bool as_json = false;
+  bool as_json = TakesJson(arguments);
+  bool quiet = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     bool has_value = i + 1 < arguments.size();
@@ -269,6 +390,9 @@ int ExtractCommand(const Arguments& arguments) {
     } else if (argument == "--password-file" && has_value) {
       if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
     } else if (argument == "--no-progress") {
+      console::Settings().show_progress = false;
+    } else if (argument == "--quiet") {
+      quiet = true;
       console::Settings().show_progress = false;
     } else if (argument == "--json") {
       as_json = true;
@@ -298,7 +422,11 @@ int ExtractCommand(const Arguments& arguments) {
   platform::ConfineWritesTo(TargetFolder);
   console::CancelOnInterrupt();
   CancelRequested = false;
-  bool all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
+  bool all_extracted;
+  {
+    ProgressOfRows progress;
+    all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
+  }
   int left = SelectedRowCount(nullptr);
   int extracted = RowCount(nullptr) - left;
   if (as_json) {
@@ -308,8 +436,8 @@ int ExtractCommand(const Arguments& arguments) {
     for (const console::ConsoleRow& row : console::Rows()) {
       if (row.selected) json.Text(nullptr, row.row.name);
     }
-    json.EndArray().EndObject().Print();
-  } else {
+    json.EndArray().ReportedErrors().EndObject().Print();
+  } else if (!quiet) {
     std::printf("%d files extracted, %d not\n", extracted, left);
   }
   if (all_extracted) return kExitSuccess;

@@ -447,7 +447,10 @@ void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint1
   ::futimens(static_cast<int>(file), times);
 }
 
-void Beep() { std::fputs("\a", stderr); }
+// Only a terminal rings; in a log the bell would be one more control character.
+void Beep() {
+  if (::isatty(2) != 0) std::fputs("\a", stderr);
+}
 
 std::string ModulePath() {
   char buffer[4096];

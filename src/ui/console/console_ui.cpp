@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/config_block.h"
+#include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
@@ -11,6 +12,9 @@
 #include "base/fatal_error.h"
 #include "base/text.h"
 #include "platform/platform.h"
+#include "ui/console/printable.h"
+#include "ui/console/progress.h"
+#include "ui/console/report.h"
 
 namespace selfx {
 
@@ -30,15 +34,14 @@ namespace {
 std::atomic<bool> interrupted{false};
 void NoteInterrupt() { interrupted = true; }
 
-int progress_total = 0;
-bool progress_drawn = false;
-
-// Clears the progress line so that a message does not land in the middle of it.
-void EndProgressLine() {
-  if (progress_drawn) {
-    std::fputs("\r\033[K", stderr);
-    progress_drawn = false;
+// The name of the file OutputPath stands for, as the archive names it: extract prefixes the
+// target folder, which the user knows already.
+std::string EntryNameOfOutputPath() {
+  std::string prefix = WithTrailingBackslash(TargetFolder);
+  if (!TargetFolder.empty() && OutputPath.compare(0, prefix.size(), prefix) == 0) {
+    return OutputPath.substr(prefix.size());
   }
+  return OutputPath;
 }
 }  // namespace
 
@@ -51,10 +54,8 @@ using console::Rows;
 int ShowMessage(WindowHandle, const std::string& text, const std::string& caption,
                 std::uint32_t flags) {
   // A console has no one to answer a box: notices go to stderr and count as OK.
-  console::EndProgressLine();
   bool error = (flags & kMbIconError) != 0;
-  std::string line = error ? text : caption + ": " + text;
-  std::fprintf(stderr, "selfx: %s\n", platform::AnsiToConsole(line).c_str());
+  console::ReportLine(platform::AnsiToConsole(error ? text : caption + ": " + text));
   return kIdOk;
 }
 
@@ -90,39 +91,33 @@ int SelectedRowCount(WindowHandle) {
 }
 void ShowFirstSelectedRow(WindowHandle) {}
 
-void SetProgressRange(WindowHandle, int row_count) { console::progress_total = row_count; }
-
-void SetProgressPosition(WindowHandle, int position) {
-  if (!console::Settings().show_progress || !platform::ErrorStreamIsTerminal() ||
-      console::progress_total == 0) {
-    return;
-  }
-  constexpr int kWidth = 30;
-  int filled = position * kWidth / console::progress_total;
-  std::fprintf(stderr, "\r[%.*s%*s] %d/%d", filled,
-               "==============================", kWidth - filled, "", position,
-               console::progress_total);
-  console::progress_drawn = position < console::progress_total;
-  if (!console::progress_drawn) std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
-}
+// The console's bar counts bytes, not rows: the commands drive it (console::ByteProgress).
+void SetProgressRange(WindowHandle, int) {}
+void SetProgressPosition(WindowHandle, int) {}
 
 void PumpOneMessage() {
   if (console::interrupted.exchange(false)) {
-    console::EndProgressLine();
-    std::fputs("selfx: interrupted; stopping before the next file\n", stderr);
+    console::ReportLine("interrupted; stopping before the next file");
     CancelRequested = true;
   }
 }
 
 int FileExistsPrompt(WindowHandle) {
-  console::EndProgressLine();
-  std::fprintf(
-      stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
-      platform::AnsiToConsole(FormatWith("%s already exists. Overwrite?", OutputPath)).c_str());
+  if (!platform::TerminalAvailable()) {
+    // Said once for the run: the answer becomes the mode, as "None" would.
+    console::ReportLine("no terminal to ask whether to overwrite; existing files are skipped");
+    SfxConfig.OverwriteMode() = kDontOverwrite;
+    return kPromptNo;
+  }
+  console::ClearProgressLine();
+  std::fprintf(stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
+               console::Printable(
+                   platform::AnsiToConsole(FormatWith("%s already exists. Overwrite?", OutputPath)))
+                   .c_str());
   std::string answer;
   if (!platform::ReadTerminalLine(answer, true)) {
-    std::fputs("\nselfx: no terminal to ask; the file is skipped\n", stderr);
+    std::fputs("\n", stderr);
+    console::ReportLine("no answer from the terminal; the file is skipped");
     return kPromptNo;
   }
   // "All" and "None" are the "Don't ask again" box: the answer becomes the mode.
@@ -133,17 +128,25 @@ int FileExistsPrompt(WindowHandle) {
 }
 
 int PasswordPrompt(WindowHandle) {
-  console::EndProgressLine();
   if (console::Settings().password) {
-    // A password from a file is offered once; asking again would only repeat it.
-    Password = console::Settings().password->substr(0, 80);
-    console::Settings().password.reset();
-    return kPromptOk;
+    // A password from a file is all the user gave: it is offered once for each entry that
+    // asks, and the terminal is never asked. Offered and refused, the entry has the wrong one.
+    std::string given = console::Settings().password->substr(0, 80);
+    if (Password != given) {
+      Password = given;
+      return kPromptOk;
+    }
+    console::ReportLine("wrong password for " +
+                        platform::AnsiToConsole(console::EntryNameOfOutputPath()));
+    console::Settings().wrong_password = true;
+    Password.clear();
+    return kPromptCancel;
   }
-  std::fprintf(
-      stderr, "%s ",
-      platform::AnsiToConsole(FormatWith("Enter password for %s:", FileNamePart(OutputPath)))
-          .c_str());
+  console::ClearProgressLine();
+  std::fprintf(stderr, "%s ",
+               console::Printable(platform::AnsiToConsole(FormatWith("Enter password for %s:",
+                                                                     FileNamePart(OutputPath))))
+                   .c_str());
   std::string typed;
   if (!platform::ReadTerminalLine(typed, false) || typed.empty()) {
     std::fputs("\n", stderr);

@@ -22,6 +22,8 @@ struct ConsoleSettings {
   // The password to try when an entry asks for one (from --password-file); without it the
   // terminal is asked.
   std::optional<std::string> password;
+  // Set when the password from the file did not fit an entry (said once for each entry).
+  bool wrong_password = false;
   bool show_progress = true;
 };
 ConsoleSettings& Settings();
