@@ -4,12 +4,14 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,7 +40,8 @@ std::string ReadText(const fs::path& path) {
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteText(const fs::path& path, const std::string& text) {
@@ -102,8 +105,9 @@ class Sandbox {
       arguments.replace(at, 2, root_);
     }
     std::string err_path = Path("stderr.txt");
-    std::string command = std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>" + err_path +
-                          " </dev/null";
+    // setsid: no controlling terminal, so that no prompt can wait for a person.
+    std::string command = "setsid -w " + std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>" +
+                          err_path + " </dev/null";
     SplitRun run;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -121,6 +125,43 @@ class Sandbox {
   std::string root_;
   std::string mounted_;
 };
+
+// Evaluates a Python expression over the JSON document d parsed from text with Python's own
+// json module: the real parse that --json output must survive. "PARSE ERROR" when it fails.
+std::string PythonJson(const Sandbox& sandbox, const std::string& text,
+                       const std::string& expression) {
+  std::string json_path = sandbox.Path("out.json");
+  std::string script_path = sandbox.Path("check.py");
+  WriteText(json_path, text);
+  WriteText(script_path,
+            "import json, sys\n"
+            "try:\n  d = json.load(open(sys.argv[1]))\n"
+            "except Exception:\n  print('PARSE ERROR')\n  sys.exit()\n"
+            "print(" +
+                expression + ")\n");
+  std::string command = "python3 " + script_path + " " + json_path;
+  std::string result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return "PARSE ERROR";
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.append(buffer, n);
+  ::pclose(pipe);
+  fs::remove(json_path);
+  fs::remove(script_path);
+  while (!result.empty() && result.back() == '\n') result.pop_back();
+  return result;
+}
+
+// Runs a Python snippet that writes test data; false when there is no Python to run it.
+bool RunPython(const std::string& script, std::string& reason) {
+  std::string command = "python3 - <<'EOF'\n" + script + "\nEOF";
+  if (std::system(command.c_str()) != 0) {
+    reason = "python3 could not make the fixture";
+    return false;
+  }
+  return true;
+}
 
 Bytes OneFileZip(const std::string& name, const std::string& data) {
   return MakeZip(ZipSpec{{ZipEntrySpec{name, data}}});
@@ -156,9 +197,8 @@ void RunCases(const std::vector<HostileCase>& cases) {
     SplitRun run = sandbox.Run(c.arguments);
     EXPECT_EQ(run.status, c.status) << run.err;
     for (const std::string& message : c.messages) {
-      EXPECT_NE(run.err.find(message), std::string::npos) << "missing \"" << message
-                                                           << "\" in:\n"
-                                                           << run.err;
+      EXPECT_NE(run.err.find(message), std::string::npos) << "missing \"" << message << "\" in:\n"
+                                                          << run.err;
     }
     EXPECT_EQ(ReadText(sandbox.Path("elsewhere/victim.txt")), "victim\n");
     EXPECT_EQ(FilesBelow(sandbox.Path("elsewhere")), std::vector<std::string>{"victim.txt"});
@@ -178,7 +218,8 @@ TEST(ExtractSafety, FullDiskLeavesTheExistingFileAsItWas) {
          WriteBytes(s.Path("a.zip"), OneFileZip("big.bin", big));
          return true;
        },
-       "extract --overwrite overwrite -d {}/out {}/a.zip", 1,
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
        {"Cannot write to", "big.bin", "No space left on device"},
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(ReadText(s.Path("out/big.bin")), "the original\n");
@@ -195,7 +236,9 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
          WriteBytes(s.Path("a.zip"), OneFileZip("a.txt", "from the archive\n"));
          return true;
        },
-       "extract --overwrite overwrite -d {}/out {}/a.zip", 0, {},
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       0,
+       {},
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_FALSE(fs::is_symlink(s.Path("out/a.txt")));
          EXPECT_EQ(ReadText(s.Path("out/a.txt")), "from the archive\n");
@@ -207,26 +250,29 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
                                                       ZipEntrySpec{"b.txt", "b\n"}}}));
          return true;
        },
-       "extract --overwrite overwrite -d {}/out {}/a.zip", 1,
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
        {"Cannot write to", "a.txt: a folder of the path is a symbolic link"},
-       [](const Sandbox& s, const SplitRun&) {
-         EXPECT_EQ(ReadText(s.Path("out/b.txt")), "b\n");
-       }},
+       [](const Sandbox& s, const SplitRun&) { EXPECT_EQ(ReadText(s.Path("out/b.txt")), "b\n"); }},
       {"a link on a folder above a folder to create stops the run",
        [](Sandbox& s, std::string&) {
          fs::create_directory_symlink(s.Path("elsewhere"), s.Path("out/sub"));
          WriteBytes(s.Path("a.zip"), OneFileZip("sub/deeper/a.txt", "deep\n"));
          return true;
        },
-       "extract -d {}/out {}/a.zip", 1,
-       {"Error in folder", "deeper: a folder of the path is a symbolic link"}, nullptr},
+       "extract -d {}/out {}/a.zip",
+       1,
+       {"Error in folder", "deeper: a folder of the path is a symbolic link"},
+       nullptr},
       {"the target folder itself may be a link: the user chose it",
        [](Sandbox& s, std::string&) {
          fs::create_directory_symlink(s.Path("out"), s.Path("linked"));
          WriteBytes(s.Path("a.zip"), OneFileZip("d/a.txt", "through the link\n"));
          return true;
        },
-       "extract -d {}/linked {}/a.zip", 0, {},
+       "extract -d {}/linked {}/a.zip",
+       0,
+       {},
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(ReadText(s.Path("out/d/a.txt")), "through the link\n");
        }},
@@ -237,11 +283,266 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
          WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{entry}}));
          return true;
        },
-       "extract -d {}/out {}/a.zip", 1, {"CRC-32 error in", "bad.txt"},
+       "extract -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in", "bad.txt"},
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(ReadText(s.Path("out/bad.txt")), "data\n");
        }},
   });
+}
+
+bool NoRawControls(const SplitRun& run) {
+  for (const std::string* text : {&run.out, &run.err}) {
+    if (text->find_first_of("\x1b\x07\r") != std::string::npos) return false;
+  }
+  return true;
+}
+
+const std::string kHostileName = "evil\x1b]0;owned\x07\r.txt";
+
+bool PrepareHostileNames(Sandbox& s, std::string&) {
+  ZipEntrySpec bad{kHostileName, "data\n"};
+  bad.crc = 0x12345678;  // so that extract and test also print it in an error
+  WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{bad, ZipEntrySpec{"ok.txt", "ok\n"}}}));
+  return true;
+}
+
+bool PrepareEncrypted(Sandbox& s, std::string&) {
+  ZipEntrySpec entry{"secret.txt", "the secret\n"};
+  entry.password = "right";
+  WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{entry}}));
+  WriteText(s.Path("password.txt"), "wrong\n");
+  return true;
+}
+
+// A ZIP64 archive as Python's zipfile writes one: with the limits lowered, its small entry
+// gets the ZIP64 extra field and the archive the ZIP64 end record and locator.
+bool PrepareZip64(Sandbox& s, std::string& reason) {
+  return RunPython(
+      "import zipfile\nzipfile.ZIP64_LIMIT = 0\nzipfile.ZIP_FILECOUNT_LIMIT = 0\n"
+      "with zipfile.ZipFile('" +
+          s.Path("a.zip") +
+          "', 'w') as z:\n"
+          "  with z.open('a.txt', 'w', force_zip64=True) as f: f.write(b'hello')\n",
+      reason);
+}
+
+bool PrepareFolder(Sandbox& s, std::string&) {
+  fs::create_directories(s.Path("a.zip"));
+  return true;
+}
+
+void NothingExtracted(const Sandbox& s, const SplitRun&) {
+  EXPECT_TRUE(FilesBelow(s.Path("out")).empty());
+}
+
+TEST(ReadingCommands, EveryFailureNamesTheFileAndTheCause) {
+  auto one_file = [](Sandbox& s, std::string&) {
+    WriteBytes(s.Path("a.zip"), OneFileZip("a.txt", "a\n"));
+    return true;
+  };
+  RunCases({
+      {"list of a folder", PrepareFolder, "list {}/a.zip", 1, {"a.zip: is a folder"}, nullptr},
+      {"test of a folder", PrepareFolder, "test {}/a.zip", 1, {"a.zip: is a folder"}, nullptr},
+      {"extract of a folder",
+       PrepareFolder,
+       "extract -d {}/out {}/a.zip",
+       1,
+       {"a.zip: is a folder"},
+       NothingExtracted},
+      {"list of a ZIP64 archive",
+       PrepareZip64,
+       "list {}/a.zip",
+       1,
+       {"a.zip: ZIP64, which the stub cannot read"},
+       nullptr},
+      {"test of a ZIP64 archive",
+       PrepareZip64,
+       "test {}/a.zip",
+       1,
+       {"a.zip: ZIP64, which the stub cannot read"},
+       nullptr},
+      {"extract of a ZIP64 archive",
+       PrepareZip64,
+       "extract -d {}/out {}/a.zip",
+       1,
+       {"a.zip: ZIP64, which the stub cannot read"},
+       NothingExtracted},
+      {"extract -d naming a file",
+       one_file,
+       "extract -d {}/elsewhere/victim.txt {}/a.zip",
+       1,
+       {"victim.txt: not a folder"},
+       nullptr},
+      {"a missing archive",
+       [](Sandbox&, std::string&) { return true; },
+       "list {}/a.zip",
+       1,
+       {"a.zip: No such file or directory"},
+       nullptr},
+      {"a file that is not an archive",
+       [](Sandbox& s, std::string&) {
+         WriteText(s.Path("a.zip"), "just text\n");
+         return true;
+       },
+       "test {}/a.zip",
+       1,
+       {"a.zip: not a ZIP archive"},
+       nullptr},
+      {"a device is refused at once, never read",
+       [](Sandbox& s, std::string& reason) {
+         if (::mknod(s.Path("zero").c_str(), S_IFCHR | 0600, makedev(1, 5)) != 0) {
+           reason = std::string("mknod refused: ") + std::strerror(errno);
+           return false;
+         }
+         return true;
+       },
+       "list {}/zero",
+       1,
+       {"zero: not a regular file"},
+       nullptr},
+      {"a FIFO is refused, never opened (an open would block)",
+       [](Sandbox& s, std::string& reason) {
+         if (::mkfifo(s.Path("fifo").c_str(), 0600) != 0) {
+           reason = std::string("mkfifo refused: ") + std::strerror(errno);
+           return false;
+         }
+         return true;
+       },
+       "extract -d {}/out {}/fifo",
+       1,
+       {"fifo: not a regular file"},
+       NothingExtracted},
+  });
+}
+
+TEST(ReadingCommands, AWrongPasswordFromAFileFailsWithoutAPrompt) {
+  auto no_prompt = [](const Sandbox& s, const SplitRun& run) {
+    EXPECT_EQ(run.err.find("Enter password"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("no password"), std::string::npos) << run.err;
+    EXPECT_TRUE(FilesBelow(s.Path("out")).empty());
+  };
+  RunCases({
+      {"test",
+       PrepareEncrypted,
+       "test --password-file {}/password.txt {}/a.zip",
+       1,
+       {"wrong password for secret.txt"},
+       no_prompt},
+      {"extract",
+       PrepareEncrypted,
+       "extract --password-file {}/password.txt -d {}/out {}/a.zip",
+       1,
+       {"wrong password for secret.txt"},
+       no_prompt},
+  });
+}
+
+TEST(ReadingCommands, ControlCharactersInNamesArePrintedEscaped) {
+  auto escaped = [](const Sandbox&, const SplitRun& run) {
+    EXPECT_TRUE(NoRawControls(run)) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("evil\\x1B]0;owned\\x07\\x0D.txt"), std::string::npos)
+        << run.out << run.err;
+  };
+  RunCases({
+      {"list", PrepareHostileNames, "list {}/a.zip", 0, {}, escaped},
+      {"test, in its CRC error",
+       PrepareHostileNames,
+       "test {}/a.zip",
+       1,
+       {"CRC-32 error in"},
+       escaped},
+      {"extract, in its CRC error",
+       PrepareHostileNames,
+       "extract -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in"},
+       escaped},
+  });
+}
+
+TEST(ReadingCommands, WithoutATerminalAskSaysOnceThatExistingFilesAreSkipped) {
+  RunCases({
+      {"three existing files, overwrite mode ask",
+       [](Sandbox& s, std::string&) {
+         WriteBytes(s.Path("a.zip"),
+                    MakeZip(ZipSpec{{ZipEntrySpec{"a.txt", "new\n"}, ZipEntrySpec{"b.txt", "new\n"},
+                                     ZipEntrySpec{"c.txt", "new\n"}}}));
+         for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+           WriteText(s.Path(std::string("out/") + name), "old\n");
+         }
+         return true;
+       },
+       "extract --overwrite ask -d {}/out {}/a.zip",
+       1,
+       {"existing files are skipped"},
+       [](const Sandbox& s, const SplitRun& run) {
+         std::string::size_type first = run.err.find("no terminal");
+         ASSERT_NE(first, std::string::npos);
+         EXPECT_EQ(run.err.find("no terminal", first + 1), std::string::npos) << run.err;
+         for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+           EXPECT_EQ(ReadText(s.Path(std::string("out/") + name)), "old\n");
+         }
+       }},
+  });
+}
+
+// --json prints exactly one object that Python's json parses, whatever happens.
+TEST(ReadingCommands, JsonIsOneObjectInEveryCase) {
+  struct JsonCase {
+    const char* what;
+    std::function<bool(Sandbox&, std::string&)> prepare;
+    std::string arguments;
+    int status;
+    std::string expression;  // evaluated over the parsed object d
+    std::string expected;
+  };
+  auto one_file = [](Sandbox& s, std::string&) {
+    ZipEntrySpec entry{"a.txt", "a\n"};
+    entry.dos_date_time = 0x58A16D65;  // 2024-05-01 13:43:10
+    WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{entry}}));
+    return true;
+  };
+  // The first local header's signature is broken: the core stops with a fatal error in the
+  // middle of the run.
+  auto broken_local_header = [](Sandbox& s, std::string&) {
+    Bytes zip = OneFileZip("a.txt", "a\n");
+    zip[0] = 'X';
+    WriteBytes(s.Path("a.zip"), zip);
+    return true;
+  };
+  const std::vector<JsonCase> cases = {
+      {"list", one_file, "list --json {}/a.zip", 0, "d['files'][0]['modified'], d['errors']",
+       "2024-05-01T13:43:10 []"},
+      {"list without a file", one_file, "list --json", 2, "d['exit_status'], len(d['errors'])",
+       "2 1"},
+      {"test with an unknown option", one_file, "test --json --bogus {}/a.zip", 2,
+       "d['exit_status']", "2"},
+      {"extract of a missing file", one_file, "extract --json -d {}/out {}/missing.zip", 1,
+       "d['error']", "{}/missing.zip: No such file or directory"},
+      {"test stopped by the core's fatal error", broken_local_header, "test --json {}/a.zip", 1,
+       "d['exit_status'], d['error']", "1 Error reading zip {}/a.zip"},
+      {"extract stopped by the core's fatal error", broken_local_header,
+       "extract --json -d {}/out {}/a.zip", 1, "d['exit_status'], d['error']",
+       "1 Error reading zip {}/a.zip"},
+      {"extract with a failed entry", PrepareHostileNames, "extract --json -d {}/out {}/a.zip", 1,
+       "d['extracted'], d['not_extracted'], len(d['errors'])", "1 1 1"},
+  };
+  for (const JsonCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    std::string reason;
+    ASSERT_TRUE(c.prepare(sandbox, reason)) << reason;
+    SplitRun run = sandbox.Run(c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    std::string expected = c.expected;
+    std::string::size_type at = expected.find("{}");
+    if (at != std::string::npos)
+      expected.replace(at, 2, sandbox.Path("").substr(0, sandbox.Path("").size() - 1));
+    EXPECT_EQ(PythonJson(sandbox, run.out, c.expression), expected) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+  }
 }
 
 }  // namespace
