@@ -1,9 +1,12 @@
 // selfx info: what a combined file carries, and whether its parts are sound.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/config_block.h"
+#include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
@@ -14,23 +17,31 @@
 #include "cli/option_names.h"
 #include "cli/stub_image.h"
 #include "platform/platform.h"
+#include "ui/console/printable.h"
 
 namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kInfoHelp = R"(usage: selfx info [--json] FILE.exe
+constexpr const char* kInfoHelp = R"(usage: selfx info [--json] FILE
 
 Shows the configuration of a self-extracting archive made by selfx build (option bits,
 texts, overwrite mode, offsets) and whether its configuration trailer and its ZIP end
-record are sound. --json prints the same as one JSON object. Exit status: 0 sound, 1
-damaged or not such a file, 2 bad usage.
+record are sound, read as its stub reads them. A plain .zip is shown as such, with its end
+record. Only the headers, the configuration block and the file's last 64 KiB are read.
+--json prints the same as one JSON object ("plain_zip" tells the two kinds apart). Exit
+status: 0 sound, 1 damaged or not such a file, 2 bad usage.
 )";
+
+// The head of the file read for the image's headers: a PE header lies within the first
+// kilobyte of every real program.
+constexpr std::uint32_t kHeadSize = 64 * 1024;
 
 // What info finds, filled as far as the file allows.
 struct InfoReport {
   std::string path;
-  std::size_t size = 0;
+  std::uint64_t size = 0;
+  bool plain_zip = false;  // no PE image: a ZIP archive from its first byte
   std::uint32_t overlay_start = 0;
   DecodedConfig config;
   std::uint32_t archive_start = 0;
@@ -41,29 +52,48 @@ struct InfoReport {
   std::uint16_t comment_length = 0;
   std::int32_t offset_base = 0;
 
-  bool Sound() const { return config.sound && end_record_sound; }
+  bool Sound() const { return (plain_zip || config.sound) && end_record_sound; }
 };
 
-void Inspect(const std::vector<std::uint8_t>& file, InfoReport& report) {
-  report.size = file.size();
-  if (report.overlay_start > file.size()) return;
-  report.config = DecodeConfigBlock(file.data() + report.overlay_start,
-                                    file.size() - report.overlay_start);
-  if (!report.config.sound) return;
-  ConfigSettings& settings = report.config.settings;
-  if (settings.caption.empty()) settings.caption = kDefaultCaption;
-
-  report.archive_start = report.overlay_start + report.config.archive_offset;
-  std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
-      file.data(), static_cast<std::uint32_t>(file.size()), report.archive_start);
+// The end record behind archive_start, found as the stub finds it (its last 64 KiB).
+void InspectEndRecord(InfoReport& report) {
+  std::optional<std::uint32_t> end_record_at = SearchEndRecord(report.archive_start);
   if (!end_record_at) return;
+  std::uint8_t end_record[zip::kEndRecordSize];
+  SeekArchive(static_cast<std::int32_t>(*end_record_at), platform::SeekOrigin::FromStart);
+  if (ReadArchive(end_record, zip::kEndRecordSize) != zip::kEndRecordSize) return;
   report.end_record_sound = true;
   report.end_position = *end_record_at;
-  const std::uint8_t* end_record = file.data() + report.end_position;
   report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
   report.directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
   report.comment_length = LoadLe16(end_record + zip::kEndCommentLength);
   report.offset_base = OffsetBase(end_record, report.end_position);
+}
+
+// The configuration block read in the stub's own three steps from the opened file: the stub
+// accepts a trailer whose signature is there, whether or not the rest of it is.
+void Inspect(InfoReport& report) {
+  DecodedConfig& config = report.config;
+  ArchiveConfigSource source(report.overlay_start);
+  SfxConfigState block;
+  if (!ReadConfigFixedPart(source, block)) return;
+  config.found = true;
+  config.block_length = block.BlockLength();
+  ConfigSettings& settings = config.settings;
+  settings.options = block.Options();
+  settings.overwrite_mode = block.OverwriteMode();
+  settings.message_style = block.MessageStyle();
+  if (!ReadConfigTexts(source, block,
+                       {settings.caption, settings.folder, settings.command, settings.message})) {
+    return;
+  }
+  std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
+  if (!archive_offset) return;
+  config.sound = true;
+  config.archive_offset = *archive_offset;
+  if (settings.caption.empty()) settings.caption = kDefaultCaption;
+  report.archive_start = report.overlay_start + *archive_offset;
+  InspectEndRecord(report);
 }
 
 void PrintText(const char* label, const std::string& text) {
@@ -71,10 +101,32 @@ void PrintText(const char* label, const std::string& text) {
               text.size());
 }
 
+void PrintEndRecord(const InfoReport& report) {
+  if (!report.end_record_sound) {
+    std::printf("%-16sMISSING: no end of central directory record ends the file\n",
+                "zip end record");
+    return;
+  }
+  std::printf("%-16ssound, at %u: %u entries, directory %u bytes, comment %u bytes\n",
+              "zip end record", report.end_position, report.entries, report.directory_size,
+              report.comment_length);
+  auto base = static_cast<std::uint32_t>(report.offset_base);
+  std::printf("%-16s%d (%s)\n", "offset base", report.offset_base,
+              base == 0                      ? "offsets recorded from the start of the file"
+              : base == report.archive_start ? "offsets recorded from the start of the archive"
+                                             : "offsets recorded from elsewhere");
+}
+
 void PrintHuman(const InfoReport& report) {
   const DecodedConfig& config = report.config;
   const ConfigSettings& settings = config.settings;
-  std::printf("%-16s%s, %zu bytes\n", "file", report.path.c_str(), report.size);
+  std::printf("%-16s%s, %llu bytes\n", "file", console::Printable(report.path).c_str(),
+              static_cast<unsigned long long>(report.size));
+  if (report.plain_zip) {
+    std::printf("%-16splain ZIP archive, no stub\n", "kind");
+    PrintEndRecord(report);
+    return;
+  }
   std::printf("%-16s%u bytes (the configuration block starts here)\n", "stub image",
               report.overlay_start);
   if (!config.found) {
@@ -100,30 +152,22 @@ void PrintHuman(const InfoReport& report) {
               DescribeMessageStyle(settings.message_style).c_str());
   std::printf("%-16ssound\n", "trailer");
   std::printf("%-16s%u\n", "archive start", report.archive_start);
-  if (!report.end_record_sound) {
-    std::printf("%-16sMISSING: no end of central directory record ends the file\n",
-                "zip end record");
-    return;
-  }
-  std::printf("%-16ssound, at %u: %u entries, directory %u bytes, comment %u bytes\n",
-              "zip end record", report.end_position, report.entries, report.directory_size,
-              report.comment_length);
-  auto base = static_cast<std::uint32_t>(report.offset_base);
-  std::printf("%-16s%d (%s)\n", "offset base", report.offset_base,
-              base == 0                      ? "offsets recorded from the start of the file"
-              : base == report.archive_start ? "offsets recorded from the start of the archive"
-                                             : "offsets recorded from elsewhere");
+  PrintEndRecord(report);
 }
 
 void PrintJson(const InfoReport& report) {
   const DecodedConfig& config = report.config;
   const ConfigSettings& settings = config.settings;
   JsonWriter json;
-  std::string ansi_path;
-  platform::CommandLineTextToAnsi(report.path, ansi_path);
-  json.BeginObject().Text("file", ansi_path).Number("size", static_cast<std::int64_t>(report.size));
-  json.Number("overlay_start", report.overlay_start).Bool("sound", report.Sound());
-  json.Bool("configuration_found", config.found);
+  json.BeginObject().ConsoleText("file", report.path);
+  json.Number("size", static_cast<std::int64_t>(report.size));
+  json.Bool("plain_zip", report.plain_zip);
+  json.Text("kind", report.plain_zip ? "plain ZIP archive, no stub" : "self-extracting archive");
+  json.Bool("sound", report.Sound());
+  if (!report.plain_zip) {
+    json.Number("overlay_start", report.overlay_start);
+    json.Bool("configuration_found", config.found);
+  }
   if (config.found) {
     json.BeginObject("configuration").Number("block_length", config.block_length);
     json.Number("options", settings.options).BeginArray("option_names");
@@ -139,8 +183,8 @@ void PrintJson(const InfoReport& report) {
     }
     json.EndObject();
   }
-  json.Bool("trailer_sound", config.sound);
-  if (config.sound) json.Number("archive_start", report.archive_start);
+  if (!report.plain_zip) json.Bool("trailer_sound", config.sound);
+  if (config.sound || report.plain_zip) json.Number("archive_start", report.archive_start);
   json.Bool("end_record_sound", report.end_record_sound);
   if (report.end_record_sound) {
     json.BeginObject("end_record").Number("position", report.end_position);
@@ -148,13 +192,51 @@ void PrintJson(const InfoReport& report) {
     json.Number("comment_length", report.comment_length).Number("offset_base", report.offset_base);
     json.EndObject();
   }
-  json.EndObject().Print();
+  json.ReportedErrors().EndObject().Print();
+}
+
+// Opens the file for the core's reads after checking that reading it ends: a folder, a FIFO
+// or a device is refused with its reason. Gives the file's size, or nothing.
+std::optional<std::uint64_t> OpenForInfo(const std::string& path) {
+  std::string ansi_path;
+  if (!platform::CommandLineTextToAnsi(path, ansi_path)) {
+    ReportError(path + ": the name holds characters outside Windows code page 1252");
+    return std::nullopt;
+  }
+  switch (platform::KindOfPath(ansi_path)) {
+    case platform::PathKind::kMissing:
+      ReportError(path + ": " + platform::LastErrorText());
+      return std::nullopt;
+    case platform::PathKind::kFolder:
+      ReportError(path + ": is a folder");
+      return std::nullopt;
+    case platform::PathKind::kOther:
+      ReportError(path + ": not a regular file");
+      return std::nullopt;
+    case platform::PathKind::kFile:
+      break;
+  }
+  std::error_code error;
+  std::uint64_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    ReportError(path + ": " + error.message());
+    return std::nullopt;
+  }
+  // The stub's positions are 32-bit.
+  if (size > 0xFFFFFFFFu) {
+    ReportError(path + ": " + std::to_string(size) +
+                " bytes, more than the 4 GiB the stub can read");
+    return std::nullopt;
+  }
+  OpenArchiveFile(ansi_path);
+  return size;
 }
 
 }  // namespace
 
 int InfoCommand(const Arguments& arguments) {
-  bool as_json = false;
+  bool as_json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+  if (as_json) RequestJsonOutput();
   std::string path;
   for (const std::string& argument : arguments) {
     if (argument == "-h" || argument == "--help") {
@@ -176,21 +258,29 @@ int InfoCommand(const Arguments& arguments) {
   }
   PrepareZipSignatures();
 
-  std::string error_text;
-  std::optional<std::vector<std::uint8_t>> file = ReadWholeFile(path, error_text);
-  if (!file) {
-    ReportError(error_text);
-    return kExitFailure;
-  }
-  std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(*file, error_text);
-  if (!overlay_start) {
-    ReportError(path + ": " + error_text);
-    return kExitFailure;
-  }
+  std::optional<std::uint64_t> size = OpenForInfo(path);
+  if (!size) return kExitFailure;
   InfoReport report;
   report.path = path;
-  report.overlay_start = *overlay_start;
-  Inspect(*file, report);
+  report.size = *size;
+  std::vector<std::uint8_t> head(std::min<std::uint64_t>(*size, kHeadSize));
+  SeekArchive(0, platform::SeekOrigin::FromStart);
+  head.resize(ReadArchive(head.data(), static_cast<std::uint32_t>(head.size())));
+  std::string error_text;
+  std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(head, error_text);
+  if (overlay_start) {
+    report.overlay_start = *overlay_start;
+    Inspect(report);
+  } else {
+    // No stub: a plain ZIP archive, as selfx list reads one, or nothing selfx knows.
+    report.plain_zip = true;
+    InspectEndRecord(report);
+    if (!report.end_record_sound) {
+      ReportError(path + ": neither a self-extracting archive (" + error_text +
+                  ") nor a ZIP archive (no end of central directory record ends it)");
+      return kExitFailure;
+    }
+  }
   if (as_json) {
     PrintJson(report);
   } else {

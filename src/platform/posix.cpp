@@ -447,10 +447,7 @@ void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint1
   ::futimens(static_cast<int>(file), times);
 }
 
-// Only a terminal rings; in a log the bell would be one more control character.
-void Beep() {
-  if (::isatty(2) != 0) std::fputs("\a", stderr);
-}
+void Beep() { std::fputs("\a", stderr); }
 
 std::string ModulePath() {
   char buffer[4096];

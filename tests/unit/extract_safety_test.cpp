@@ -3,6 +3,7 @@
 // left behind and nothing written outside the target folder.
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -526,6 +527,10 @@ TEST(ReadingCommands, JsonIsOneObjectInEveryCase) {
       {"extract stopped by the core's fatal error", broken_local_header,
        "extract --json -d {}/out {}/a.zip", 1, "d['exit_status'], d['error']",
        "1 Error reading zip {}/a.zip"},
+      {"info of a folder", PrepareFolder, "info --json {}/a.zip", 1, "d['exit_status']", "1"},
+      {"info of a plain ZIP", one_file, "info --json {}/a.zip", 0,
+       "d['plain_zip'], d['kind'], d['end_record']['entries'], d['errors']",
+       "True plain ZIP archive, no stub 1 []"},
       {"extract with a failed entry", PrepareHostileNames, "extract --json -d {}/out {}/a.zip", 1,
        "d['extracted'], d['not_extracted'], len(d['errors'])", "1 1 1"},
   };
@@ -543,6 +548,76 @@ TEST(ReadingCommands, JsonIsOneObjectInEveryCase) {
     EXPECT_EQ(PythonJson(sandbox, run.out, c.expression), expected) << run.out;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
   }
+}
+
+// A combined file of the given size whose middle is a hole: the stub's image and the
+// configuration block at the start, the ZIP at the very end (its offsets then count from
+// elsewhere, which the stub absorbs). Only the ends are on disk.
+bool PrepareSparseCombinedFile(Sandbox& s, std::uint64_t size, std::string& reason) {
+  WriteBytes(s.Path("stub.exe"), test::FakeStub());
+  WriteBytes(s.Path("in.zip"), OneFileZip("a.txt", "a\n"));
+  SplitRun built = s.Run("build --stub {}/stub.exe -o {}/small.exe {}/in.zip");
+  if (built.status != 0) {
+    reason = "the builder failed: " + built.err;
+    return false;
+  }
+  std::string small = ReadText(s.Path("small.exe"));
+  std::string::size_type zip_at = small.find("PK\x03\x04");
+  if (zip_at == std::string::npos) {
+    reason = "no ZIP in the built file";
+    return false;
+  }
+  std::ofstream big(s.Path("big.exe"), std::ios::binary);
+  big.write(small.data(), static_cast<std::streamsize>(zip_at));
+  big.seekp(static_cast<std::streamoff>(size - (small.size() - zip_at)));
+  big.write(small.data() + zip_at, static_cast<std::streamsize>(small.size() - zip_at));
+  return big.good();
+}
+
+// The largest resident size of any waited-for child so far, in kB.
+long PeakChildKilobytes() {
+  struct rusage usage;
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST(InfoCommand, ReadsPiecesOfLargeFilesAndRefusesWhatNeverEnds) {
+  for (std::uint64_t size : {300ull * 1000 * 1000, 2ull * 1024 * 1024 * 1024}) {
+    SCOPED_TRACE(size);
+    Sandbox sandbox;
+    std::string reason;
+    ASSERT_TRUE(PrepareSparseCombinedFile(sandbox, size, reason)) << reason;
+    SplitRun run = sandbox.Run("info {}/big.exe");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::to_string(size) + " bytes"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("zip end record  sound"), std::string::npos) << run.out;
+    // Read whole, the file alone would be hundreds of megabytes; every child of this test
+    // (the tool, the shell, Python) stays far below.
+    EXPECT_LT(PeakChildKilobytes(), 64 * 1024);
+  }
+  Sandbox sandbox;
+  ASSERT_EQ(::mknod(sandbox.Path("zero").c_str(), S_IFCHR | 0600, makedev(1, 5)), 0)
+      << std::strerror(errno);
+  SplitRun zero = sandbox.Run("info {}/zero");
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_NE(zero.err.find("zero: not a regular file"), std::string::npos) << zero.err;
+  ASSERT_EQ(::mkfifo(sandbox.Path("fifo").c_str(), 0600), 0) << std::strerror(errno);
+  SplitRun fifo = sandbox.Run("info {}/fifo");
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_NE(fifo.err.find("fifo: not a regular file"), std::string::npos) << fifo.err;
+}
+
+TEST(InfoCommand, ShowsAPlainZipAsSuch) {
+  Sandbox sandbox;
+  WriteBytes(sandbox.Path("a.zip"), OneFileZip("a.txt", "a\n"));
+  SplitRun run = sandbox.Run("info {}/a.zip");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("plain ZIP archive, no stub"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("zip end record  sound, at"), std::string::npos) << run.out;
+  WriteText(sandbox.Path("text.txt"), "neither\n");
+  SplitRun text = sandbox.Run("info {}/text.txt");
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.err.find("nor a ZIP archive"), std::string::npos) << text.err;
 }
 
 }  // namespace
