@@ -620,5 +620,48 @@ TEST(InfoCommand, ShowsAPlainZipAsSuch) {
   EXPECT_NE(text.err.find("nor a ZIP archive"), std::string::npos) << text.err;
 }
 
+// The stub accepts a trailer once its 4-byte signature is there; info judges it the same way,
+// and then finds no archive behind it.
+TEST(InfoCommand, JudgesACutTrailerAsTheStubDoes) {
+  Sandbox sandbox;
+  WriteBytes(sandbox.Path("stub.exe"), test::FakeStub());
+  WriteBytes(sandbox.Path("in.zip"), OneFileZip("a.txt", "a\n"));
+  ASSERT_EQ(sandbox.Run("build --stub {}/stub.exe -o {}/built.exe {}/in.zip").status, 0);
+  std::string built = ReadText(sandbox.Path("built.exe"));
+  std::string::size_type trailer_at = built.find("XQ\x0A\x01");
+  ASSERT_NE(trailer_at, std::string::npos);
+  for (std::size_t kept = 0; kept < 8; ++kept) {
+    SCOPED_TRACE(kept);
+    WriteText(sandbox.Path("cut.exe"), built.substr(0, trailer_at + kept));
+    SplitRun run = sandbox.Run("info {}/cut.exe");
+    EXPECT_EQ(run.status, 1);
+    bool signature_whole = kept >= 4;
+    EXPECT_NE(run.out.find(signature_whole ? "trailer         sound" : "trailer         DAMAGED"),
+              std::string::npos)
+        << run.out;
+    if (signature_whole) {
+      EXPECT_NE(run.out.find("zip end record  MISSING"), std::string::npos) << run.out;
+    }
+  }
+}
+
+// The bar is for a person at a terminal: with stderr redirected, or with --quiet, nothing
+// of it appears, and --quiet also drops the closing line.
+TEST(ReadingCommands, QuietAndRedirectedRunsShowNoProgress) {
+  Sandbox sandbox;
+  WriteBytes(sandbox.Path("a.zip"), OneFileZip("a.txt", std::string(1 << 20, 'a')));
+  SplitRun plain = sandbox.Run("test {}/a.zip");
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out, "1 files tested, 0 failed\n");
+  EXPECT_EQ(plain.err, "");
+  for (const char* arguments : {"test --quiet {}/a.zip", "extract --quiet -d {}/out {}/a.zip"}) {
+    SCOPED_TRACE(arguments);
+    SplitRun quiet = sandbox.Run(arguments);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+  }
+  EXPECT_EQ(ReadText(sandbox.Path("out/a.txt")), std::string(1 << 20, 'a'));
+}
+
 }  // namespace
 }  // namespace selfx
