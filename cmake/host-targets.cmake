@@ -8,11 +8,13 @@ file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp
 find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
 add_executable(selfx ${SELFX_CLI_SOURCES})
 target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
-add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
+# The command-line reader is pure and tested directly.
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
 target_include_directories(selfx_unit_tests PRIVATE tests/unit)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
