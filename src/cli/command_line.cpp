@@ -74,7 +74,8 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
         items.push_back({option, std::string(), spelling});
         continue;
       }
-      std::string attached = equals == std::string::npos ? std::string() : argument.substr(equals + 1);
+      std::string attached = equals == std::string::npos ? std::string()
+                                                         : argument.substr(equals + 1);
       if (!take_value(option, spelling, equals == std::string::npos ? nullptr : &attached)) {
         return false;
       }
@@ -102,9 +103,8 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
 }
 
 std::string OptionHelpLine(const OptionSpec& option) {
-  std::string line = option.short_name != nullptr
-                         ? std::string("  -") + option.short_name + ", --"
-                         : std::string("      --");
+  std::string line = option.short_name != nullptr ? std::string("  -") + option.short_name + ", --"
+                                                  : std::string("      --");
   line += option.long_name;
   if (option.value_name != nullptr) line = line + " " + option.value_name;
   line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ')

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "cli/command_line.h"
+#include "test_support.h"
 
 namespace selfx::cli {
 namespace {
@@ -52,12 +55,9 @@ TEST(CommandLine, ReadsEveryConventionalForm) {
 
 TEST(CommandLine, RefusesWhatItCannotRead) {
   const std::pair<Arguments, const char*> cases[] = {
-      {{"--bogus"}, "unknown option --bogus"},
-      {{"-z"}, "unknown option -z"},
-      {{"-qz"}, "unknown option -z"},
-      {{"--quiet=yes"}, "--quiet takes no value"},
-      {{"in", "-o"}, "-o needs a value"},
-      {{"--level"}, "--level needs a value"},
+      {{"--bogus"}, "unknown option --bogus"}, {{"-z"}, "unknown option -z"},
+      {{"-qz"}, "unknown option -z"},          {{"--quiet=yes"}, "--quiet takes no value"},
+      {{"in", "-o"}, "-o needs a value"},      {{"--level"}, "--level needs a value"},
   };
   for (const auto& [arguments, message] : cases) {
     std::string error;
@@ -71,9 +71,25 @@ TEST(CommandLine, HelpLinesKeepOneColumn) {
   EXPECT_EQ(OptionHelpLine(kJson), "      --json               one JSON object\n");
   const OptionSpec long_name{nullptr, "a-very-long-option-name", "VALUE", "first\nsecond"};
   EXPECT_EQ(OptionHelpLine(long_name), std::string("      --a-very-long-option-name VALUE\n") +
-                                           std::string(27, ' ') + "first\n" +
-                                           std::string(27, ' ') + "second\n");
+                                           std::string(27, ' ') + "first\n" + std::string(27, ' ') +
+                                           "second\n");
   EXPECT_EQ(OptionHelp(kOptions).find("--help"), std::string::npos);  // no help text: not shown
+}
+
+// The reader wired into a command: attached values, "=" values and a file named like an option.
+TEST(CommandLine, BuildTakesTheConventionalForms) {
+  test::TempFile stub(test::FakeStub(), "stub.exe");
+  std::string folder = stub.folder();
+  std::ofstream(folder + "/-dash.txt") << "a file whose name starts with a dash";
+  test::RunResult built = test::RunTool("build --stub=" + stub.path() + " -o" + folder +
+                                        "/out.exe -l0 --caption='A B' " + "--quiet-success -- " +
+                                        folder + "/-dash.txt");
+  ASSERT_EQ(built.status, 0) << built.output;
+  test::RunResult info = test::RunTool("info " + folder + "/out.exe");
+  EXPECT_NE(info.output.find("\"A B\""), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("quiet-success"), std::string::npos) << info.output;
+  test::RunResult listed = test::RunTool("list " + folder + "/out.exe");
+  EXPECT_NE(listed.output.find("stored    -dash.txt"), std::string::npos) << listed.output;
 }
 
 }  // namespace
