@@ -37,6 +37,7 @@ set(ZLIB_USE_STATIC_LIBS ON)  # libz-mingw-w64-dev: the builder's compressor, li
 find_package(ZLIB REQUIRED)
 add_executable(selfx ${SELFX_CLI_SOURCES})
 target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 target_link_options(selfx PRIVATE -static)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)

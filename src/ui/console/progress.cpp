@@ -62,8 +62,8 @@ void ByteProgress::Draw(std::chrono::steady_clock::time_point now) {
     std::snprintf(left_text, sizeof left_text, "  %lu:%02lu left", left / 60, left % 60);
   }
   std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %s  %s/s%s\033[K", filled,
-               "========================", kBarWidth - filled, "",
-               static_cast<int>(fraction * 100), done_text, rate_text, left_text);
+               "========================", kBarWidth - filled, "", static_cast<int>(fraction * 100),
+               done_text, rate_text, left_text);
   std::fflush(stderr);
   line_drawn = true;
 }
