@@ -16,6 +16,7 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/fatal_error.h"
+#include "cli/command_description.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
@@ -34,40 +35,51 @@ namespace {
 
 constexpr int kExitStopped = 3;
 
-constexpr const char* kListHelp = R"(usage: selfx list [--json] FILE
+const OptionSpec kPasswordFileOption{nullptr, "password-file", "F",
+                                     "the password for encrypted files, F's first line\n"
+                                     "(else it is asked at the terminal, not echoed)"};
+const OptionSpec kFolderOption{"d", "folder", "DIR",
+                               "the folder to extract into (default: the current one)"};
+const OptionSpec kOverwriteOption{nullptr, "overwrite", "MODE",
+                                  "overwrite, skip, or ask (default) when a file exists"};
 
-Lists the files of a self-extracting archive (or of a plain .zip) as its stub shows them:
-size, modification time, method, encryption and name. Folder entries are not listed.
---json prints {"files": [{"name", "size", "compressed_size", "modified", "method",
-"encrypted", "crc32"}, ...], "errors": [...]}, "modified" as 2024-05-01T13:45:10 (a
-local time, as ZIP records it). Exit status: 0 listed, 1 damaged or unreadable, 2 bad
-usage.
-)";
-constexpr const char* kTestHelp = R"(usage: selfx test [--json] [--quiet] [--password-file F] FILE
+const CommandDescription kList{
+    "list",
+    "list [--json] FILE",
+    "Lists the files of a self-extracting archive (or of a plain .zip) as its stub shows them:\n"
+    "size, modification time, method, encryption and name. Folder entries are not listed.\n",
+    {&kJsonOption, &kHelpOption},
+    "--json prints {\"files\": [{\"name\", \"size\", \"compressed_size\", \"modified\", "
+    "\"method\",\n\"encrypted\", \"crc32\"}, ...], \"errors\": [...]}, \"modified\" as "
+    "2024-05-01T13:45:10 (a\nlocal time, as ZIP records it). Exit status: 0 listed, 1 damaged or "
+    "unreadable, 2 bad\nusage.\n",
+    1};
 
-Decodes every file of the archive and checks its CRC-32, writing nothing. A password from
-a file that does not fit a file fails that file ("wrong password"). --quiet prints no
-progress bar and no closing line. --json prints {"tested", "failed", "stopped", "files":
-[{"name", "ok"}, ...], "errors": [...]}. Exit status: 0 all files sound, 1 some file
-failed, 2 bad usage, 3 stopped (no password typed, or Ctrl-C).
-)";
-constexpr const char* kExtractHelp = R"(usage: selfx extract [options] FILE
+const CommandDescription kTest{
+    "test",
+    "test [options] FILE",
+    "Decodes every file of the archive and checks its CRC-32, writing nothing. A password from\n"
+    "a file that does not fit a file fails that file (\"wrong password\").\n",
+    {&kPasswordFileOption, &kQuietOption, &kProgressOption, &kJsonOption, &kHelpOption},
+    "--json prints {\"tested\", \"failed\", \"stopped\", \"files\": [{\"name\", \"ok\"}, "
+    "...], \"errors\": [...]}.\nExit status: 0 all files sound, 1 some file failed, 2 bad usage, "
+    "3 stopped (no password\ntyped, or Ctrl-C).\n",
+    1};
 
-Extracts every file of the archive exactly as its stub would.
-  -d DIR                   the folder to extract into (default: the current one)
-  --overwrite MODE         overwrite, skip, or ask (default) when a file exists
-  --password-file F        the password for encrypted files (else asked without echo)
-  --no-progress            no progress bar
-  --quiet                  no progress bar and no closing line
-  --json                   print {"extracted", "not_extracted", "stopped", "left": [names],
-                           "errors": [messages]}
-Entries whose names would leave DIR (absolute paths, drives, "..") or name a device are
-refused and reported. Each file is written under a temporary name and takes its own only
-when complete, so a failed write leaves an existing file as it was; nothing below DIR is
-written through a symbolic link. Ctrl-C stops before the next file. Exit status: 0 all
-files extracted, 1 some file was not (or the password from the file did not fit), 2 bad
-usage, 3 stopped (no password typed, or Ctrl-C).
-)";
+const CommandDescription kExtract{
+    "extract",
+    "extract [options] FILE",
+    "Extracts every file of the archive exactly as its stub would.\n",
+    {&kFolderOption, &kOverwriteOption, &kPasswordFileOption, &kQuietOption, &kProgressOption,
+     &kJsonOption, &kHelpOption},
+    "Entries whose names would leave DIR (absolute paths, drives, \"..\") or name a device are\n"
+    "refused and reported. Each file is written under a temporary name and takes its own only\n"
+    "when complete, so a failed write leaves an existing file as it was; nothing below DIR is\n"
+    "written through a symbolic link. Ctrl-C stops before the next file. --json prints\n"
+    "{\"extracted\", \"not_extracted\", \"stopped\", \"left\": [names], \"errors\": "
+    "[messages]}. Exit\nstatus: 0 all files extracted, 1 some file was not (or the password from "
+    "the file did\nnot fit), 2 bad usage, 3 stopped (no password typed, or Ctrl-C).\n",
+    1};
 
 // ZIP64: a locator right in front of the end record points at the larger end record, and
 // sizes or offsets of all ones stand for values kept in an extra field.
@@ -177,12 +189,6 @@ std::string IsoTimestamp(const ArchiveEntry& entry) {
 }
 
 // --json anywhere on the line promises one JSON object, a usage error included.
-bool TakesJson(const Arguments& arguments) {
-  if (std::find(arguments.begin(), arguments.end(), "--json") == arguments.end()) return false;
-  RequestJsonOutput();
-  console::Settings().show_progress = false;
-  return true;
-}
 
 // The bar by bytes: every byte the decoders hand to a file (or, for test, to the null
 // device) passes through the platform's Write, so the count needs nothing of the core.
@@ -237,28 +243,14 @@ bool ReadPasswordFile(const std::string& path) {
   return true;
 }
 
-bool WantsHelp(const Arguments& arguments, const char* help) {
-  for (const std::string& argument : arguments) {
-    if (argument == "-h" || argument == "--help") {
-      std::fputs(help, stdout);
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 int ListCommand(const Arguments& arguments) {
-  if (WantsHelp(arguments, kListHelp)) return kExitSuccess;
-  TakesJson(arguments);
-  bool as_json = arguments.size() == 2 && arguments[0] == "--json";
-  if (arguments.size() != (as_json ? 2u : 1u) || arguments.back().empty() ||
-      arguments.back()[0] == '-') {
-    ReportError("usage: selfx list [--json] FILE (see --help)");
-    return kExitUsage;
-  }
-  if (!OpenArchive(arguments.back())) return kExitFailure;
+  std::vector<CommandLineItem> options;
+  std::vector<std::string> files;
+  if (std::optional<int> status = ReadCommand(arguments, kList, options, files)) return *status;
+  bool as_json = JsonOutputRequested();
+  if (!OpenArchive(files[0])) return kExitFailure;
   if (as_json) {
     JsonWriter json;
     json.BeginObject().BeginArray("files");
@@ -290,29 +282,19 @@ int ListCommand(const Arguments& arguments) {
 }
 
 int TestCommand(const Arguments& arguments) {
-  if (WantsHelp(arguments, kTestHelp)) return kExitSuccess;
-  std::string file;
-  bool as_json = TakesJson(arguments);
+  std::vector<CommandLineItem> options;
+  std::vector<std::string> files;
+  if (std::optional<int> status = ReadCommand(arguments, kTest, options, files)) return *status;
+  bool as_json = JsonOutputRequested();
   bool quiet = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--json") {
-      as_json = true;
-    } else if (arguments[i] == "--quiet") {
-      quiet = true;
+  for (const CommandLineItem& item : options) {
+    if (item.option == &kQuietOption) quiet = true;
+    if (item.option == &kQuietOption || item.option == &kProgressOption) {
       console::Settings().show_progress = false;
-    } else if (arguments[i] == "--password-file" && i + 1 < arguments.size()) {
-      if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
-    } else if (file.empty() && arguments[i][0] != '-') {
-      file = arguments[i];
-    } else {
-      ReportError("usage: selfx test [--password-file F] FILE (see --help)");
-      return kExitUsage;
     }
+    if (item.option == &kPasswordFileOption && !ReadPasswordFile(item.value)) return kExitFailure;
   }
-  if (file.empty()) {
-    ReportError("usage: selfx test [--password-file F] FILE (see --help)");
-    return kExitUsage;
-  }
+  const std::string& file = files[0];
   if (!OpenArchive(file)) return kExitFailure;
   console::CancelOnInterrupt();
   TestSummary summary;
@@ -364,50 +346,36 @@ TestSummary TestOpenedArchive() {
 }
 
 int ExtractCommand(const Arguments& arguments) {
-  if (WantsHelp(arguments, kExtractHelp)) return kExitSuccess;
-  std::string file;
+  std::vector<CommandLineItem> options;
+  std::vector<std::string> files;
+  if (std::optional<int> status = ReadCommand(arguments, kExtract, options, files)) return *status;
+  bool as_json = JsonOutputRequested();
+  bool quiet = false;
   std::string folder;
   std::string folder_argument;
   std::uint8_t mode = kAsk;
-  bool as_json = TakesJson(arguments);
-  bool quiet = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    bool has_value = i + 1 < arguments.size();
-    if (argument == "-d" && has_value) {
-      folder_argument = arguments[i + 1];
-      if (!platform::CommandLineTextToAnsi(arguments[++i], folder)) {
-        ReportError(arguments[i] + ": the name holds characters outside Windows code page 1252");
+  for (const CommandLineItem& item : options) {
+    if (item.option == &kFolderOption) {
+      folder_argument = item.value;
+      if (!platform::CommandLineTextToAnsi(item.value, folder)) {
+        ReportError(item.value + ": the name holds characters outside Windows code page 1252");
         return kExitUsage;
       }
-    } else if (argument == "--overwrite" && has_value) {
-      std::optional<std::uint8_t> parsed = ParseOverwriteMode(arguments[++i]);
+    } else if (item.option == &kOverwriteOption) {
+      std::optional<std::uint8_t> parsed = ParseOverwriteMode(item.value);
       if (!parsed) {
-        ReportError("--overwrite: expected overwrite, skip or ask, not \"" + arguments[i] + "\"");
+        ReportError("--overwrite: expected overwrite, skip or ask, not \"" + item.value + "\"");
         return kExitUsage;
       }
       mode = *parsed;
-    } else if (argument == "--password-file" && has_value) {
-      if (!ReadPasswordFile(arguments[++i])) return kExitFailure;
-    } else if (argument == "--no-progress") {
+    } else if (item.option == &kPasswordFileOption) {
+      if (!ReadPasswordFile(item.value)) return kExitFailure;
+    } else if (item.option == &kQuietOption || item.option == &kProgressOption) {
+      quiet |= item.option == &kQuietOption;
       console::Settings().show_progress = false;
-    } else if (argument == "--quiet") {
-      quiet = true;
-      console::Settings().show_progress = false;
-    } else if (argument == "--json") {
-      as_json = true;
-      console::Settings().show_progress = false;
-    } else if (file.empty() && !argument.empty() && argument[0] != '-') {
-      file = argument;
-    } else {
-      ReportError("unknown or incomplete argument \"" + argument + "\" (see selfx extract --help)");
-      return kExitUsage;
     }
   }
-  if (file.empty()) {
-    ReportError("usage: selfx extract [options] FILE (see --help)");
-    return kExitUsage;
-  }
+  const std::string& file = files[0];
   platform::PathKind folder_kind = platform::KindOfPath(folder);
   if (!folder.empty() && folder_kind != platform::PathKind::kFolder &&
       folder_kind != platform::PathKind::kMissing) {

@@ -11,6 +11,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
+#include "cli/command_description.h"
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
@@ -23,15 +24,17 @@ namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kInfoHelp = R"(usage: selfx info [--json] FILE
-
-Shows the configuration of a self-extracting archive made by selfx build (option bits,
-texts, overwrite mode, offsets) and whether its configuration trailer and its ZIP end
-record are sound, read as its stub reads them. A plain .zip is shown as such, with its end
-record. Only the headers, the configuration block and the file's last 64 KiB are read.
---json prints the same as one JSON object ("plain_zip" tells the two kinds apart). Exit
-status: 0 sound, 1 damaged or not such a file, 2 bad usage.
-)";
+const CommandDescription kInfo{
+    "info",
+    "info [--json] FILE",
+    "Shows the configuration of a self-extracting archive made by selfx build (option bits,\n"
+    "texts, overwrite mode, offsets) and whether its configuration trailer and its ZIP end\n"
+    "record are sound, read as its stub reads them. A plain .zip is shown as such, with its end\n"
+    "record. Only the headers, the configuration block and the file's last 64 KiB are read.\n",
+    {&kJsonOption, &kHelpOption},
+    "--json prints the same as one JSON object (\"plain_zip\" tells the two kinds apart). Exit\n"
+    "status: 0 sound, 1 damaged or not such a file, 2 bad usage.\n",
+    1};
 
 // The head of the file read for the image's headers: a PE header lies within the first
 // kilobyte of every real program.
@@ -235,27 +238,11 @@ std::optional<std::uint64_t> OpenForInfo(const std::string& path) {
 }  // namespace
 
 int InfoCommand(const Arguments& arguments) {
-  bool as_json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
-  if (as_json) RequestJsonOutput();
-  std::string path;
-  for (const std::string& argument : arguments) {
-    if (argument == "-h" || argument == "--help") {
-      std::fputs(kInfoHelp, stdout);
-      return kExitSuccess;
-    }
-    if (argument == "--json") {
-      as_json = true;
-    } else if (path.empty() && !argument.empty() && argument[0] != '-') {
-      path = argument;
-    } else {
-      ReportError("usage: selfx info [--json] FILE.exe (see --help)");
-      return kExitUsage;
-    }
-  }
-  if (path.empty()) {
-    ReportError("usage: selfx info [--json] FILE.exe (see --help)");
-    return kExitUsage;
-  }
+  std::vector<CommandLineItem> options;
+  std::vector<std::string> files;
+  if (std::optional<int> status = ReadCommand(arguments, kInfo, options, files)) return *status;
+  bool as_json = JsonOutputRequested();
+  const std::string& path = files[0];
   PrepareZipSignatures();
 
   std::optional<std::uint64_t> size = OpenForInfo(path);
