@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <ctime>
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
@@ -17,6 +17,8 @@
 #include "cli/commands.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
+#include "cli/ready_zip.h"
+#include "cli/source_tree.h"
 #include "cli/stub_image.h"
 #include "cli/zip_writer.h"
 #include "platform/platform.h"
@@ -374,56 +376,60 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   return 0;
 }
 
-// The ZIP64 end of central directory locator, which stands right before the end record of an
-// archive that has ZIP64 records.
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
-constexpr std::uint32_t kZip64LocatorSize = 20;
-
-// The ZIP must be one the stub can read: an end record whose comment ends the file, and no
-// ZIP64 records, which the stub does not know and which would make it look in the wrong
-// place.
-bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string& path) {
-  if (zip_bytes.size() > 0x7FFFFFFF) {
-    ReportError(path + ": archives of 2 GiB or more cannot be read by the stub");
-    return false;
-  }
-  std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
-      zip_bytes.data(), static_cast<std::uint32_t>(zip_bytes.size()), 0);
-  if (!end_record_at) {
-    ReportError(path +
-                ": not a ZIP archive the stub can read (no end of central directory "
-                "record at its end, or nothing but one)");
-    return false;
-  }
-  std::uint32_t end_position = *end_record_at;
-  const std::uint8_t* end_record = zip_bytes.data() + end_position;
-  bool zip64_locator = end_position >= kZip64LocatorSize &&
-                       LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) ==
-                           kZip64LocatorSignature;
-  bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
-  if (zip64_locator || zip64_markers) {
-    ReportError(path +
-                ": the archive carries ZIP64 records, which the stub cannot read "
-                "(rebuild it without ZIP64, e.g. zip -fz-)");
-    return false;
-  }
-  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
-  if (directory_size > end_position) {
-    ReportError(path + ": the archive is damaged (its directory is larger than the file)");
-    return false;
-  }
-  return true;
-}
-
 // A single input that is a ZIP archive is used as it is, unless --pack says otherwise.
 bool IsReadyZip(const BuildRequest& request) {
   if (request.force_pack || request.inputs.size() != 1) return false;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(request.inputs[0], error)) return false;
+  PathFacts facts;
+  if (InspectPath(request.inputs[0], true, facts) || facts.kind != PathKind::kRegular) {
+    return false;
+  }
   std::string extension = request.inputs[0].substr(request.inputs[0].find_last_of('.') + 1);
   return AsciiUpperCase(extension) == "ZIP";
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: a decimal number of seconds since
+// 1970; later modification times are recorded as that time. 0 when it is absent or sound,
+// else the exit status to end with.
+int ReadSourceDateEpoch(std::optional<std::time_t>& newest_time) {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (text == nullptr) return 0;
+  std::string value = text;
+  bool digits = !value.empty() && value.size() <= 18 &&
+                value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits) {
+    ReportError("SOURCE_DATE_EPOCH must be a decimal number of seconds since 1970, not \"" + value +
+                "\"");
+    return kExitUsage;
+  }
+  newest_time = static_cast<std::time_t>(std::stoll(value));
+  return 0;
+}
+
+// The output may replace a regular file only: a device, a FIFO, a socket or a folder under
+// its name must stay what it is, and a symbolic link would be replaced itself while the
+// user meant where it points. identity is the existing file's, if there is one.
+bool CheckOutput(const std::string& output, std::optional<FileIdentity>& identity) {
+  PathFacts facts;
+  std::error_code error = InspectPath(output, false, facts);
+  if (error == std::errc::no_such_file_or_directory) return true;
+  if (error) {
+    ReportError(output + ": " + error.message());
+    return false;
+  }
+  if (facts.kind != PathKind::kRegular) {
+    ReportError(output + " is " + PathKindName(facts.kind) +
+                ", not a regular file; the output replaces only regular files");
+    return false;
+  }
+  identity = facts.identity;
+  return true;
+}
+
+// Whether path is the existing output file itself (by identity, whatever the name).
+bool IsOutputFile(const std::string& path, const std::optional<FileIdentity>& output) {
+  PathFacts facts;
+  return output && !InspectPath(path, true, facts) && facts.kind == PathKind::kRegular &&
+         facts.identity == *output;
 }
 
 // Tests the written file with the stub's own core, as selfx test would.
@@ -447,10 +453,20 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
 int BuildCommand(const Arguments& arguments) {
   BuildRequest request;
   if (int status = ParseBuildArguments(arguments, request)) return status;
+  if (int status = ReadSourceDateEpoch(request.pack.newest_time)) return status;
   PrepareZipSignatures();
 
+  std::optional<FileIdentity> output_identity;
+  if (!CheckOutput(request.output, output_identity)) return kExitFailure;
+  if (IsOutputFile(request.stub, output_identity)) {
+    ReportError(request.output + " is the stub too; building would replace it");
+    return kExitFailure;
+  }
+
   std::string error_text;
-  std::optional<std::vector<std::uint8_t>> stub = ReadWholeFile(request.stub, error_text);
+  constexpr std::uint64_t kLargestStub = 64u << 20;
+  std::optional<std::vector<std::uint8_t>> stub = ReadRegularFile(request.stub, kLargestStub,
+                                                                  error_text);
   if (!stub) {
     ReportError("cannot read the stub: " + error_text + " (give one with --stub)");
     return kExitFailure;
@@ -470,9 +486,11 @@ int BuildCommand(const Arguments& arguments) {
     return kExitFailure;
   }
 
+  // Everything is read and judged before the output is created: a refused input leaves
+  // nothing behind.
   bool ready_zip = IsReadyZip(request);
-  std::optional<std::vector<std::uint8_t>> zip_bytes;
-  std::vector<PackSource> sources;
+  ReadyZip zip;
+  SourceTree tree;
   if (ready_zip) {
     if (request.pack.password) {
       ReportError(
@@ -480,14 +498,25 @@ int BuildCommand(const Arguments& arguments) {
           "instead, or use --pack to store the .zip itself");
       return kExitUsage;
     }
-    zip_bytes = ReadWholeFile(request.inputs[0], error_text);
-    if (!zip_bytes) {
+    if (IsOutputFile(request.inputs[0], output_identity)) {
+      ReportError(request.inputs[0] + " is the output file too; building would replace it");
+      return kExitFailure;
+    }
+    if (!zip.Open(request.inputs[0], error_text)) {
       ReportError(error_text);
       return kExitFailure;
     }
-    if (!CheckArchive(*zip_bytes, request.inputs[0])) return kExitFailure;
-  } else if (!CollectSources(request.inputs, sources, error_text)) {
-    ReportError(error_text);
+  } else {
+    bool collected = CollectSources(request.inputs, output_identity, tree, error_text);
+    for (const std::string& warning : tree.warnings) ReportError("warning: " + warning);
+    if (!collected) {
+      ReportError(error_text);
+      return kExitFailure;
+    }
+  }
+  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
+  if (ready_zip && stub->size() + block.size() + zip.size() > 0x7FFFFFFF) {
+    ReportError("the combined file would reach 2 GiB, more than the stub can read");
     return kExitFailure;
   }
 
@@ -496,22 +525,17 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
-  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
   if (!output.Write(*stub) || !output.Write(block)) {
     ReportError(request.output + ": cannot write");
     return kExitFailure;
   }
   PackResult packed;
   if (ready_zip) {
-    if (stub->size() + block.size() + zip_bytes->size() > 0x7FFFFFFF) {
-      ReportError("the combined file would reach 2 GiB, more than the stub can read");
+    if (!zip.CopyTo(output.file(), nullptr, error_text)) {
+      ReportError(error_text);
       return kExitFailure;
     }
-    if (!output.Write(*zip_bytes)) {
-      ReportError(request.output + ": cannot write");
-      return kExitFailure;
-    }
-  } else if (!WriteZip(output.file(), sources, request.pack, packed, error_text)) {
+  } else if (!WriteZip(output.file(), tree.sources, request.pack, packed, error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
@@ -528,8 +552,9 @@ int BuildCommand(const Arguments& arguments) {
     return kExitFailure;
   }
   if (ready_zip) {
-    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %zu)\n",
-                request.output.c_str(), size, stub->size(), block.size(), zip_bytes->size());
+    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n",
+                request.output.c_str(), size, stub->size(), block.size(),
+                static_cast<unsigned long long>(zip.size()));
   } else {
     std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
                 request.output.c_str(), size, static_cast<unsigned long long>(packed.files),
