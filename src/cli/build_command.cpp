@@ -33,6 +33,12 @@ constexpr const char* kBuildUsage = R"(usage: selfx build [options] -o OUTPUT.ex
 Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
 inputs are files and folders to pack (a folder contributes its contents), or one ready
 .zip file, which is used as it is. The written file is tested before it takes its name.
+Only regular files and folders are packed (a symbolic link as what it points to, under its
+own name); FIFOs, devices and sockets are skipped with a warning.
+
+Times are recorded as DOS times, which hold a local time without a zone: the time zone of
+the build (TZ) takes part in them. With SOURCE_DATE_EPOCH set (seconds since 1970), no time
+later than that moment is recorded, so that the same files give the same archive.
 
 )";
 
@@ -432,6 +438,16 @@ bool IsOutputFile(const std::string& path, const std::optional<FileIdentity>& ou
          facts.identity == *output;
 }
 
+// Folder entries are stored, since other unzip tools create the folders from them; the stub
+// creates only the folders on the paths of its files, which the archive's maker should know.
+std::string EmptyFoldersNotice(const std::vector<std::string>& empty_folders) {
+  std::size_t more = empty_folders.size() - 1;
+  return "notice: " + std::to_string(empty_folders.size()) +
+         (empty_folders.size() == 1 ? " folder holds" : " folders hold") + " no files (\"" +
+         empty_folders.front() + "\"" + (more ? " and " + std::to_string(more) + " more" : "") +
+         "); the stub does not create such folders, other unzip tools do";
+}
+
 // Tests the written file with the stub's own core, as selfx test would.
 bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& password) {
   if (!OpenArchive(path)) return false;
@@ -513,6 +529,7 @@ int BuildCommand(const Arguments& arguments) {
       ReportError(error_text);
       return kExitFailure;
     }
+    if (!tree.empty_folders.empty()) ReportError(EmptyFoldersNotice(tree.empty_folders));
   }
   std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
   if (ready_zip && stub->size() + block.size() + zip.size() > 0x7FFFFFFF) {

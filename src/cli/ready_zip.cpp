@@ -73,7 +73,8 @@ bool ReadyZip::CheckEndAndDirectory(std::string& error_text) {
   auto size = static_cast<std::uint32_t>(size_);
   std::uint32_t window_size = size < zip::kEndSearchWindow ? size : zip::kEndSearchWindow;
   std::uint32_t window_start = size - window_size;
-  std::uint32_t read_start = window_start < kZip64LocatorSize ? 0 : window_start - kZip64LocatorSize;
+  std::uint32_t read_start = window_start < kZip64LocatorSize ? 0
+                                                              : window_start - kZip64LocatorSize;
   std::vector<std::uint8_t> tail(size - read_start);
   if (!SeekTo(file_, read_start) || !ReadExact(file_, tail.data(), tail.size())) {
     error_text = path_ + ": read error";
@@ -92,9 +93,8 @@ bool ReadyZip::CheckEndAndDirectory(std::string& error_text) {
   }
   std::uint32_t end_position = window_start + *offset;
   const std::uint8_t* end_record = tail.data() + (end_position - read_start);
-  bool zip64_locator =
-      end_position >= read_start + kZip64LocatorSize &&
-      LoadLe32(end_record - kZip64LocatorSize) == kZip64LocatorSignature;
+  bool zip64_locator = end_position >= read_start + kZip64LocatorSize &&
+                       LoadLe32(end_record - kZip64LocatorSize) == kZip64LocatorSignature;
   bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
                        LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
                        LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
@@ -126,7 +126,8 @@ bool ReadyZip::CheckDirectory(std::uint32_t directory_start, std::uint32_t direc
   for (std::uint32_t n = 0; n < entry_count; ++n) {
     ArchiveEntry entry;
     std::string stored;
-    bool sound = left >= zip::kCentralHeaderSize && ReadExact(file_, entry.bytes, sizeof entry.bytes) &&
+    bool sound = left >= zip::kCentralHeaderSize &&
+                 ReadExact(file_, entry.bytes, sizeof entry.bytes) &&
                  entry.Signature() == CentralHeaderSignature;
     if (sound) {
       left -= zip::kCentralHeaderSize;

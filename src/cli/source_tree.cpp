@@ -169,7 +169,8 @@ class TreeWalker {
       problem = "appears twice (names differing only in case count as the same)";
     }
     if (!problem.empty()) {
-      error_text_ = "cannot pack " + source.disk_path + " as \"" + source.name + "\": it " + problem;
+      error_text_ = "cannot pack " + source.disk_path + " as \"" + source.name + "\": it " +
+                    problem;
       return false;
     }
     if (tree_.sources.size() >= kMostEntries) {
@@ -198,8 +199,10 @@ bool CollectSources(const std::vector<std::string>& inputs,
   }
   // A stable order, whatever order the file system lists: sorted by name, each folder
   // right before its contents.
-  std::stable_sort(tree.sources.begin(), tree.sources.end(),
-                   [](const PackSource& a, const PackSource& b) { return SortKey(a) < SortKey(b); });
+  std::stable_sort(
+      tree.sources.begin(), tree.sources.end(),
+      [](const PackSource& a, const PackSource& b) { return SortKey(a) < SortKey(b); });
+  std::sort(tree.empty_folders.begin(), tree.empty_folders.end());
   return true;
 }
 

@@ -22,9 +22,9 @@ struct PackSource {
 
 struct SourceTree {
   std::vector<PackSource> sources;
-  std::uint64_t file_bytes = 0;           // the sizes of the files, as inspected
-  std::vector<std::string> warnings;      // what was skipped, and why
-  std::vector<std::string> empty_folders; // entry names of folders that hold no file below
+  std::uint64_t file_bytes = 0;            // the sizes of the files, as inspected
+  std::vector<std::string> warnings;       // what was skipped, and why
+  std::vector<std::string> empty_folders;  // entry names of folders that hold no file below
 };
 
 // Collects what the inputs hold: a folder contributes its contents (the folder itself is
