@@ -8,11 +8,13 @@ file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp
 find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
 add_executable(selfx ${SELFX_CLI_SOURCES})
 target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
-add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES})
+# The command-line reader is pure and tested directly.
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
 target_include_directories(selfx_unit_tests PRIVATE tests/unit)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
@@ -37,3 +39,31 @@ add_test(NAME compare_with_unzip
 set_tests_properties(compare_with_unzip PROPERTIES TIMEOUT 600)
 add_test(NAME build_tree COMMAND ${CMAKE_SOURCE_DIR}/tests/compare/build_tree.sh $<TARGET_FILE:selfx>)
 set_tests_properties(build_tree PROPERTIES TIMEOUT 300)
+
+# The manual page, made from the program's own help, and the installation: selfx with the
+# stub beside it (where it looks first), the manual page and the bash completion.
+find_program(SELFX_HELP2MAN help2man)
+if(SELFX_HELP2MAN)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/selfx.1
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-man-page $<TARGET_FILE:selfx> ${CMAKE_BINARY_DIR}/selfx.1
+    DEPENDS selfx ${CMAKE_SOURCE_DIR}/scripts/make-man-page VERBATIM)
+  add_custom_target(selfx_man_page ALL DEPENDS ${CMAKE_BINARY_DIR}/selfx.1)
+else()
+  message(WARNING "help2man not found (scripts/setup installs it): no manual page")
+endif()
+
+include(GNUInstallDirs)
+install(TARGETS selfx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(SELFX_INSTALL_STUB ${CMAKE_SOURCE_DIR}/build/win32/selfx-stub.exe CACHE FILEPATH
+    "The stub installed beside selfx (made by the win32 preset)")
+install(FILES ${SELFX_INSTALL_STUB} DESTINATION ${CMAKE_INSTALL_BINDIR} OPTIONAL)
+install(CODE "if(NOT EXISTS \"${SELFX_INSTALL_STUB}\")
+  message(WARNING \"${SELFX_INSTALL_STUB} does not exist: build the win32 preset first; selfx is installed without its stub\")
+endif()")
+if(SELFX_HELP2MAN)
+  install(FILES ${CMAKE_BINARY_DIR}/selfx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+install(FILES share/bash-completion/completions/selfx
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+add_test(NAME install COMMAND ${CMAKE_SOURCE_DIR}/tests/install/install_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(install PROPERTIES TIMEOUT 120)

@@ -29,12 +29,15 @@ add_test(NAME stub_image COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/check_stub_im
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
 target_include_directories(selfx_core PUBLIC src)
 target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
+# What only the command-line tool needs of the platform layer stays out of the stub.
+target_compile_definitions(selfx_core PRIVATE SELFX_TOOL_BUILD)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 set(ZLIB_USE_STATIC_LIBS ON)  # libz-mingw-w64-dev: the builder's compressor, linked in
 find_package(ZLIB REQUIRED)
 add_executable(selfx ${SELFX_CLI_SOURCES})
 target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 target_link_options(selfx PRIVATE -static)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)

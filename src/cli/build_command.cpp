@@ -14,6 +14,7 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/text.h"
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
@@ -139,11 +140,8 @@ struct ParseState {
 using OptionHandler = int (*)(ParseState& state, const std::string& value);
 
 struct BuildOption {
-  const char* short_name;  // after "-", or nullptr
-  const char* long_name;   // after "--"
-  const char* value_name;  // the value as the help names it; nullptr for an option without one
-  const char* heading;     // a line the help prints before this option, or nullptr
-  const char* help;        // lines after the first are indented by the help; nullptr: not shown
+  OptionSpec spec;
+  const char* heading;  // a line the help prints before this option, or nullptr
   OptionHandler apply;
 };
 
@@ -151,12 +149,14 @@ int ShowHelp(ParseState& state, const std::string& value);
 
 // In the order of the help.
 const BuildOption kBuildOptions[] = {
-    {"o", "output", "FILE", nullptr, "the combined .exe to write (replaced only when complete)",
+    {{"o", "output", "FILE", "the combined .exe to write (replaced only when complete)"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        state.request.output = value;
        return 0;
      }},
-    {"l", "level", "N", nullptr, "deflate level 0-9 (default 6; 0 stores every file)",
+    {{"l", "level", "N", "deflate level 0-9 (default 6; 0 stores every file)"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        std::optional<std::uint32_t> level = ParseNumber(value, 9);
        if (!level) {
@@ -166,14 +166,14 @@ const BuildOption kBuildOptions[] = {
        state.request.pack.level = static_cast<int>(*level);
        return 0;
      }},
-    {nullptr, "pack", nullptr, nullptr,
-     "pack a single .zip input as a file instead of using it as it is",
+    {{nullptr, "pack", nullptr, "pack a single .zip input as a file instead of using it as it is"},
+     nullptr,
      [](ParseState& state, const std::string&) {
        state.request.force_pack = true;
        return 0;
      }},
-    {nullptr, "password-file", "F", nullptr,
-     "encrypt every file with the password in F's first line",
+    {{nullptr, "password-file", "F", "encrypt every file with the password in F's first line"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        std::string error_text;
        std::optional<std::string> line = ReadFirstLine(value, error_text);
@@ -186,63 +186,71 @@ const BuildOption kBuildOptions[] = {
        state.request.pack.password = password;
        return 0;
      }},
-    {nullptr, "encrypt", nullptr, nullptr, "encrypt, asking for the password twice (not echoed)",
+    {{nullptr, "encrypt", nullptr, "encrypt, asking for the password twice (not echoed)"},
+     nullptr,
      [](ParseState& state, const std::string&) {
        state.request.ask_password = true;
        return 0;
      }},
-    {nullptr, "no-verify", nullptr, nullptr, "do not test the written file",
+    {{nullptr, "no-verify", nullptr, "do not test the written file"},
+     nullptr,
      [](ParseState& state, const std::string&) {
        state.request.verify = false;
        return 0;
      }},
-    {nullptr, "install", nullptr,
+    {{nullptr, "install", nullptr,
+      "unpack into a fresh folder under TEMP ($T) and run --command:\n"
+      "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
+      "no-show-files (0x00DC), overwrite mode overwrite"},
      "Presets (each sets option bits and, unless given, a folder; flags and --options add to "
      "it):",
-     "unpack into a fresh folder under TEMP ($T) and run --command:\n"
-     "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
-     "no-show-files (0x00DC), overwrite mode overwrite",
      [](ParseState& state, const std::string&) { return state.Preset("install"); }},
-    {nullptr, "unattended", nullptr, nullptr,
-     "unpack without questions into --folder (default: the current\n"
-     "folder): auto-run, quiet-success, hide-overwrite-choice,\n"
-     "list-collapsed, no-show-files (0x00DC), overwrite mode overwrite",
+    {{nullptr, "unattended", nullptr,
+      "unpack without questions into --folder (default: the current\n"
+      "folder): auto-run, quiet-success, hide-overwrite-choice,\n"
+      "list-collapsed, no-show-files (0x00DC), overwrite mode overwrite"},
+     nullptr,
      [](ParseState& state, const std::string&) { return state.Preset("unattended"); }},
-    {nullptr, "stub", "FILE", "",
-     "the stub to use (default: selfx-stub.exe beside selfx, or\n"
-     "the one the win32 build made; also $SELFX_STUB)",
+    {{nullptr, "stub", "FILE",
+      "the stub to use (default: selfx-stub.exe beside selfx, or\n"
+      "the one the win32 build made; also $SELFX_STUB)"},
+     "",
      [](ParseState& state, const std::string& value) {
        state.request.stub = value;
        return 0;
      }},
-    {nullptr, "caption", "TEXT", nullptr,
-     "title of the dialog and of its message boxes\n"
-     "(default \"Unzip to disk\")",
+    {{nullptr, "caption", "TEXT",
+      "title of the dialog and of its message boxes\n"
+      "(default \"Unzip to disk\")"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        return TextOption("caption", value, state.request.settings.caption);
      }},
-    {nullptr, "folder", "TEXT", nullptr,
-     "target folder: a path, %VARIABLES%, $T (new folder under TEMP),\n"
-     "$W (Windows folder), $S (system folder), or a registry value\n"
-     "such as $HLM\\Software\\Vendor\\App\\InstallDir+\\Data",
+    {{nullptr, "folder", "TEXT",
+      "target folder: a path, %VARIABLES%, $T (new folder under TEMP),\n"
+      "$W (Windows folder), $S (system folder), or a registry value\n"
+      "such as $HLM\\Software\\Vendor\\App\\InstallDir+\\Data"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        state.folder_given = true;
        return TextOption("folder", value, state.request.settings.folder);
      }},
-    {nullptr, "command", "TEXT", nullptr,
-     "file or program to open after a successful run (\"file params\")",
+    {{nullptr, "command", "TEXT",
+      "file or program to open after a successful run (\"file params\")"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        return TextOption("command", value, state.request.settings.command);
      }},
-    {nullptr, "message", "TEXT", nullptr,
-     "question asked at start; answering No/Cancel ends the program",
+    {{nullptr, "message", "TEXT", "question asked at start; answering No/Cancel ends the program"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        return TextOption("message", value, state.request.settings.message);
      }},
-    {nullptr, "message-style", "S", nullptr,
-     "its buttons and icon: ok, okcancel, yesno, yesnocancel,\n"
-     "retrycancel, abortretryignore, each optionally with +error,\n"
-     "+question, +warning or +information; or a number (0x24)",
+    {{nullptr, "message-style", "S",
+      "its buttons and icon: ok, okcancel, yesno, yesnocancel,\n"
+      "retrycancel, abortretryignore, each optionally with +error,\n"
+      "+question, +warning or +information; or a number (0x24)"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        std::optional<std::uint32_t> style = ParseMessageStyle(value);
        if (!style) {
@@ -252,8 +260,9 @@ const BuildOption kBuildOptions[] = {
        state.request.settings.message_style = *style;
        return 0;
      }},
-    {nullptr, "overwrite", "MODE", nullptr,
-     "overwrite, skip or ask when a file exists (default overwrite)",
+    {{nullptr, "overwrite", "MODE",
+      "overwrite, skip or ask when a file exists (default overwrite)"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        std::optional<std::uint8_t> mode = ParseOverwriteMode(value);
        if (!mode) {
@@ -264,7 +273,8 @@ const BuildOption kBuildOptions[] = {
        state.mode_given = true;
        return 0;
      }},
-    {nullptr, "options", "0xNNNN", nullptr, "raw option word, combined with the flags below",
+    {{nullptr, "options", "0xNNNN", "raw option word, combined with the flags below"},
+     nullptr,
      [](ParseState& state, const std::string& value) {
        std::optional<std::uint32_t> word = ParseNumber(value, 0xFFFF);
        if (!word) {
@@ -274,28 +284,33 @@ const BuildOption kBuildOptions[] = {
        state.request.settings.options |= static_cast<std::uint16_t>(*word);
        return 0;
      }},
-    {"h", "help", nullptr, nullptr, nullptr, ShowHelp},
+    {{"h", "help", nullptr, nullptr}, nullptr, ShowHelp},
 };
 
-// The help's column of explanations.
-constexpr int kHelpColumn = 27;
+// The option flags, each one bit of the option word, as options of the command line.
+const std::vector<OptionSpec>& OptionFlagSpecs() {
+  static const std::vector<OptionSpec> specs = [] {
+    std::vector<OptionSpec> flags;
+    for (const OptionName& option : kOptionNames) {
+      flags.push_back({nullptr, option.flag, nullptr, nullptr});
+    }
+    return flags;
+  }();
+  return specs;
+}
+
+std::vector<const OptionSpec*> AllBuildOptions() {
+  std::vector<const OptionSpec*> options;
+  for (const BuildOption& option : kBuildOptions) options.push_back(&option.spec);
+  for (const OptionSpec& flag : OptionFlagSpecs()) options.push_back(&flag);
+  return options;
+}
 
 int ShowHelp(ParseState&, const std::string&) {
   std::fputs(kBuildUsage, stdout);
   for (const BuildOption& option : kBuildOptions) {
     if (option.heading != nullptr) std::printf("%s\n", option.heading);
-    if (option.help == nullptr) continue;
-    std::string line = option.short_name != nullptr
-                           ? std::string("  -") + option.short_name + ", --"
-                           : std::string("      --");
-    line += option.long_name;
-    if (option.value_name != nullptr) line = line + " " + option.value_name;
-    line.resize(kHelpColumn, ' ');
-    for (const char* c = option.help; *c != '\0'; ++c) {
-      line += *c;
-      if (*c == '\n') line.append(kHelpColumn, ' ');
-    }
-    std::printf("%s\n", line.c_str());
+    if (option.spec.help != nullptr) std::fputs(OptionHelpLine(option.spec).c_str(), stdout);
   }
   std::printf("Option flags:\n");
   for (const OptionName& option : kOptionNames) {
@@ -304,56 +319,35 @@ int ShowHelp(ParseState&, const std::string&) {
   std::exit(kExitSuccess);
 }
 
-// An option without a value answers to "-" and its short name or "--" and its long name;
-// one with a value also to either name after either prefix ("-output", "--o").
-const BuildOption* FindOption(const std::string& argument, bool with_value) {
-  bool long_form = argument[1] == '-';
-  std::string name = argument.substr(long_form ? 2 : 1);
-  for (const BuildOption& option : kBuildOptions) {
-    if ((option.value_name != nullptr) != with_value) continue;
-    bool short_match = option.short_name != nullptr && name == option.short_name;
-    bool long_match = name == option.long_name;
-    bool matches = with_value ? short_match || long_match : long_form ? long_match : short_match;
-    if (matches) return &option;
-  }
-  return nullptr;
-}
-
-std::uint16_t OptionBit(const std::string& argument) {
-  for (const OptionName& option : kOptionNames) {
-    if (argument == std::string("--") + option.flag) return option.bit;
-  }
-  return 0;
-}
-
 // 0 when the arguments are complete and sound, else the exit status to end with.
 int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   ParseState state{request};
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument.size() < 2 || argument[0] != '-') {
-      request.inputs.push_back(argument);
+  for (const std::string& argument : arguments) {
+    if (argument == "--") break;
+    if (argument == "-h" || argument == "--help") ShowHelp(state, argument);
+  }
+  std::vector<CommandLineItem> items;
+  std::string error_text;
+  if (!ReadCommandLine(arguments, AllBuildOptions(), items, error_text)) {
+    ReportError(error_text + " (see selfx build --help)");
+    return kExitUsage;
+  }
+  for (const CommandLineItem& item : items) {
+    if (item.option == nullptr) {
+      request.inputs.push_back(item.value);
       continue;
     }
-    if (const BuildOption* option = FindOption(argument, false)) {
-      if (int status = option->apply(state, argument)) return status;
+    const BuildOption* option = nullptr;
+    for (const BuildOption& candidate : kBuildOptions) {
+      if (&candidate.spec == item.option) option = &candidate;
+    }
+    if (option == nullptr) {  // an option flag
+      for (const OptionName& flag : kOptionNames) {
+        if (std::string(flag.flag) == item.option->long_name) request.settings.options |= flag.bit;
+      }
       continue;
     }
-    if (std::uint16_t bit = OptionBit(argument)) {
-      request.settings.options |= bit;
-      continue;
-    }
-    if (i + 1 >= arguments.size()) {
-      ReportError(argument + " needs a value (see selfx build --help)");
-      return kExitUsage;
-    }
-    const std::string& value = arguments[++i];
-    const BuildOption* option = FindOption(argument, true);
-    if (option == nullptr) {
-      ReportError("unknown option " + argument + " (see selfx build --help)");
-      return kExitUsage;
-    }
-    if (int status = option->apply(state, value)) return status;
+    if (int status = option->apply(state, item.value)) return status;
   }
   if (request.output.empty() || request.inputs.empty()) {
     ReportError("usage: selfx build [options] -o OUTPUT.exe INPUT... (see --help)");

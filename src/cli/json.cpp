@@ -3,10 +3,15 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "ui/console/report.h"
 
 namespace selfx::cli {
 
 namespace {
+
+bool json_requested = false;
+bool json_printed = false;
+
 std::string Quoted(const std::string& utf8) {
   std::string quoted = "\"";
   for (char c : utf8) {
@@ -76,6 +81,34 @@ JsonWriter& JsonWriter::Bool(const char* key, bool value) {
   return *this;
 }
 
-void JsonWriter::Print() const { std::printf("%s\n", out_.c_str()); }
+JsonWriter& JsonWriter::ConsoleText(const char* key, const std::string& text) {
+  Key(key);
+  out_ += Quoted(platform::ConsoleTextToUtf8(text));
+  return *this;
+}
+
+JsonWriter& JsonWriter::ReportedErrors() {
+  BeginArray("errors");
+  for (const std::string& line : console::ReportedLines()) ConsoleText(nullptr, line);
+  return EndArray();
+}
+
+void JsonWriter::Print() const {
+  std::printf("%s\n", out_.c_str());
+  std::fflush(stdout);
+  json_printed = true;
+}
+
+void RequestJsonOutput() { json_requested = true; }
+bool JsonOutputRequested() { return json_requested; }
+
+void FinishJsonOutput(int exit_status) {
+  if (!json_requested || json_printed) return;
+  const std::vector<std::string>& lines = console::ReportedLines();
+  JsonWriter json;
+  json.BeginObject();
+  json.ConsoleText("error", lines.empty() ? std::string("failed") : lines.front());
+  json.ReportedErrors().Number("exit_status", exit_status).EndObject().Print();
+}
 
 }  // namespace selfx::cli

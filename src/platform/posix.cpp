@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/utf8.h"
 #include "platform/platform.h"
 #include "platform/posix_paths.h"
 
@@ -145,6 +146,21 @@ bool Utf8FitsAnsiCodePage(const std::string& text) {
 }
 
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
+
+std::string ConsoleTextToUtf8(const std::string& text) {
+  std::string utf8;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
+      utf8 += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      utf8.append(text, i, length);
+      i += length;
+    }
+  }
+  return utf8;
+}
 
 std::string ToPosixPath(const std::string& path) {
   std::string out = AnsiToUtf8(path);
@@ -400,8 +416,15 @@ void (*exit_hook)(std::uint32_t) = nullptr;
 
 void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code)) { exit_hook = hook; }
 
+namespace {
+void (*process_exit_handler)(std::uint32_t) = nullptr;
+}
+
+void OnProcessExit(void (*handler)(std::uint32_t exit_code)) { process_exit_handler = handler; }
+
 void ExitProcess(std::uint32_t exit_code) {
   if (exit_hook != nullptr) exit_hook(exit_code);
+  if (process_exit_handler != nullptr) process_exit_handler(exit_code);
   std::exit(static_cast<int>(exit_code));
 }
 

@@ -6,6 +6,10 @@
 
 #include <string>
 
+#ifdef SELFX_TOOL_BUILD
+#include <cstdio>
+#endif
+
 #include "platform/platform.h"
 
 namespace selfx::platform {
@@ -272,6 +276,39 @@ int ShellOpen(const std::string& file, const std::string& parameters, const std:
   return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 
+#ifdef SELFX_TOOL_BUILD
+namespace {
+void (*process_exit_handler)(std::uint32_t) = nullptr;
+}
+
+void OnProcessExit(void (*handler)(std::uint32_t exit_code)) { process_exit_handler = handler; }
+
+void ExitProcess(std::uint32_t exit_code) {
+  if (process_exit_handler != nullptr) process_exit_handler(exit_code);
+  // The tool's output is buffered by the C run-time, which ::ExitProcess does not flush.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::ExitProcess(exit_code);
+}
+
+std::string ConsoleTextToUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  UINT code_page = GetConsoleOutputCP();
+  if (code_page == 0) code_page = CP_OEMCP;
+  int wide_length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                      wide_length);
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr,
+                                   nullptr);
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &converted[0], length, nullptr,
+                      nullptr);
+  return converted;
+}
+#else
 void ExitProcess(std::uint32_t exit_code) { ::ExitProcess(exit_code); }
+#endif
 
 }  // namespace selfx::platform

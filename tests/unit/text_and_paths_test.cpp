@@ -8,6 +8,7 @@
 #include "app/target_folder.h"
 #include "archive/paths.h"
 #include "base/text.h"
+#include "base/utf8.h"
 #include "platform/posix_paths.h"
 
 #include <cstdlib>
@@ -32,6 +33,53 @@ TEST(Text, DecimalText) {
   EXPECT_EQ(DecimalText(4294967295u), "4294967295");
   EXPECT_EQ(DecimalText(7, 4), "0007");
   EXPECT_EQ(DecimalText(12345, 4), "12345");
+}
+
+TEST(Text, Utf8SequenceLength) {
+  const std::pair<const char*, std::size_t> cases[] = {
+      {"a", 1},
+      {"\xC3\xA9", 2},          // U+00E9
+      {"\xE2\x82\xAC", 3},      // U+20AC
+      {"\xF0\x9F\x98\x80", 4},  // U+1F600
+      {"\xC0\xAF", 0},          // an overlong "/"
+      {"\xE0\x80\xAF", 0},      // another
+      {"\xED\xA0\x80", 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0},  // past U+10FFFF
+      {"\xE2\x82", 0},          // cut short
+      {"\x80", 0},              // a lone continuation byte
+      {"\xC3(", 0},             // a lead byte without its continuation
+  };
+  for (const auto& [text, length] : cases) {
+    EXPECT_EQ(Utf8SequenceLength(text, 0), length) << text;
+  }
+}
+
+TEST(Text, EscapeControlCharacters) {
+  struct Case {
+    const char* text;
+    bool utf8_terminal;
+    const char* escaped;
+  };
+  const Case cases[] = {
+      {"plain name.txt", true, "plain name.txt"},
+      {"a\x1B]0;title\x07"
+       "b\rc",
+       true, "a\\x1B]0;title\\x07b\\x0Dc"},
+      {"del\x7F", false, "del\\x7F"},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e",
+       true,
+       "Gr\xC3\xBC\xC3\x9F"
+       "e"},  // UTF-8 stays
+      {"csi\xC2\x9B"
+       "2J",
+       true, "csi\\xC2\\x9B2J"},                // U+009B is a control
+      {"lone\x9B", true, "lone\\x9B"},          // not UTF-8
+      {"ansi\x9B\xE9", false, "ansi\x9B\xE9"},  // printable in code pages
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(EscapeControlCharacters(test.text, test.utf8_terminal), test.escaped) << test.text;
+  }
 }
 
 TEST(Paths, ParentAndName) {

@@ -1,0 +1,41 @@
+// The command line of every selfx command, read as command-line tools conventionally read it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace selfx::cli {
+
+// One option of a command.
+struct OptionSpec {
+  const char* short_name;  // the letter after "-", or nullptr
+  const char* long_name;   // the name after "--"
+  const char* value_name;  // the value as the help names it; nullptr for a flag
+  const char* help;        // lines after the first are indented; nullptr: not shown
+};
+
+// An option with its value, or an operand, in the order given.
+struct CommandLineItem {
+  const OptionSpec* option = nullptr;  // nullptr for an operand
+  std::string value;                   // the option's value, or the operand itself
+  std::string spelling;                // the option as written ("-l", "--level")
+};
+
+// Reads the arguments against the options: "--name value", "--name=value", "-n value",
+// "-nVALUE", flags together ("-qh"), and "--", after which everything is an operand (a lone
+// "-" is always one). False with error_text on an unknown option, a missing value, or a value
+// given to a flag.
+bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionSpec*>& options,
+                     std::vector<CommandLineItem>& items, std::string& error_text);
+
+// The option's line in a help text: "  -l, --level N" and its explanation from the column on.
+std::string OptionHelpLine(const OptionSpec& option);
+// The lines of every option that has a help text.
+std::string OptionHelp(const std::vector<const OptionSpec*>& options);
+
+// This version of selfx, as --version prints it.
+extern const char* const kVersion;
+
+}  // namespace selfx::cli
