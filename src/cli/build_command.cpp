@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
 #include "cli/ready_zip.h"
@@ -24,6 +25,8 @@
 #include "cli/zip_writer.h"
 #include "platform/platform.h"
 #include "ui/console/console_ui.h"
+#include "ui/console/printable.h"
+#include "ui/console/progress.h"
 
 namespace selfx::cli {
 
@@ -52,6 +55,8 @@ struct BuildRequest {
   bool force_pack = false;
   bool verify = true;
   bool ask_password = false;
+  bool quiet = false;
+  bool json = false;
 };
 
 constexpr std::uint16_t kPresetBits = OptAutoRun | OptQuietSuccess | OptHideOverwriteChoice |
@@ -198,6 +203,23 @@ const BuildOption kBuildOptions[] = {
        state.request.verify = false;
        return 0;
      }},
+    {{"q", "quiet", nullptr, "no progress bar, no notice and no closing line"},
+     nullptr,
+     [](ParseState& state, const std::string&) {
+       state.request.quiet = true;
+       console::Settings().show_progress = false;
+       return 0;
+     }},
+    {{nullptr, "json", nullptr,
+      "print one JSON object in place of the closing line: output,\n"
+      "size, files, folders, bytes_in, encrypted, warnings, errors"},
+     nullptr,
+     [](ParseState& state, const std::string&) {
+       state.request.json = true;
+       RequestJsonOutput();
+       console::Settings().show_progress = false;
+       return 0;
+     }},
     {{nullptr, "install", nullptr,
       "unpack into a fresh folder under TEMP ($T) and run --command:\n"
       "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
@@ -325,6 +347,8 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   for (const std::string& argument : arguments) {
     if (argument == "--") break;
     if (argument == "-h" || argument == "--help") ShowHelp(state, argument);
+    // Even a usage error then ends in the one JSON object.
+    if (argument == "--json") RequestJsonOutput();
   }
   std::vector<CommandLineItem> items;
   std::string error_text;
@@ -523,7 +547,9 @@ int BuildCommand(const Arguments& arguments) {
       ReportError(error_text);
       return kExitFailure;
     }
-    if (!tree.empty_folders.empty()) ReportError(EmptyFoldersNotice(tree.empty_folders));
+    if (!tree.empty_folders.empty() && !request.quiet && !request.json) {
+      ReportError(EmptyFoldersNotice(tree.empty_folders));
+    }
   }
   std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
   if (ready_zip && stub->size() + block.size() + zip.size() > 0x7FFFFFFF) {
@@ -541,14 +567,18 @@ int BuildCommand(const Arguments& arguments) {
     return kExitFailure;
   }
   PackResult packed;
-  if (ready_zip) {
-    if (!zip.CopyTo(output.file(), nullptr, error_text)) {
+  {
+    // By the bytes read from the inputs: what takes the time, whether deflated or copied.
+    console::ByteProgress progress(ready_zip ? zip.size() : tree.file_bytes);
+    request.pack.progress = [&progress](std::uint64_t bytes) { progress.Advance(bytes); };
+    bool written = ready_zip
+                       ? zip.CopyTo(output.file(), request.pack.progress, error_text)
+                       : WriteZip(output.file(), tree.sources, request.pack, packed, error_text);
+    request.pack.progress = nullptr;
+    if (!written) {
       ReportError(error_text);
       return kExitFailure;
     }
-  } else if (!WriteZip(output.file(), tree.sources, request.pack, packed, error_text)) {
-    ReportError(error_text);
-    return kExitFailure;
   }
   long size = std::ftell(output.file());
   if (!output.Close(error_text)) {
@@ -562,16 +592,39 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
-  if (ready_zip) {
-    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n",
-                request.output.c_str(), size, stub->size(), block.size(),
-                static_cast<unsigned long long>(zip.size()));
-  } else {
-    std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
-                request.output.c_str(), size, static_cast<unsigned long long>(packed.files),
-                static_cast<unsigned long long>(packed.folders),
-                static_cast<unsigned long long>(packed.bytes_in),
-                request.pack.password ? ", encrypted" : "");
+  if (request.json) {
+    JsonWriter json;
+    json.BeginObject().ConsoleText("output", request.output).Number("size", size);
+    json.Number("stub_size", static_cast<std::int64_t>(stub->size()));
+    json.Number("configuration_size", static_cast<std::int64_t>(block.size()));
+    json.Bool("ready_zip", ready_zip);
+    if (ready_zip) {
+      json.Number("archive_size", static_cast<std::int64_t>(zip.size()));
+      json.Number("entries", zip.entries());
+    } else {
+      json.Number("files", static_cast<std::int64_t>(packed.files));
+      json.Number("folders", static_cast<std::int64_t>(packed.folders));
+      json.Number("bytes_in", static_cast<std::int64_t>(packed.bytes_in));
+    }
+    json.Bool("encrypted", request.pack.password.has_value());
+    json.BeginArray("warnings");
+    for (const std::string& warning : tree.warnings) json.ConsoleText(nullptr, warning);
+    json.EndArray().BeginArray("empty_folders");
+    for (const std::string& folder : tree.empty_folders)
+      json.Text(nullptr, platform::Utf8TextToAnsi(folder));
+    json.EndArray().ReportedErrors().EndObject().Print();
+  } else if (!request.quiet) {
+    std::string output = console::Printable(request.output);
+    if (ready_zip) {
+      std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n", output.c_str(),
+                  size, stub->size(), block.size(), static_cast<unsigned long long>(zip.size()));
+    } else {
+      std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
+                  output.c_str(), size, static_cast<unsigned long long>(packed.files),
+                  static_cast<unsigned long long>(packed.folders),
+                  static_cast<unsigned long long>(packed.bytes_in),
+                  request.pack.password ? ", encrypted" : "");
+    }
   }
   return kExitSuccess;
 }

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -196,7 +197,10 @@ const HostileBuild kHostileBuilds[] = {
        WriteFile(folder + "/x.exe.partial", "the user's own file");
        return std::string();
      },
-     "-o @/x.exe @/inp.txt", 0, "@/x.exe: ", {"x.exe"}},
+     "-o @/x.exe @/inp.txt",
+     0,
+     "@/x.exe: ",
+     {"x.exe"}},
     {"ReadyZipClimbsOut", ReadyZipWith("../evil"), "-o @/out.exe @/app.zip", 1,
      "the entry \"../evil\" is refused by the stub: its name leads out of the target folder"},
     {"ReadyZipNamesADrive", ReadyZipWith("C:\\x"), "-o @/out.exe @/app.zip", 1,
@@ -218,25 +222,33 @@ const HostileBuild kHostileBuilds[] = {
        return MakeLink("..", tree + "/sub/up");
      }),
      "-o @/out.exe @/tree", 1, "@/tree/sub/up: the symbolic link leads back to a folder above it"},
-    {"FifoInTheTree", TreeWith([](const std::string& tree) {
-       return MakeNode(tree + "/pipe", S_IFIFO | 0666, 0);
-     }),
-     "-o @/out.exe @/tree", 0, "warning: skipping @/tree/pipe: a FIFO", {"out.exe"}},
-    {"CharacterDeviceInTheTree", TreeWith([](const std::string& tree) {
+    {"FifoInTheTree",
+     TreeWith([](const std::string& tree) { return MakeNode(tree + "/pipe", S_IFIFO | 0666, 0); }),
+     "-o @/out.exe @/tree",
+     0,
+     "warning: skipping @/tree/pipe: a FIFO",
+     {"out.exe"}},
+    {"CharacterDeviceInTheTree",
+     TreeWith([](const std::string& tree) {
        return MakeNode(tree + "/zero", S_IFCHR | 0666, makedev(1, 5));
      }),
-     "-o @/out.exe @/tree", 0, "warning: skipping @/tree/zero: a character device", {"out.exe"}},
-    {"DanglingLinkInTheTree", TreeWith([](const std::string& tree) {
-       return MakeLink("nowhere", tree + "/dangling");
-     }),
-     "-o @/out.exe @/tree", 0, "warning: skipping @/tree/dangling: a symbolic link to nothing",
+     "-o @/out.exe @/tree",
+     0,
+     "warning: skipping @/tree/zero: a character device",
+     {"out.exe"}},
+    {"DanglingLinkInTheTree",
+     TreeWith([](const std::string& tree) { return MakeLink("nowhere", tree + "/dangling"); }),
+     "-o @/out.exe @/tree",
+     0,
+     "warning: skipping @/tree/dangling: a symbolic link to nothing",
      {"out.exe"}},
     {"FifoAsTheStub",
      [](const std::string& folder) {
        WriteFile(folder + "/inp.txt", "input");
        return MakeNode(folder + "/stub-pipe", S_IFIFO | 0666, 0);
      },
-     "--stub @/stub-pipe -o @/out.exe @/inp.txt", 1, "cannot read the stub: @/stub-pipe: is a FIFO"},
+     "--stub @/stub-pipe -o @/out.exe @/inp.txt", 1,
+     "cannot read the stub: @/stub-pipe: is a FIFO"},
     {"NameOverTheLimitFromAFolder", TreeWith([](const std::string& tree) {
        WriteFile(tree + "/" + kLongFolder + "/" + kLongFolder + "/" + kLongFolder + "/x", "x");
        return std::string();
@@ -253,11 +265,13 @@ const HostileBuild kHostileBuilds[] = {
        return std::string();
      },
      "-o @/out.exe @/app.zip", 1, "the written archive failed its test"},
-    {"EmptyFolders", TreeWith([](const std::string& tree) {
+    {"EmptyFolders",
+     TreeWith([](const std::string& tree) {
        fs::create_directories(tree + "/empty/nested");
        return std::string();
      }),
-     "-o @/out.exe @/tree", 0,
+     "-o @/out.exe @/tree",
+     0,
      "notice: 2 folders hold no files (\"empty/\" and 1 more); the stub does not create such "
      "folders",
      {"out.exe"}},
@@ -265,9 +279,7 @@ const HostileBuild kHostileBuilds[] = {
 
 class HostileBuildTest : public ::testing::TestWithParam<HostileBuild> {
  protected:
-  void SetUp() override {
-    stub_ = std::make_unique<test::TempFile>(test::FakeStub(), "stub.exe");
-  }
+  void SetUp() override { stub_ = std::make_unique<test::TempFile>(test::FakeStub(), "stub.exe"); }
   std::string Folder() const { return stub_->folder(); }
 
   std::unique_ptr<test::TempFile> stub_;
@@ -279,8 +291,8 @@ TEST_P(HostileBuildTest, EndsSoundly) {
   if (!skip.empty()) GTEST_SKIP() << skip;
   std::map<std::string, std::string> before = Snapshot(Folder());
 
-  const test::RunResult run =
-      RunSelfx("build --stub " + Folder() + "/stub.exe " + Replaced(c.arguments, Folder()));
+  const test::RunResult run = RunSelfx("build --stub " + Folder() + "/stub.exe " +
+                                       Replaced(c.arguments, Folder()));
   EXPECT_EQ(run.status, c.status) << run.output;
   EXPECT_NE(run.output.find(Replaced(c.message, Folder())), std::string::npos) << run.output;
 
@@ -299,9 +311,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileBuildTest, ::testing::ValuesIn(kHostileBui
 
 class BuildSafety : public ::testing::Test {
  protected:
-  void SetUp() override {
-    stub_ = std::make_unique<test::TempFile>(test::FakeStub(), "stub.exe");
-  }
+  void SetUp() override { stub_ = std::make_unique<test::TempFile>(test::FakeStub(), "stub.exe"); }
   std::string Path(const std::string& name) const { return stub_->folder() + "/" + name; }
   std::string Build(const std::string& arguments) const {
     return "build --stub " + Path("stub.exe") + " " + arguments;
@@ -322,8 +332,8 @@ TEST_F(BuildSafety, SymlinksArePackedAsWhatTheyPointTo) {
   const test::RunResult built = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")));
   ASSERT_EQ(built.status, 0) << built.output;
   EXPECT_NE(built.output.find("3 files and 1 folders"), std::string::npos) << built.output;
-  const test::RunResult extracted =
-      RunSelfx("extract --no-progress -d " + Path("out") + " " + Path("out.exe"));
+  const test::RunResult extracted = RunSelfx("extract --no-progress -d " + Path("out") + " " +
+                                             Path("out.exe"));
   ASSERT_EQ(extracted.status, 0) << extracted.output;
   EXPECT_EQ(Snapshot(Path("out")), (std::map<std::string, std::string>{
                                        {"a.txt", "file A"},
@@ -405,9 +415,7 @@ bool AwaitPartialFile(int watch, int timeout_ms) {
 // A build interrupted by a signal leaves no temporary file and no output, and ends by the
 // signal. Its input, a large sparse file, keeps the build busy until the signal comes.
 TEST_F(BuildSafety, SignalsLeaveNothingBehind) {
-  {
-    std::ofstream large(Path("large.bin"));
-  }
+  { std::ofstream large(Path("large.bin")); }
   fs::resize_file(Path("large.bin"), 1500u << 20);
   const std::map<std::string, std::string> before = Snapshot(stub_->folder());
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
@@ -460,8 +468,8 @@ std::uint32_t LocalDosTime(std::time_t when) {
   std::tm local = {};
   localtime_r(&when, &local);
   return static_cast<std::uint32_t>((local.tm_year - 80) << 25 | (local.tm_mon + 1) << 21 |
-                                    local.tm_mday << 16 | local.tm_hour << 11 |
-                                    local.tm_min << 5 | local.tm_sec / 2);
+                                    local.tm_mday << 16 | local.tm_hour << 11 | local.tm_min << 5 |
+                                    local.tm_sec / 2);
 }
 
 // With SOURCE_DATE_EPOCH the same files give the same bytes however recently they were
@@ -476,15 +484,14 @@ TEST_F(BuildSafety, SourceDateEpochMakesBuildsReproducible) {
   std::string built[2];
   for (int run = 0; run < 2; ++run) {
     SetModified(Path("tree/a new file.txt"), std::time(nullptr) - 3600 * run);
-    const test::RunResult result =
-        RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")), environment);
+    const test::RunResult result = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")),
+                                            environment);
     ASSERT_EQ(result.status, 0) << result.output;
     built[run] = ReadAll(Path("out.exe"));
   }
   EXPECT_EQ(built[0], built[1]);
   EXPECT_EQ(EntryTime(built[0], 0), LocalDosTime(epoch));
-  EXPECT_EQ(EntryTime(built[0], 1),
-            LocalDosTime(old_time));
+  EXPECT_EQ(EntryTime(built[0], 1), LocalDosTime(old_time));
   const test::RunResult unclamped = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")));
   ASSERT_EQ(unclamped.status, 0) << unclamped.output;
   EXPECT_NE(EntryTime(ReadAll(Path("out.exe")), 0), LocalDosTime(epoch));
@@ -492,15 +499,75 @@ TEST_F(BuildSafety, SourceDateEpochMakesBuildsReproducible) {
 
   for (const char* malformed : {"12x", "''", "-5", "1.5", "0x10", "99999999999999999999"}) {
     SCOPED_TRACE(malformed);
-    const test::RunResult result =
-        RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")),
-                 std::string("SOURCE_DATE_EPOCH=") + malformed);
+    const test::RunResult result = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")),
+                                            std::string("SOURCE_DATE_EPOCH=") + malformed);
     EXPECT_EQ(result.status, 2) << result.output;
     EXPECT_NE(result.output.find("SOURCE_DATE_EPOCH must be a decimal number of seconds"),
               std::string::npos)
         << result.output;
     EXPECT_FALSE(fs::exists(Path("out.exe")));
   }
+}
+
+// Runs selfx with stdout alone captured (stderr dropped): what a program reading --json or
+// a script reading the closing line sees.
+test::RunResult RunForStdout(const std::string& arguments) {
+  const std::string command = std::string("timeout -s KILL 60 ") + SELFX_TOOL_PATH + " " +
+                              arguments + " 2>/dev/null";
+  test::RunResult result{-1, ""};
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int wait_status = ::pclose(pipe);
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return result;
+}
+
+// build --json prints exactly one object that Python's json reads, on success, with
+// warnings, and when the build fails or its usage is wrong; --quiet prints nothing.
+TEST_F(BuildSafety, JsonOutputIsOneObjectInEveryCase) {
+  WriteFile(Path("tree/a.txt"), "A");
+  fs::create_directories(Path("tree/empty"));
+  ASSERT_EQ(MakeLink("nowhere", Path("tree/dangling")), "");
+  WriteZip(Path("app.zip"), {{{"x.txt", "x"}, {"y.txt", "yy"}}, ""});
+  struct Case {
+    std::string arguments;
+    int status;
+    const char* check;  // a Python expression over the object d that must hold
+  };
+  const Case cases[] = {
+      {"-o " + Path("out.exe") + " " + Path("tree"), 0,
+       "d['files'] == 1 and d['folders'] == 1 and d['bytes_in'] == 1 and not d['encrypted'] and "
+       "d['output'].endswith('/out.exe') and d['size'] > 1024 and d['empty_folders'] == "
+       "['empty/'] and d['warnings'][0].endswith('dangling: a symbolic link to nothing')"},
+      {"-o " + Path("out.exe") + " " + Path("app.zip"), 0,
+       "d['ready_zip'] and d['entries'] == 2 and d['errors'] == [] and d['warnings'] == []"},
+      {"-o " + Path("app.zip") + " " + Path("app.zip"), 1,
+       "d['exit_status'] == 1 and 'is the output file too' in d['error']"},
+      {"-o " + Path("out.exe") + " --level 12 " + Path("tree"), 2,
+       "d['exit_status'] == 2 and '--level' in d['errors'][0]"},
+      {"-o " + Path("out.exe") + " --bogus " + Path("tree"), 2, "d['exit_status'] == 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const test::RunResult run = RunForStdout("build --json --stub " + Path("stub.exe") + " " +
+                                             c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    test::TempFile json(Bytes(run.output.begin(), run.output.end()), "out.json");
+    const std::string python =
+        "python3 -c \"import json, sys; d = json.load(open(sys.argv[1])); "
+        "sys.exit(0 if (" +
+        std::string(c.check) + ") else 1)\" " + json.path();
+    EXPECT_EQ(std::system(python.c_str()), 0) << run.output;
+  }
+
+  const test::RunResult quiet = RunForStdout("build --quiet --stub " + Path("stub.exe") + " -o " +
+                                             Path("out.exe") + " " + Path("tree"));
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.output, "");
 }
 
 }  // namespace
