@@ -117,6 +117,26 @@ const char* PathKindName(PathKind kind) {
 #ifdef _WIN32
 
 namespace {
+// The system's error in the portable form where one exists, so that the callers' tests for
+// "no such file" or "too long" read the same on every system.
+std::error_code WindowsError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return std::make_error_code(std::errc::no_such_file_or_directory);
+    case ERROR_ACCESS_DENIED:
+      return std::make_error_code(std::errc::permission_denied);
+    case ERROR_FILENAME_EXCED_RANGE:
+      return std::make_error_code(std::errc::filename_too_long);
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    case ERROR_DIRECTORY:
+      return std::make_error_code(std::errc::not_a_directory);
+    default:
+      return std::error_code(static_cast<int>(error), std::system_category());
+  }
+}
+
 std::time_t TimeFromFileTime(const FILETIME& time) {
   std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
                         time.dwLowDateTime;
@@ -130,9 +150,7 @@ std::error_code InspectPath(const std::string& path, bool follow_links, PathFact
   HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
-  }
+  if (handle == INVALID_HANDLE_VALUE) return WindowsError(GetLastError());
   BY_HANDLE_FILE_INFORMATION info;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
   DWORD type = GetFileType(handle);
@@ -143,7 +161,7 @@ std::error_code InspectPath(const std::string& path, bool follow_links, PathFact
     facts.kind = type == FILE_TYPE_PIPE ? PathKind::kFifo : PathKind::kCharacterDevice;
     return {};
   }
-  if (!known) return std::error_code(static_cast<int>(error), std::system_category());
+  if (!known) return WindowsError(error);
   bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!follow_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     facts.kind = PathKind::kSymlink;
@@ -180,7 +198,7 @@ std::error_code ListFolder(const std::string& path, std::vector<FolderItem>& ite
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return {};
-    return std::error_code(static_cast<int>(error), std::system_category());
+    return WindowsError(error);
   }
   do {
     if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) {
@@ -190,9 +208,7 @@ std::error_code ListFolder(const std::string& path, std::vector<FolderItem>& ite
   } while (FindNextFileW(search, &found));
   DWORD error = GetLastError();
   FindClose(search);
-  if (error != ERROR_NO_MORE_FILES) {
-    return std::error_code(static_cast<int>(error), std::system_category());
-  }
+  if (error != ERROR_NO_MORE_FILES) return WindowsError(error);
   return {};
 }
 
