@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <ctime>
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
@@ -16,12 +16,17 @@
 #include "base/text.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
+#include "cli/ready_zip.h"
+#include "cli/source_tree.h"
 #include "cli/stub_image.h"
 #include "cli/zip_writer.h"
 #include "platform/platform.h"
 #include "ui/console/console_ui.h"
+#include "ui/console/printable.h"
+#include "ui/console/progress.h"
 
 namespace selfx::cli {
 
@@ -32,6 +37,12 @@ constexpr const char* kBuildUsage = R"(usage: selfx build [options] -o OUTPUT.ex
 Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
 inputs are files and folders to pack (a folder contributes its contents), or one ready
 .zip file, which is used as it is. The written file is tested before it takes its name.
+Only regular files and folders are packed (a symbolic link as what it points to, under its
+own name); FIFOs, devices and sockets are skipped with a warning.
+
+Times are recorded as DOS times, which hold a local time without a zone: the time zone of
+the build (TZ) takes part in them. With SOURCE_DATE_EPOCH set (seconds since 1970), no time
+later than that moment is recorded, so that the same files give the same archive.
 
 )";
 
@@ -44,6 +55,8 @@ struct BuildRequest {
   bool force_pack = false;
   bool verify = true;
   bool ask_password = false;
+  bool quiet = false;
+  bool json = false;
 };
 
 constexpr std::uint16_t kPresetBits = OptAutoRun | OptQuietSuccess | OptHideOverwriteChoice |
@@ -190,6 +203,23 @@ const BuildOption kBuildOptions[] = {
        state.request.verify = false;
        return 0;
      }},
+    {{"q", "quiet", nullptr, "no progress bar, no notice and no closing line"},
+     nullptr,
+     [](ParseState& state, const std::string&) {
+       state.request.quiet = true;
+       console::Settings().show_progress = false;
+       return 0;
+     }},
+    {{nullptr, "json", nullptr,
+      "print one JSON object in place of the closing line: output,\n"
+      "size, files, folders, bytes_in, encrypted, warnings, errors"},
+     nullptr,
+     [](ParseState& state, const std::string&) {
+       state.request.json = true;
+       RequestJsonOutput();
+       console::Settings().show_progress = false;
+       return 0;
+     }},
     {{nullptr, "install", nullptr,
       "unpack into a fresh folder under TEMP ($T) and run --command:\n"
       "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
@@ -317,6 +347,8 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   for (const std::string& argument : arguments) {
     if (argument == "--") break;
     if (argument == "-h" || argument == "--help") ShowHelp(state, argument);
+    // Even a usage error then ends in the one JSON object.
+    if (argument == "--json") RequestJsonOutput();
   }
   std::vector<CommandLineItem> items;
   std::string error_text;
@@ -368,56 +400,70 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
   return 0;
 }
 
-// The ZIP64 end of central directory locator, which stands right before the end record of an
-// archive that has ZIP64 records.
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
-constexpr std::uint32_t kZip64LocatorSize = 20;
-
-// The ZIP must be one the stub can read: an end record whose comment ends the file, and no
-// ZIP64 records, which the stub does not know and which would make it look in the wrong
-// place.
-bool CheckArchive(const std::vector<std::uint8_t>& zip_bytes, const std::string& path) {
-  if (zip_bytes.size() > 0x7FFFFFFF) {
-    ReportError(path + ": archives of 2 GiB or more cannot be read by the stub");
-    return false;
-  }
-  std::optional<std::uint32_t> end_record_at = FindEndRecordInMemory(
-      zip_bytes.data(), static_cast<std::uint32_t>(zip_bytes.size()), 0);
-  if (!end_record_at) {
-    ReportError(path +
-                ": not a ZIP archive the stub can read (no end of central directory "
-                "record at its end, or nothing but one)");
-    return false;
-  }
-  std::uint32_t end_position = *end_record_at;
-  const std::uint8_t* end_record = zip_bytes.data() + end_position;
-  bool zip64_locator = end_position >= kZip64LocatorSize &&
-                       LoadLe32(zip_bytes.data() + end_position - kZip64LocatorSize) ==
-                           kZip64LocatorSignature;
-  bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
-  if (zip64_locator || zip64_markers) {
-    ReportError(path +
-                ": the archive carries ZIP64 records, which the stub cannot read "
-                "(rebuild it without ZIP64, e.g. zip -fz-)");
-    return false;
-  }
-  std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
-  if (directory_size > end_position) {
-    ReportError(path + ": the archive is damaged (its directory is larger than the file)");
-    return false;
-  }
-  return true;
-}
-
 // A single input that is a ZIP archive is used as it is, unless --pack says otherwise.
 bool IsReadyZip(const BuildRequest& request) {
   if (request.force_pack || request.inputs.size() != 1) return false;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(request.inputs[0], error)) return false;
+  PathFacts facts;
+  if (InspectPath(request.inputs[0], true, facts) || facts.kind != PathKind::kRegular) {
+    return false;
+  }
   std::string extension = request.inputs[0].substr(request.inputs[0].find_last_of('.') + 1);
   return AsciiUpperCase(extension) == "ZIP";
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: a decimal number of seconds since
+// 1970; later modification times are recorded as that time. 0 when it is absent or sound,
+// else the exit status to end with.
+int ReadSourceDateEpoch(std::optional<std::time_t>& newest_time) {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (text == nullptr) return 0;
+  std::string value = text;
+  bool digits = !value.empty() && value.size() <= 18 &&
+                value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits) {
+    ReportError("SOURCE_DATE_EPOCH must be a decimal number of seconds since 1970, not \"" + value +
+                "\"");
+    return kExitUsage;
+  }
+  newest_time = static_cast<std::time_t>(std::stoll(value));
+  return 0;
+}
+
+// The output may replace a regular file only: a device, a FIFO, a socket or a folder under
+// its name must stay what it is, and a symbolic link would be replaced itself while the
+// user meant where it points. identity is the existing file's, if there is one.
+bool CheckOutput(const std::string& output, std::optional<FileIdentity>& identity) {
+  PathFacts facts;
+  std::error_code error = InspectPath(output, false, facts);
+  if (error == std::errc::no_such_file_or_directory) return true;
+  if (error) {
+    ReportError(output + ": " + error.message());
+    return false;
+  }
+  if (facts.kind != PathKind::kRegular) {
+    ReportError(output + " is " + PathKindName(facts.kind) +
+                ", not a regular file; the output replaces only regular files");
+    return false;
+  }
+  identity = facts.identity;
+  return true;
+}
+
+// Whether path is the existing output file itself (by identity, whatever the name).
+bool IsOutputFile(const std::string& path, const std::optional<FileIdentity>& output) {
+  PathFacts facts;
+  return output && !InspectPath(path, true, facts) && facts.kind == PathKind::kRegular &&
+         facts.identity == *output;
+}
+
+// Folder entries are stored, since other unzip tools create the folders from them; the stub
+// creates only the folders on the paths of its files, which the archive's maker should know.
+std::string EmptyFoldersNotice(const std::vector<std::string>& empty_folders) {
+  std::size_t more = empty_folders.size() - 1;
+  return "notice: " + std::to_string(empty_folders.size()) +
+         (empty_folders.size() == 1 ? " folder holds" : " folders hold") + " no files (\"" +
+         empty_folders.front() + "\"" + (more ? " and " + std::to_string(more) + " more" : "") +
+         "); the stub does not create such folders, other unzip tools do";
 }
 
 // Tests the written file with the stub's own core, as selfx test would.
@@ -441,10 +487,20 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
 int BuildCommand(const Arguments& arguments) {
   BuildRequest request;
   if (int status = ParseBuildArguments(arguments, request)) return status;
+  if (int status = ReadSourceDateEpoch(request.pack.newest_time)) return status;
   PrepareZipSignatures();
 
+  std::optional<FileIdentity> output_identity;
+  if (!CheckOutput(request.output, output_identity)) return kExitFailure;
+  if (IsOutputFile(request.stub, output_identity)) {
+    ReportError(request.output + " is the stub too; building would replace it");
+    return kExitFailure;
+  }
+
   std::string error_text;
-  std::optional<std::vector<std::uint8_t>> stub = ReadWholeFile(request.stub, error_text);
+  constexpr std::uint64_t kLargestStub = 64u << 20;
+  std::optional<std::vector<std::uint8_t>> stub = ReadRegularFile(request.stub, kLargestStub,
+                                                                  error_text);
   if (!stub) {
     ReportError("cannot read the stub: " + error_text + " (give one with --stub)");
     return kExitFailure;
@@ -464,9 +520,11 @@ int BuildCommand(const Arguments& arguments) {
     return kExitFailure;
   }
 
+  // Everything is read and judged before the output is created: a refused input leaves
+  // nothing behind.
   bool ready_zip = IsReadyZip(request);
-  std::optional<std::vector<std::uint8_t>> zip_bytes;
-  std::vector<PackSource> sources;
+  ReadyZip zip;
+  SourceTree tree;
   if (ready_zip) {
     if (request.pack.password) {
       ReportError(
@@ -474,14 +532,28 @@ int BuildCommand(const Arguments& arguments) {
           "instead, or use --pack to store the .zip itself");
       return kExitUsage;
     }
-    zip_bytes = ReadWholeFile(request.inputs[0], error_text);
-    if (!zip_bytes) {
+    if (IsOutputFile(request.inputs[0], output_identity)) {
+      ReportError(request.inputs[0] + " is the output file too; building would replace it");
+      return kExitFailure;
+    }
+    if (!zip.Open(request.inputs[0], error_text)) {
       ReportError(error_text);
       return kExitFailure;
     }
-    if (!CheckArchive(*zip_bytes, request.inputs[0])) return kExitFailure;
-  } else if (!CollectSources(request.inputs, sources, error_text)) {
-    ReportError(error_text);
+  } else {
+    bool collected = CollectSources(request.inputs, output_identity, tree, error_text);
+    for (const std::string& warning : tree.warnings) ReportError("warning: " + warning);
+    if (!collected) {
+      ReportError(error_text);
+      return kExitFailure;
+    }
+    if (!tree.empty_folders.empty() && !request.quiet && !request.json) {
+      ReportError(EmptyFoldersNotice(tree.empty_folders));
+    }
+  }
+  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
+  if (ready_zip && stub->size() + block.size() + zip.size() > 0x7FFFFFFF) {
+    ReportError("the combined file would reach 2 GiB, more than the stub can read");
     return kExitFailure;
   }
 
@@ -490,24 +562,23 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
-  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
   if (!output.Write(*stub) || !output.Write(block)) {
     ReportError(request.output + ": cannot write");
     return kExitFailure;
   }
   PackResult packed;
-  if (ready_zip) {
-    if (stub->size() + block.size() + zip_bytes->size() > 0x7FFFFFFF) {
-      ReportError("the combined file would reach 2 GiB, more than the stub can read");
+  {
+    // By the bytes read from the inputs: what takes the time, whether deflated or copied.
+    console::ByteProgress progress(ready_zip ? zip.size() : tree.file_bytes);
+    request.pack.progress = [&progress](std::uint64_t bytes) { progress.Advance(bytes); };
+    bool written = ready_zip
+                       ? zip.CopyTo(output.file(), request.pack.progress, error_text)
+                       : WriteZip(output.file(), tree.sources, request.pack, packed, error_text);
+    request.pack.progress = nullptr;
+    if (!written) {
+      ReportError(error_text);
       return kExitFailure;
     }
-    if (!output.Write(*zip_bytes)) {
-      ReportError(request.output + ": cannot write");
-      return kExitFailure;
-    }
-  } else if (!WriteZip(output.file(), sources, request.pack, packed, error_text)) {
-    ReportError(error_text);
-    return kExitFailure;
   }
   long size = std::ftell(output.file());
   if (!output.Close(error_text)) {
@@ -521,15 +592,39 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
-  if (ready_zip) {
-    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %zu)\n",
-                request.output.c_str(), size, stub->size(), block.size(), zip_bytes->size());
-  } else {
-    std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
-                request.output.c_str(), size, static_cast<unsigned long long>(packed.files),
-                static_cast<unsigned long long>(packed.folders),
-                static_cast<unsigned long long>(packed.bytes_in),
-                request.pack.password ? ", encrypted" : "");
+  if (request.json) {
+    JsonWriter json;
+    json.BeginObject().ConsoleText("output", request.output).Number("size", size);
+    json.Number("stub_size", static_cast<std::int64_t>(stub->size()));
+    json.Number("configuration_size", static_cast<std::int64_t>(block.size()));
+    json.Bool("ready_zip", ready_zip);
+    if (ready_zip) {
+      json.Number("archive_size", static_cast<std::int64_t>(zip.size()));
+      json.Number("entries", zip.entries());
+    } else {
+      json.Number("files", static_cast<std::int64_t>(packed.files));
+      json.Number("folders", static_cast<std::int64_t>(packed.folders));
+      json.Number("bytes_in", static_cast<std::int64_t>(packed.bytes_in));
+    }
+    json.Bool("encrypted", request.pack.password.has_value());
+    json.BeginArray("warnings");
+    for (const std::string& warning : tree.warnings) json.ConsoleText(nullptr, warning);
+    json.EndArray().BeginArray("empty_folders");
+    for (const std::string& folder : tree.empty_folders)
+      json.Text(nullptr, platform::Utf8TextToAnsi(folder));
+    json.EndArray().ReportedErrors().EndObject().Print();
+  } else if (!request.quiet) {
+    std::string output = console::Printable(request.output);
+    if (ready_zip) {
+      std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n", output.c_str(),
+                  size, stub->size(), block.size(), static_cast<unsigned long long>(zip.size()));
+    } else {
+      std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
+                  output.c_str(), size, static_cast<unsigned long long>(packed.files),
+                  static_cast<unsigned long long>(packed.folders),
+                  static_cast<unsigned long long>(packed.bytes_in),
+                  request.pack.password ? ", encrypted" : "");
+    }
   }
   return kExitSuccess;
 }

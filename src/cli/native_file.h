@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace selfx::cli {
@@ -13,11 +15,73 @@ namespace selfx::cli {
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        std::string& error_text);
 
-// The file's first line, without its line end: how a password file is read.
+// The whole of a regular file of at most max_size bytes, opened with OpenRegularFile: a FIFO
+// or a device given in its place is refused instead of being read for ever.
+std::optional<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path,
+                                                         std::uint64_t max_size,
+                                                         std::string& error_text);
+
+// The file's first line, without its line end: how a password file is read. Reads no
+// further than the line end (or 4 KiB), so a pipe such as <(echo secret) works too.
 std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error_text);
 
-// A file written beside its final name and renamed into place only when complete, so that
-// no half-written file ever stands under the final name. Removed unless committed.
+// What a path names, as far as packing cares.
+enum class PathKind {
+  kRegular,
+  kFolder,
+  kSymlink,  // only when the link itself was asked for
+  kFifo,
+  kCharacterDevice,
+  kBlockDevice,
+  kSocket,
+  kOther,
+};
+
+// "a FIFO", "a character device", ...: for messages.
+const char* PathKindName(PathKind kind);
+
+// The file system's own identity of a file: the same pair means the same file, whatever
+// the names or links that lead to it.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+struct PathFacts {
+  PathKind kind = PathKind::kOther;
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+  std::uint32_t mode = 0;  // Unix permission and type bits, for the archive's records
+  FileIdentity identity;
+};
+
+// The facts of the path itself (follow_links false: a symlink is reported as one) or of
+// what its links lead to. The error is the system's (no such file, too long, a loop of
+// links, no permission).
+std::error_code InspectPath(const std::string& path, bool follow_links, PathFacts& facts);
+
+// One name in a folder: in UTF-8 for the archive, and in the form the system's narrow calls
+// take it (the same bytes on POSIX, the ANSI code page on Windows).
+struct FolderItem {
+  std::string name;
+  std::string native_name;
+};
+
+// The folder's items, without "." and "..", in the system's order.
+std::error_code ListFolder(const std::string& path, std::vector<FolderItem>& items);
+
+// Opens a file that must be regular for reading. It is opened so that a FIFO or device put
+// in its place since it was inspected neither blocks nor is read: the open does not wait
+// and the open file is checked again. With follow_links false a symlink is refused too.
+std::FILE* OpenRegularFile(const std::string& path, bool follow_links, std::string& error_text);
+
+// A file written beside its final name under a fresh name of its own and renamed into place
+// only when complete, so that no half-written file ever stands under the final name and no
+// file of the user's is touched before then. Removed unless committed: on every return, on
+// exit(), and on SIGINT, SIGTERM and SIGHUP (console control events on Windows).
 class PartialFile {
  public:
   explicit PartialFile(std::string final_path);
@@ -35,6 +99,8 @@ class PartialFile {
   bool Commit(std::string& error_text);
 
  private:
+  void Remove();
+
   std::string final_path_;
   std::string partial_path_;
   std::FILE* file_ = nullptr;

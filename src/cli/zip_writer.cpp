@@ -1,18 +1,12 @@
 #include "cli/zip_writer.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <set>
 
 #include <zlib.h>
 
-#include "app/target_folder.h"
-#include "archive/extraction_run.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
@@ -24,13 +18,11 @@
 
 namespace selfx::cli {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr std::uint32_t kChunk = 1 << 16;
 constexpr std::uint64_t kLargestArchive = 0x7FFFFFFF;  // the stub seeks with signed 32 bits
-constexpr std::size_t kMostEntries = 0xFFFF;
+constexpr std::uint64_t kLargestFile = 0xFFFFFFFE;     // 0xFFFFFFFF would mean ZIP64
 constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint8_t kMadeByVersion = 30;
 constexpr std::uint16_t kNeededStored = 10;
@@ -39,28 +31,6 @@ constexpr std::uint16_t kNeededDeflated = 20;
 bool IsPlainAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Characters Windows does not allow in a file name, and names it would change or refuse.
-std::string WindowsNameProblem(const std::string& name) {
-  std::string::size_type start = 0;
-  while (start < name.size()) {
-    std::string::size_type end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    std::string part = name.substr(start, end - start);
-    for (char c : part) {
-      if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*\\", c) != nullptr) {
-        return "holds a character Windows does not allow in names";
-      }
-    }
-    if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
-      return "ends in a dot or a blank, which Windows drops";
-    }
-    start = end + 1;
-  }
-  // The stub refuses the same names (drives, "..", devices); say so before building.
-  std::string reason = UnsafeNameReason(name);
-  return reason.empty() ? std::string() : reason;
 }
 
 std::uint32_t DosDateTime(std::time_t when) {
@@ -77,28 +47,6 @@ std::uint32_t DosDateTime(std::time_t when) {
   std::uint32_t time = static_cast<std::uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
                                                   (local.tm_sec / 2));
   return (date << 16) | time;
-}
-
-struct FileFacts {
-  std::uint64_t size = 0;
-  std::time_t modified = 0;
-  std::uint32_t mode = 0;
-};
-
-// Sizes of 2 GiB and more must come through whole, so that they are refused by name rather
-// than by an error of the system call: 64-bit file sizes on every build.
-bool Facts(const std::string& path, FileFacts& facts) {
-#ifdef _WIN32
-  struct _stat64 info;
-  if (::_stat64(path.c_str(), &info) != 0) return false;
-#else
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return false;
-#endif
-  facts.size = static_cast<std::uint64_t>(info.st_size);
-  facts.modified = info.st_mtime;
-  facts.mode = static_cast<std::uint32_t>(info.st_mode);
-  return true;
 }
 
 struct CentralRecord {
@@ -185,18 +133,15 @@ class FilePacker {
  public:
   FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
 
-  bool Pack(const std::string& path, std::uint64_t size_on_disk, CentralRecord& record,
-            std::string& error_text) {
-    if (size_on_disk >= 0xFFFFFFFFull) {
-      error_text = path + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
+  bool Pack(const PackSource& source, CentralRecord& record, std::string& error_text) {
+    path_ = &source.disk_path;
+    if (source.facts.size > kLargestFile) {
+      error_text = TooLarge();
       return false;
     }
-    std::FILE* input = std::fopen(path.c_str(), "rb");
-    if (input == nullptr) {
-      error_text = path + ": " + std::strerror(errno);
-      return false;
-    }
-    bool packed = PackOpen(input, path, size_on_disk, record, error_text);
+    std::FILE* input = OpenRegularFile(source.disk_path, source.through_link, error_text);
+    if (input == nullptr) return false;
+    bool packed = PackOpen(input, source.facts.size, record, error_text);
     std::fclose(input);
     return packed;
   }
@@ -206,26 +151,50 @@ class FilePacker {
   struct Pass {
     std::uint32_t crc = 0xFFFFFFFF;
     std::uint64_t size = 0;
-    void Add(const std::uint8_t* data, std::size_t n) {
-      UpdateCrc(data, static_cast<std::int32_t>(n), crc);
-      size += n;
-    }
   };
 
-  bool PackOpen(std::FILE* input, const std::string& path, std::uint64_t size_on_disk,
-                CentralRecord& record, std::string& error_text) {
+  std::string TooLarge() const {
+    return *path_ + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
+  }
+
+  // Reads the next piece of the input into buffer and adds it to the pass: the number of
+  // bytes read (0 at the end), or nothing on a read error or as soon as the file or the
+  // archive passes what the stub can read. Checked here, piece by piece, because the size
+  // inspected before proves nothing about a file that is still growing.
+  std::optional<std::size_t> ReadPiece(std::FILE* input, std::uint8_t* buffer, Pass& pass,
+                                       std::string& error_text) {
+    std::size_t n = std::fread(buffer, 1, kChunk, input);
+    if (std::ferror(input)) {
+      error_text = *path_ + ": read error (" + std::strerror(errno) + ")";
+      return std::nullopt;
+    }
+    UpdateCrc(buffer, static_cast<std::int32_t>(n), pass.crc);
+    pass.size += n;
+    if (pass.size > kLargestFile) {
+      error_text = TooLarge();
+      return std::nullopt;
+    }
+    if (output_.position() > kLargestArchive) {
+      error_text = "the archive would reach 2 GiB, more than the stub can read";
+      return std::nullopt;
+    }
+    if (count_progress_ && options_.progress && n != 0) options_.progress(n);
+    return n;
+  }
+
+  bool PackOpen(std::FILE* input, std::uint64_t size_on_disk, CentralRecord& record,
+                std::string& error_text) {
     // An encrypted entry's header carries the top byte of the CRC, so its CRC must be known
     // before the first byte is written: that costs one more pass. Otherwise the CRC is taken
     // on the way.
+    count_progress_ = false;
     if (options_.password) {
       Pass first;
       std::vector<std::uint8_t> chunk(kChunk);
-      std::size_t n;
-      while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) first.Add(chunk.data(), n);
-      if (std::ferror(input)) {
-        error_text = path + ": read error";
-        return false;
+      std::optional<std::size_t> n;
+      while ((n = ReadPiece(input, chunk.data(), first, error_text)) && *n != 0) {
       }
+      if (!n) return false;
       crc_ = first.crc ^ 0xFFFFFFFF;
     }
 
@@ -233,6 +202,7 @@ class FilePacker {
     bool deflate = options_.level != 0 && size_on_disk != 0;
     Pass pass;
     std::uint64_t written = 0;
+    count_progress_ = true;
     if (deflate) {
       if (!Deflate(input, written, pass, error_text)) return false;
       if (written >= pass.size + HeaderBytes()) {
@@ -244,20 +214,17 @@ class FilePacker {
         deflate = false;
         pass = Pass();
         written = 0;
+        count_progress_ = false;
       }
     }
     if (!deflate && !Copy(input, written, pass, error_text)) return false;
 
-    if (pass.size >= 0xFFFFFFFFull) {
-      error_text = path + ": files of 4 GiB or more need ZIP64, which the stub cannot read";
-      return false;
-    }
     record.method = deflate ? zip::kMethodDeflated : zip::kMethodStored;
     record.crc = pass.crc ^ 0xFFFFFFFF;
     record.uncompressed = static_cast<std::uint32_t>(pass.size);
     record.compressed = static_cast<std::uint32_t>(written);
     if (options_.password && record.crc != crc_) {
-      error_text = path + ": the file changed while it was being packed";
+      error_text = *path_ + ": the file changed while it was being packed";
       return false;
     }
     return true;
@@ -307,16 +274,14 @@ class FilePacker {
     bool ok = true;
     int flush = Z_NO_FLUSH;
     do {
-      std::size_t n = std::fread(in.data(), 1, kChunk, input);
-      if (std::ferror(input)) {
-        error_text = "read error";
+      std::optional<std::size_t> n = ReadPiece(input, in.data(), pass, error_text);
+      if (!n) {
         ok = false;
         break;
       }
-      pass.Add(in.data(), n);
-      flush = n < kChunk ? Z_FINISH : Z_NO_FLUSH;
+      flush = *n < kChunk ? Z_FINISH : Z_NO_FLUSH;
       stream.next_in = in.data();
-      stream.avail_in = static_cast<uInt>(n);
+      stream.avail_in = static_cast<uInt>(*n);
       do {
         stream.next_out = out.data();
         stream.avail_out = kChunk;
@@ -336,99 +301,24 @@ class FilePacker {
     std::rewind(input);
     if (options_.password && !StartEncryption(written, error_text)) return false;
     std::vector<std::uint8_t> chunk(kChunk);
-    std::size_t n;
-    while ((n = std::fread(chunk.data(), 1, kChunk, input)) > 0) {
-      pass.Add(chunk.data(), n);
-      if (!Emit(chunk.data(), n, written)) {
+    std::optional<std::size_t> n;
+    while ((n = ReadPiece(input, chunk.data(), pass, error_text)) && *n != 0) {
+      if (!Emit(chunk.data(), *n, written)) {
         error_text = "cannot write the output";
         return false;
       }
     }
-    if (std::ferror(input)) {
-      error_text = "read error";
-      return false;
-    }
-    return true;
+    return n.has_value();
   }
 
   Output& output_;
   const PackOptions& options_;
-  std::uint32_t crc_ = 0;  // of the file being packed
+  const std::string* path_ = nullptr;  // of the file being packed
+  std::uint32_t crc_ = 0;              // of the file being packed
+  bool count_progress_ = false;        // whether this pass is the one the progress counts
 };
 
-// The path as the C library's narrow calls (fopen, stat) take it. On Windows libstdc++'s
-// path::string() gives UTF-8, while the C runtime reads names in the ANSI code page: a name
-// such as "Grüße.txt" would not be found.
-std::string NarrowPath(const fs::path& path) {
-#ifdef _WIN32
-  return platform::Utf8TextToAnsi(path.u8string());
-#else
-  return path.string();
-#endif
-}
-
 }  // namespace
-
-bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSource>& sources,
-                    std::string& error_text) {
-  std::set<std::string> seen;
-  auto add = [&](const fs::path& disk_path, const std::string& name, bool folder) {
-    std::string problem = WindowsNameProblem(name);
-    // The stub shows names in the ANSI code page; a character it lacks would become "_" and
-    // might even make two names one.
-    if (problem.empty() && !platform::Utf8FitsAnsiCodePage(name)) {
-      problem = "holds characters outside Windows code page 1252";
-    }
-    if (problem.empty() && !seen.insert(AsciiUpperCase(name)).second) {
-      // Windows names are case-insensitive: two such names would be one file there.
-      problem = "appears twice (names differing only in case count as the same)";
-    }
-    if (!problem.empty()) {
-      error_text = "cannot pack " + disk_path.string() + " as \"" + name + "\": it " + problem;
-      return false;
-    }
-    sources.push_back({NarrowPath(disk_path), name, folder});
-    return true;
-  };
-  for (const std::string& input : inputs) {
-    std::error_code error;
-    fs::path root(input);
-    fs::file_status status = fs::status(root, error);
-    if (error || !fs::exists(status)) {
-      error_text = input + ": no such file or folder";
-      return false;
-    }
-    if (!fs::is_directory(status)) {
-      if (!add(root, root.filename().u8string(), false)) return false;
-      continue;
-    }
-    // A stable order: sorted by name at every level, each folder before its contents.
-    std::vector<fs::path> pending = {root};
-    std::vector<std::pair<std::string, fs::path>> found;
-    while (!pending.empty()) {
-      fs::path folder = pending.back();
-      pending.pop_back();
-      for (const fs::directory_entry& item : fs::directory_iterator(folder, error)) {
-        found.emplace_back(fs::relative(item.path(), root).generic_u8string(), item.path());
-        if (item.is_directory() && !item.is_symlink()) pending.push_back(item.path());
-      }
-      if (error) {
-        error_text = folder.string() + ": " + error.message();
-        return false;
-      }
-    }
-    std::sort(found.begin(), found.end());
-    for (const auto& [name, path] : found) {
-      bool folder = fs::is_directory(path, error);
-      if (!add(path, folder ? name + "/" : name, folder)) return false;
-    }
-  }
-  if (sources.size() > kMostEntries) {
-    error_text = "more than 65,535 files and folders need ZIP64, which the stub cannot read";
-    return false;
-  }
-  return true;
-}
 
 bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const PackOptions& options,
               PackResult& result, std::string& error_text) {
@@ -438,14 +328,12 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
   FilePacker packer(output, options);
   std::vector<CentralRecord> records;
   for (const PackSource& source : sources) {
-    FileFacts facts;
-    if (!Facts(source.disk_path, facts)) {
-      error_text = source.disk_path + ": " + std::strerror(errno);
-      return false;
-    }
+    const PathFacts& facts = source.facts;
+    std::time_t modified = facts.modified;
+    if (options.newest_time && modified > *options.newest_time) modified = *options.newest_time;
     CentralRecord record = {};
     record.name = source.name;
-    record.dos_date_time = DosDateTime(facts.modified);
+    record.dos_date_time = DosDateTime(modified);
     record.flags = IsPlainAscii(source.name) ? 0 : zip::kFlagUtf8Name;
     record.offset = static_cast<std::uint32_t>(output.position());
     // The Unix mode in the high half for tools that restore it, the DOS folder bit below.
@@ -467,7 +355,7 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
         error_text = "cannot write the output";
         return false;
       }
-      if (!packer.Pack(source.disk_path, facts.size, record, error_text)) return false;
+      if (!packer.Pack(source, record, error_text)) return false;
       std::uint64_t data_end = output.position();
       header = LocalHeader(record);
       if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||

@@ -6,28 +6,26 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "cli/source_tree.h"
 
 namespace selfx::cli {
 
 struct PackOptions {
   int level = 6;                        // zlib level 0..9
   std::optional<std::string> password;  // ANSI bytes; encrypts every file when set
+  // Modification times newer than this are recorded as this (SOURCE_DATE_EPOCH), so that
+  // the same files give the same archive whenever they were touched.
+  std::optional<std::time_t> newest_time;
+  // Told the number of bytes read since its last call, for every buffer read from a file
+  // (once per file byte, however often a file is read).
+  std::function<void(std::uint64_t)> progress;
 };
-
-struct PackSource {
-  std::string disk_path;  // where the file or folder is, as the system names it
-  std::string name;       // the entry name, "/" separated, in UTF-8
-  bool folder = false;
-};
-
-// Collects what the inputs hold, in a stable order: a folder contributes its contents (the
-// folder itself is not a level of the names), a file its own name. Refuses (false, with
-// error_text) names the stub could not create on Windows and names that appear twice.
-bool CollectSources(const std::vector<std::string>& inputs, std::vector<PackSource>& sources,
-                    std::string& error_text);
 
 struct PackResult {
   std::uint64_t files = 0;
@@ -38,7 +36,8 @@ struct PackResult {
 // Writes the ZIP to output, an open seekable file, from its current position to its end;
 // the offsets recorded count from the file's start. False with error_text on a read
 // error or on anything the stub cannot read (a file of 4 GiB or more, an archive over
-// 2 GiB, more than 65,535 entries).
+// 2 GiB): the limits are checked while reading, so a file that grows without end stops the
+// build as soon as it passes one.
 bool WriteZip(std::FILE* output, const std::vector<PackSource>& sources, const PackOptions& options,
               PackResult& result, std::string& error_text);
 

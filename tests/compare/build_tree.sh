@@ -3,7 +3,8 @@
 # the ANSI code page, empty files, empty and nested folders, compressible and random data):
 # the result passes Info-ZIP's unzip -t and 7z t, and selfx extract gives the tree back byte
 # for byte with each file's time (to the two seconds a DOS time holds). An encrypted build
-# opens with the right password only.
+# opens with the right password only. A symbolic link in the tree comes back as a file of
+# its own name holding its target's bytes.
 #
 # usage: build_tree.sh SELFX
 set -euo pipefail
@@ -42,6 +43,7 @@ for a in range(12):
             os.utime(path, (when, when))
             count += 1
 os.makedirs(os.path.join(root, "empty folder", "nested empty"))
+os.symlink(os.path.join("plain 0", "sub 1", "plain-0.txt"), os.path.join(root, "link to plain.txt"))
 print(f"{count} files")
 PY
 
@@ -51,8 +53,9 @@ unzip -tqq "$work/tree.exe"
 "$selfx" test "$work/tree.exe" >/dev/null
 "$selfx" extract --no-progress -d "$work/out" "$work/tree.exe" >/dev/null
 
-# Folders without files are not recreated by extraction; every file is.
-(cd "$work/tree" && find . -type f -printf '%P %s %T@\n' | sed 's/\.[0-9]*$//' | LC_ALL=C sort) >"$work/expected"
+# Folders without files are not recreated by extraction; every file is, and a link as the
+# file it points to.
+(cd "$work/tree" && find -L . -type f -printf '%P %s %T@\n' | sed 's/\.[0-9]*$//' | LC_ALL=C sort) >"$work/expected"
 (cd "$work/out" && find . -type f -printf '%P %s %T@\n' | sed 's/\.[0-9]*$//' | LC_ALL=C sort) >"$work/actual"
 diff "$work/expected" "$work/actual"
 diff -r "$work/tree" "$work/out" -x 'empty folder'

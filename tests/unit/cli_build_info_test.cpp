@@ -17,6 +17,15 @@ using test::FakeStub;
 using test::RunResult;
 using test::RunTool;
 
+// Whether a temporary file of a build ("NAME.XXXXXX.partial") is left in the folder.
+bool PartialFileLeft(const std::string& folder) {
+  for (const std::filesystem::directory_entry& item : std::filesystem::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    if (name.size() > 8 && name.compare(name.size() - 8, 8, ".partial") == 0) return true;
+  }
+  return false;
+}
+
 class CliBuildInfo : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,7 +134,7 @@ TEST_F(CliBuildInfo, BadInputIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(result.status, c.status) << result.output;
     EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
     EXPECT_FALSE(std::filesystem::exists(Path("out.exe")));
-    EXPECT_FALSE(std::filesystem::exists(Path("out.exe.partial")));
+    EXPECT_FALSE(PartialFileLeft(folder_));
   }
 }
 
@@ -157,7 +166,7 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
     EXPECT_EQ(result.status, 1) << result.output;
     EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
     EXPECT_FALSE(fs::exists(Path("out.exe")));
-    EXPECT_FALSE(fs::exists(Path("out.exe.partial")));
+    EXPECT_FALSE(PartialFileLeft(folder_));
   }
   // A file of 4 GiB needs ZIP64 records; a sparse one costs nothing to make.
   fs::remove_all(fs::path(folder_) / "input");
@@ -174,7 +183,7 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
   RunResult no_folder = RunTool("build --stub " + Path("stub.exe") + " -o " +
                                 Path("missing-folder/out.exe") + " " + Path("in.zip"));
   EXPECT_EQ(no_folder.status, 1);
-  EXPECT_NE(no_folder.output.find("missing-folder/out.exe.partial"), std::string::npos)
+  EXPECT_NE(no_folder.output.find("missing-folder/out.exe: cannot create"), std::string::npos)
       << no_folder.output;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +20,15 @@ using test::Bytes;
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Whether a temporary file of a build ("NAME.XXXXXX.partial") is left in the folder.
+bool PartialFileLeft(const std::string& folder) {
+  for (const std::filesystem::directory_entry& item : std::filesystem::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    if (name.size() > 8 && name.compare(name.size() - 8, 8, ".partial") == 0) return true;
+  }
+  return false;
 }
 
 class OutputReplacement : public ::testing::Test {
@@ -43,7 +54,7 @@ TEST_F(OutputReplacement, OldFileIsReplacedWhole) {
   const std::string built = ReadAll(Path("out.exe"));
   EXPECT_EQ(built.compare(0, 2, "MZ"), 0);
   EXPECT_GT(built.size(), 0x400u);
-  EXPECT_FALSE(fs::exists(Path("out.exe.partial")));
+  EXPECT_FALSE(PartialFileLeft(stub_->folder()));
 }
 
 // A folder under the output's name cannot be replaced by a file: the build fails, the
@@ -61,8 +72,23 @@ TEST_F(OutputReplacement, FailedMoveKeepsWhatStoodThere) {
     if (with_file) {
       EXPECT_EQ(ReadAll(Path("out.exe/keep.txt")), "kept");
     }
-    EXPECT_FALSE(fs::exists(Path("out.exe.partial")));
+    EXPECT_FALSE(PartialFileLeft(stub_->folder()));
     fs::remove_all(Path("out.exe"));
+  }
+}
+
+// The built file is a program for everyone the umask lets run it, whatever mode the
+// temporary file was made with.
+TEST_F(OutputReplacement, ModeIsAProgramsUnderTheUmask) {
+  for (const mode_t mask : {022, 027, 077}) {
+    SCOPED_TRACE(mask);
+    const mode_t previous = ::umask(mask);
+    const test::RunResult run = Build();
+    ::umask(previous);
+    ASSERT_EQ(run.status, 0) << run.output;
+    struct stat info;
+    ASSERT_EQ(::stat(Path("out.exe").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755 & ~mask);
   }
 }
 
