@@ -164,7 +164,7 @@ bool OpenArchive(const std::string& native_path) {
     if (entry.CompressedSize() == kZip64Marker || entry.UncompressedSize() == kZip64Marker ||
         entry.LocalHeaderOffset() == kZip64Marker) {
       ReportError(native_path + ": ZIP64, which the stub cannot read (" +
-                  platform::AnsiToConsole(row.row.name) + ")");
+                  console::ShownPath(row.row.name) + ")");
       return false;
     }
   }
@@ -258,7 +258,7 @@ int ListCommand(const Arguments& arguments) {
       const ArchiveEntry& entry = row.row.entry;
       char crc[16];
       std::snprintf(crc, sizeof crc, "%08x", entry.Crc());
-      json.BeginObject().Text("name", row.row.name).Number("size", entry.UncompressedSize());
+      json.BeginObject().Path("name", row.row.name).Number("size", entry.UncompressedSize());
       json.Number("compressed_size", entry.CompressedSize());
       json.Text("modified", IsoTimestamp(entry)).Text("method", MethodName(entry.Method()));
       json.Bool("encrypted", entry.IsEncrypted()).Text("crc32", crc).EndObject();
@@ -273,7 +273,7 @@ int ListCommand(const Arguments& arguments) {
     total += entry.UncompressedSize();
     std::printf("%10u  %s  %-8s  %s%s\n", entry.UncompressedSize(), DosTimestamp(entry).c_str(),
                 MethodName(entry.Method()),
-                console::Printable(platform::AnsiToConsole(row.row.name)).c_str(),
+                console::Printable(console::ShownPath(row.row.name)).c_str(),
                 entry.IsEncrypted() ? "  (encrypted)" : "");
   }
   std::printf("%10llu  %zu files\n", static_cast<unsigned long long>(total),
@@ -307,7 +307,7 @@ int TestCommand(const Arguments& arguments) {
     json.BeginObject().Number("tested", summary.tested).Number("failed", summary.failed);
     json.Bool("stopped", summary.stopped).BeginArray("files");
     for (std::size_t i = 0; i < summary.results.size(); ++i) {
-      json.BeginObject().Text("name", console::Rows()[i].row.name);
+      json.BeginObject().Path("name", console::Rows()[i].row.name);
       json.Bool("ok", summary.results[i]).EndObject();
     }
     json.EndArray().ReportedErrors().EndObject().Print();
@@ -334,7 +334,7 @@ TestSummary TestOpenedArchive() {
     // others are tested.
     if (password_abort && console::Settings().wrong_password) password_abort = sound = false;
     if (password_abort) {
-      ReportError("no password for " + platform::AnsiToConsole(row.row.name) + "; stopped");
+      ReportError("no password for " + console::ShownPath(row.row.name) + "; stopped");
       summary.stopped = true;
       return summary;
     }
@@ -402,7 +402,7 @@ int ExtractCommand(const Arguments& arguments) {
     json.BeginObject().Number("extracted", extracted).Number("not_extracted", left);
     json.Bool("stopped", CancelRequested).BeginArray("left");
     for (const console::ConsoleRow& row : console::Rows()) {
-      if (row.selected) json.Text(nullptr, row.row.name);
+      if (row.selected) json.Path(nullptr, row.row.name);
     }
     json.EndArray().ReportedErrors().EndObject().Print();
   } else if (!quiet) {

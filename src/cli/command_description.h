@@ -15,7 +15,7 @@ struct CommandDescription {
   const char* usage;  // what follows "usage: selfx ": "list [options] FILE"
   const char* about;  // the paragraph after the usage line
   std::vector<const OptionSpec*> options;
-  const char* after;  // the text after the options (JSON shapes, exit status), or nullptr
+  const char* after;     // the text after the options (JSON shapes, exit status), or nullptr
   std::size_t operands;  // how many operands (files) the command takes
 };
 

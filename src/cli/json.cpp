@@ -69,6 +69,10 @@ JsonWriter& JsonWriter::Text(const char* key, const std::string& ansi) {
   return *this;
 }
 
+JsonWriter& JsonWriter::Path(const char* key, const std::string& ansi) {
+  return Text(key, platform::WithNativeSeparators(ansi));
+}
+
 JsonWriter& JsonWriter::Number(const char* key, std::int64_t value) {
   Key(key);
   out_ += std::to_string(value);

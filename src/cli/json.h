@@ -16,6 +16,8 @@ class JsonWriter {
   // An ANSI text of the core (a name, a caption), written as UTF-8. Without a key it is an
   // element of the array being written.
   JsonWriter& Text(const char* key, const std::string& ansi);
+  // A path of the core (an entry's name), in this system's own form.
+  JsonWriter& Path(const char* key, const std::string& ansi);
   JsonWriter& Number(const char* key, std::int64_t value);
   JsonWriter& Bool(const char* key, bool value);
   // "errors": every message ReportError printed so far, as UTF-8.

@@ -69,6 +69,9 @@ std::string AnsiToUtf8Text(const std::string& text);
 bool Utf8FitsAnsiCodePage(const std::string& text);
 // ANSI text as the terminal shows it (UTF-8 on POSIX, the console's code page on Windows).
 std::string AnsiToConsole(const std::string& text);
+// A path of the core (or a message about one) with the separators this system shows: "\"
+// becomes "/" on POSIX; unchanged on Windows.
+std::string WithNativeSeparators(const std::string& text);
 
 // File attributes: 0xFFFFFFFF when the path does not exist; 0x10 marks a folder.
 constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;

@@ -192,6 +192,14 @@ bool Utf8FitsAnsiCodePage(const std::string& text) {
 
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
 
+std::string WithNativeSeparators(const std::string& text) {
+  std::string native = text;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
 std::string ConsoleTextToUtf8(const std::string& text) {
   std::string utf8;
   for (std::size_t i = 0; i < text.size();) {

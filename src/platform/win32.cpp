@@ -328,6 +328,8 @@ std::string AnsiToConsole(const std::string& text) {
   return converted;
 }
 
+std::string WithNativeSeparators(const std::string& text) { return text; }
+
 std::uint32_t FileAttributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
 bool CreateFolder(const std::string& path) {

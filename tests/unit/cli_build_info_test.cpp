@@ -76,7 +76,7 @@ TEST_F(CliBuildInfo, BuiltFileShowsItsConfiguration) {
     EXPECT_NE(json.output.find(expected), std::string::npos) << expected << "\n" << json.output;
   }
   RunResult listed = RunTool("list --json " + Path("out.exe"));
-  EXPECT_NE(listed.output.find("\"name\":\"docs\\\\readme.txt\",\"size\":5"), std::string::npos)
+  EXPECT_NE(listed.output.find("\"name\":\"docs/readme.txt\",\"size\":5"), std::string::npos)
       << listed.output;
 }
 

@@ -25,6 +25,10 @@ std::vector<ConsoleRow>& Rows() {
   return rows;
 }
 
+std::string ShownPath(const std::string& ansi) {
+  return platform::AnsiToConsole(platform::WithNativeSeparators(ansi));
+}
+
 ConsoleSettings& Settings() {
   static ConsoleSettings settings;
   return settings;
@@ -55,7 +59,7 @@ int ShowMessage(WindowHandle, const std::string& text, const std::string& captio
                 std::uint32_t flags) {
   // A console has no one to answer a box: notices go to stderr and count as OK.
   bool error = (flags & kMbIconError) != 0;
-  console::ReportLine(platform::AnsiToConsole(error ? text : caption + ": " + text));
+  console::ReportLine(console::ShownPath(error ? text : caption + ": " + text));
   return kIdOk;
 }
 
@@ -112,7 +116,7 @@ int FileExistsPrompt(WindowHandle) {
   console::ClearProgressLine();
   std::fprintf(stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
                console::Printable(
-                   platform::AnsiToConsole(FormatWith("%s already exists. Overwrite?", OutputPath)))
+                   console::ShownPath(FormatWith("%s already exists. Overwrite?", OutputPath)))
                    .c_str());
   std::string answer;
   if (!platform::ReadTerminalLine(answer, true)) {
@@ -137,15 +141,15 @@ int PasswordPrompt(WindowHandle) {
       return kPromptOk;
     }
     console::ReportLine("wrong password for " +
-                        platform::AnsiToConsole(console::EntryNameOfOutputPath()));
+                        console::ShownPath(console::EntryNameOfOutputPath()));
     console::Settings().wrong_password = true;
     Password.clear();
     return kPromptCancel;
   }
   console::ClearProgressLine();
   std::fprintf(stderr, "%s ",
-               console::Printable(platform::AnsiToConsole(FormatWith("Enter password for %s:",
-                                                                     FileNamePart(OutputPath))))
+               console::Printable(console::ShownPath(FormatWith("Enter password for %s:",
+                                                                FileNamePart(OutputPath))))
                    .c_str());
   std::string typed;
   if (!platform::ReadTerminalLine(typed, false) || typed.empty()) {

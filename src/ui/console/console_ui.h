@@ -28,6 +28,10 @@ struct ConsoleSettings {
 };
 ConsoleSettings& Settings();
 
+// A path of the core (or a message about paths), ANSI with "\" separators, as the terminal
+// shows it in this system's own form.
+std::string ShownPath(const std::string& ansi);
+
 // Makes Ctrl-C a cancel request: the run stops before its next entry.
 void CancelOnInterrupt();
 
