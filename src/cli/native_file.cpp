@@ -24,28 +24,6 @@
 
 namespace selfx::cli {
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
-                                                       std::string& error_text) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    error_text = path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) {
-    error_text = path + ": read error";
-    return std::nullopt;
-  }
-  return bytes;
-}
-
 std::optional<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path,
                                                          std::uint64_t max_size,
                                                          std::string& error_text) {

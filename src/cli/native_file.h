@@ -11,10 +11,6 @@
 
 namespace selfx::cli {
 
-// The whole file, or nothing when it cannot be read (error_text then says why).
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
-                                                       std::string& error_text);
-
 // The whole of a regular file of at most max_size bytes, opened with OpenRegularFile: a FIFO
 // or a device given in its place is refused instead of being read for ever.
 std::optional<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path,

@@ -294,18 +294,23 @@ void OnInterrupt(void (*handler)()) {
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
-std::string AnsiToUtf8Text(const std::string& text) {
+namespace {
+// The text from one code page to another, through UTF-16.
+std::string ConvertCodePage(const std::string& text, UINT from, UINT to) {
   if (text.empty()) return text;
-  int wide_length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+  int wide_length = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()),
                                         nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], wide_length);
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr,
-                                   nullptr);
+  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), &wide[0], wide_length);
+  int length = WideCharToMultiByte(to, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
   std::string converted(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &converted[0], length, nullptr,
-                      nullptr);
+  WideCharToMultiByte(to, 0, wide.data(), wide_length, &converted[0], length, nullptr, nullptr);
   return converted;
+}
+}  // namespace
+
+std::string AnsiToUtf8Text(const std::string& text) {
+  return ConvertCodePage(text, CP_ACP, CP_UTF8);
 }
 
 bool Utf8FitsAnsiCodePage(const std::string& text) {
@@ -449,20 +454,8 @@ void ExitProcess(std::uint32_t exit_code) {
 }
 
 std::string ConsoleTextToUtf8(const std::string& text) {
-  if (text.empty()) return text;
   UINT code_page = GetConsoleOutputCP();
-  if (code_page == 0) code_page = CP_OEMCP;
-  int wide_length = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                      wide_length);
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr,
-                                   nullptr);
-  std::string converted(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, &converted[0], length, nullptr,
-                      nullptr);
-  return converted;
+  return ConvertCodePage(text, code_page != 0 ? code_page : CP_OEMCP, CP_UTF8);
 }
 void ConfineWritesTo(const std::string& root) {
   if (root.empty()) return;

@@ -34,11 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteFile(const std::string& path, const std::string& contents) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << contents;
@@ -63,7 +58,8 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
       seen[key] = "link to " + fs::read_symlink(path, error).string();
     } else if (fs::is_regular_file(status)) {
       const std::uintmax_t size = fs::file_size(path, error);
-      seen[key] = size < (1u << 20) ? "file " + ReadAll(path) : "file of " + std::to_string(size);
+      seen[key] = size < (1u << 20) ? "file " + test::ReadFileText(path)
+                                    : "file of " + std::to_string(size);
     } else if (fs::is_directory(status)) {
       seen[key] = "folder";
     } else {
@@ -71,23 +67,6 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
     }
   }
   return seen;
-}
-
-// As test::RunTool, with an environment before the command and under a time limit, so that
-// a build that hangs fails its test instead of hanging the run.
-test::RunResult RunSelfx(const std::string& arguments, const std::string& environment = "") {
-  const std::string command = environment + " timeout -s KILL 60 " + SELFX_TOOL_PATH + " " +
-                              arguments + " 2>&1";
-  test::RunResult result{-1, ""};
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int wait_status = ::pclose(pipe);
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  if (result.status == 128 + SIGKILL) result.output += "\n(timed out)";
-  return result;
 }
 
 std::string Replaced(std::string text, const std::string& folder) {
@@ -291,8 +270,8 @@ TEST_P(HostileBuildTest, EndsSoundly) {
   if (!skip.empty()) GTEST_SKIP() << skip;
   std::map<std::string, std::string> before = Snapshot(Folder());
 
-  const test::RunResult run = RunSelfx("build --stub " + Folder() + "/stub.exe " +
-                                       Replaced(c.arguments, Folder()));
+  const test::RunResult run = test::RunTool("build --stub " + Folder() + "/stub.exe " +
+                                            Replaced(c.arguments, Folder()));
   EXPECT_EQ(run.status, c.status) << run.output;
   EXPECT_NE(run.output.find(Replaced(c.message, Folder())), std::string::npos) << run.output;
 
@@ -329,11 +308,11 @@ TEST_F(BuildSafety, SymlinksArePackedAsWhatTheyPointTo) {
   ASSERT_EQ(MakeLink("../elsewhere/target.txt", Path("tree/link.txt")), "");
   ASSERT_EQ(MakeLink("../elsewhere/folder", Path("tree/folder link")), "");
 
-  const test::RunResult built = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")));
+  const test::RunResult built = test::RunTool(Build("-o " + Path("out.exe") + " " + Path("tree")));
   ASSERT_EQ(built.status, 0) << built.output;
   EXPECT_NE(built.output.find("3 files and 1 folders"), std::string::npos) << built.output;
-  const test::RunResult extracted = RunSelfx("extract --no-progress -d " + Path("out") + " " +
-                                             Path("out.exe"));
+  const test::RunResult extracted = test::RunTool("extract --no-progress -d " + Path("out") + " " +
+                                                  Path("out.exe"));
   ASSERT_EQ(extracted.status, 0) << extracted.output;
   EXPECT_EQ(Snapshot(Path("out")), (std::map<std::string, std::string>{
                                        {"a.txt", "file A"},
@@ -348,13 +327,13 @@ TEST_F(BuildSafety, OutputInsideTheInputFolderIsLeftOut) {
   WriteFile(Path("tree/a.txt"), "A");
   WriteFile(Path("tree/sub/b.txt"), "B");
   const std::string build = Build("-o " + Path("tree/app.exe") + " " + Path("tree"));
-  const test::RunResult first = RunSelfx(build);
+  const test::RunResult first = test::RunTool(build);
   ASSERT_EQ(first.status, 0) << first.output;
-  const std::string first_bytes = ReadAll(Path("tree/app.exe"));
-  const test::RunResult second = RunSelfx(build);
+  const std::string first_bytes = test::ReadFileText(Path("tree/app.exe"));
+  const test::RunResult second = test::RunTool(build);
   ASSERT_EQ(second.status, 0) << second.output;
   EXPECT_NE(second.output.find("2 files and 1 folders"), std::string::npos) << second.output;
-  EXPECT_EQ(ReadAll(Path("tree/app.exe")), first_bytes);
+  EXPECT_EQ(test::ReadFileText(Path("tree/app.exe")), first_bytes);
 }
 
 // An input path longer than PATH_MAX: made and removed a folder at a time, relative to the
@@ -381,7 +360,7 @@ TEST_F(BuildSafety, InputPathLongerThanPathMax) {
     ::close(file);
   }
 
-  const test::RunResult run = RunSelfx(Build("-o " + Path("out.exe") + " " + path));
+  const test::RunResult run = test::RunTool(Build("-o " + Path("out.exe") + " " + path));
   EXPECT_EQ(run.status, 1) << run.output.substr(0, 300);
   EXPECT_NE(run.output.find("File name too long"), std::string::npos) << run.output.substr(0, 300);
   EXPECT_FALSE(fs::exists(Path("out.exe")));
@@ -484,45 +463,31 @@ TEST_F(BuildSafety, SourceDateEpochMakesBuildsReproducible) {
   std::string built[2];
   for (int run = 0; run < 2; ++run) {
     SetModified(Path("tree/a new file.txt"), std::time(nullptr) - 3600 * run);
-    const test::RunResult result = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")),
-                                            environment);
+    const test::RunResult result = test::RunTool(
+        Build("-o " + Path("out.exe") + " " + Path("tree")), {environment});
     ASSERT_EQ(result.status, 0) << result.output;
-    built[run] = ReadAll(Path("out.exe"));
+    built[run] = test::ReadFileText(Path("out.exe"));
   }
   EXPECT_EQ(built[0], built[1]);
   EXPECT_EQ(EntryTime(built[0], 0), LocalDosTime(epoch));
   EXPECT_EQ(EntryTime(built[0], 1), LocalDosTime(old_time));
-  const test::RunResult unclamped = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")));
+  const test::RunResult unclamped = test::RunTool(
+      Build("-o " + Path("out.exe") + " " + Path("tree")));
   ASSERT_EQ(unclamped.status, 0) << unclamped.output;
-  EXPECT_NE(EntryTime(ReadAll(Path("out.exe")), 0), LocalDosTime(epoch));
+  EXPECT_NE(EntryTime(test::ReadFileText(Path("out.exe")), 0), LocalDosTime(epoch));
   fs::remove(Path("out.exe"));
 
   for (const char* malformed : {"12x", "''", "-5", "1.5", "0x10", "99999999999999999999"}) {
     SCOPED_TRACE(malformed);
-    const test::RunResult result = RunSelfx(Build("-o " + Path("out.exe") + " " + Path("tree")),
-                                            std::string("SOURCE_DATE_EPOCH=") + malformed);
+    const test::RunResult result = test::RunTool(
+        Build("-o " + Path("out.exe") + " " + Path("tree")),
+        {std::string("SOURCE_DATE_EPOCH=") + malformed});
     EXPECT_EQ(result.status, 2) << result.output;
     EXPECT_NE(result.output.find("SOURCE_DATE_EPOCH must be a decimal number of seconds"),
               std::string::npos)
         << result.output;
     EXPECT_FALSE(fs::exists(Path("out.exe")));
   }
-}
-
-// Runs selfx with stdout alone captured (stderr dropped): what a program reading --json or
-// a script reading the closing line sees.
-test::RunResult RunForStdout(const std::string& arguments) {
-  const std::string command = std::string("timeout -s KILL 60 ") + SELFX_TOOL_PATH + " " +
-                              arguments + " 2>/dev/null";
-  test::RunResult result{-1, ""};
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int wait_status = ::pclose(pipe);
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return result;
 }
 
 // build --json prints exactly one object that Python's json reads, on success, with
@@ -552,8 +517,8 @@ TEST_F(BuildSafety, JsonOutputIsOneObjectInEveryCase) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const test::RunResult run = RunForStdout("build --json --stub " + Path("stub.exe") + " " +
-                                             c.arguments);
+    const test::RunResult run = test::RunTool(
+        "build --json --stub " + Path("stub.exe") + " " + c.arguments, {"", false});
     EXPECT_EQ(run.status, c.status) << run.output;
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     test::TempFile json(Bytes(run.output.begin(), run.output.end()), "out.json");
@@ -564,8 +529,9 @@ TEST_F(BuildSafety, JsonOutputIsOneObjectInEveryCase) {
     EXPECT_EQ(std::system(python.c_str()), 0) << run.output;
   }
 
-  const test::RunResult quiet = RunForStdout("build --quiet --stub " + Path("stub.exe") + " -o " +
-                                             Path("out.exe") + " " + Path("tree"));
+  const test::RunResult quiet = test::RunTool(
+      "build --quiet --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " + Path("tree"),
+      {"", false});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.output, "");
 }

@@ -34,11 +34,6 @@ using test::MakeZip;
 using test::ZipEntrySpec;
 using test::ZipSpec;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -117,7 +112,7 @@ class Sandbox {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
     int wait_status = ::pclose(pipe);
     run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    run.err = ReadText(err_path);
+    run.err = test::ReadFileText(err_path);
     fs::remove(err_path);
     return run;
   }
@@ -201,7 +196,7 @@ void RunCases(const std::vector<HostileCase>& cases) {
       EXPECT_NE(run.err.find(message), std::string::npos) << "missing \"" << message << "\" in:\n"
                                                           << run.err;
     }
-    EXPECT_EQ(ReadText(sandbox.Path("elsewhere/victim.txt")), "victim\n");
+    EXPECT_EQ(test::ReadFileText(sandbox.Path("elsewhere/victim.txt")), "victim\n");
     EXPECT_EQ(FilesBelow(sandbox.Path("elsewhere")), std::vector<std::string>{"victim.txt"});
     EXPECT_FALSE(HoldsTemporaryFiles(sandbox.Path("out")));
     if (c.check) c.check(sandbox, run);
@@ -223,7 +218,7 @@ TEST(ExtractSafety, FullDiskLeavesTheExistingFileAsItWas) {
        1,
        {"Cannot write to", "big.bin", "No space left on device"},
        [](const Sandbox& s, const SplitRun&) {
-         EXPECT_EQ(ReadText(s.Path("out/big.bin")), "the original\n");
+         EXPECT_EQ(test::ReadFileText(s.Path("out/big.bin")), "the original\n");
          EXPECT_EQ(FilesBelow(s.Path("out")), std::vector<std::string>{"big.bin"});
        }},
   });
@@ -242,7 +237,7 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        {},
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_FALSE(fs::is_symlink(s.Path("out/a.txt")));
-         EXPECT_EQ(ReadText(s.Path("out/a.txt")), "from the archive\n");
+         EXPECT_EQ(test::ReadFileText(s.Path("out/a.txt")), "from the archive\n");
        }},
       {"a link on a folder of the path refuses the entry, the others go on",
        [](Sandbox& s, std::string&) {
@@ -254,7 +249,9 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        "extract --overwrite overwrite -d {}/out {}/a.zip",
        1,
        {"Cannot write to", "a.txt: a folder of the path is a symbolic link"},
-       [](const Sandbox& s, const SplitRun&) { EXPECT_EQ(ReadText(s.Path("out/b.txt")), "b\n"); }},
+       [](const Sandbox& s, const SplitRun&) {
+         EXPECT_EQ(test::ReadFileText(s.Path("out/b.txt")), "b\n");
+       }},
       {"a link on a folder above a folder to create stops the run",
        [](Sandbox& s, std::string&) {
          fs::create_directory_symlink(s.Path("elsewhere"), s.Path("out/sub"));
@@ -275,7 +272,7 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        0,
        {},
        [](const Sandbox& s, const SplitRun&) {
-         EXPECT_EQ(ReadText(s.Path("out/d/a.txt")), "through the link\n");
+         EXPECT_EQ(test::ReadFileText(s.Path("out/d/a.txt")), "through the link\n");
        }},
       {"a file that fails its CRC check is still written, as the stub leaves it",
        [](Sandbox& s, std::string&) {
@@ -288,7 +285,7 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        1,
        {"CRC-32 error in", "bad.txt"},
        [](const Sandbox& s, const SplitRun&) {
-         EXPECT_EQ(ReadText(s.Path("out/bad.txt")), "data\n");
+         EXPECT_EQ(test::ReadFileText(s.Path("out/bad.txt")), "data\n");
        }},
   });
 }
@@ -483,7 +480,7 @@ TEST(ReadingCommands, WithoutATerminalAskSaysOnceThatExistingFilesAreSkipped) {
          ASSERT_NE(first, std::string::npos);
          EXPECT_EQ(run.err.find("no terminal", first + 1), std::string::npos) << run.err;
          for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
-           EXPECT_EQ(ReadText(s.Path(std::string("out/") + name)), "old\n");
+           EXPECT_EQ(test::ReadFileText(s.Path(std::string("out/") + name)), "old\n");
          }
        }},
   });
@@ -561,7 +558,7 @@ bool PrepareSparseCombinedFile(Sandbox& s, std::uint64_t size, std::string& reas
     reason = "the builder failed: " + built.err;
     return false;
   }
-  std::string small = ReadText(s.Path("small.exe"));
+  std::string small = test::ReadFileText(s.Path("small.exe"));
   std::string::size_type zip_at = small.find("PK\x03\x04");
   if (zip_at == std::string::npos) {
     reason = "no ZIP in the built file";
@@ -627,7 +624,7 @@ TEST(InfoCommand, JudgesACutTrailerAsTheStubDoes) {
   WriteBytes(sandbox.Path("stub.exe"), test::FakeStub());
   WriteBytes(sandbox.Path("in.zip"), OneFileZip("a.txt", "a\n"));
   ASSERT_EQ(sandbox.Run("build --stub {}/stub.exe -o {}/built.exe {}/in.zip").status, 0);
-  std::string built = ReadText(sandbox.Path("built.exe"));
+  std::string built = test::ReadFileText(sandbox.Path("built.exe"));
   std::string::size_type trailer_at = built.find("XQ\x0A\x01");
   ASSERT_NE(trailer_at, std::string::npos);
   for (std::size_t kept = 0; kept < 8; ++kept) {
@@ -660,7 +657,7 @@ TEST(ReadingCommands, QuietAndRedirectedRunsShowNoProgress) {
     EXPECT_EQ(quiet.status, 0) << quiet.err;
     EXPECT_EQ(quiet.out + quiet.err, "");
   }
-  EXPECT_EQ(ReadText(sandbox.Path("out/a.txt")), std::string(1 << 20, 'a'));
+  EXPECT_EQ(test::ReadFileText(sandbox.Path("out/a.txt")), std::string(1 << 20, 'a'));
 }
 
 }  // namespace

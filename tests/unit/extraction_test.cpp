@@ -30,11 +30,6 @@ bool ExtractSelectedRows() {
   return ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -81,8 +76,8 @@ TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
   EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_TRUE(TheScriptedUi.SelectedNames().empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());
-  EXPECT_EQ(ReadText(Target("a.txt")), "stored text");
-  EXPECT_EQ(ReadText(Target("d/e/f.txt")), big);
+  EXPECT_EQ(test::ReadFileText(Target("a.txt")), "stored text");
+  EXPECT_EQ(test::ReadFileText(Target("d/e/f.txt")), big);
   EXPECT_EQ(fs::file_size(Target("empty")), 0u);
   EXPECT_EQ(TheScriptedUi.progress_range, 3);
   EXPECT_EQ(TheScriptedUi.progress, (std::vector<int>{0, 1, 2, 3}));
@@ -111,7 +106,7 @@ TEST_F(ExtractionRun, FailedRowsStaySelected) {
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"two", "odd"}));
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"CRC-32 error in " + CorePath("two"),
                                                     "Unknown compression type"}));
-  EXPECT_EQ(ReadText(Target("two")), "2");  // the damaged file stays
+  EXPECT_EQ(test::ReadFileText(Target("two")), "2");  // the damaged file stays
   EXPECT_FALSE(fs::exists(Target("odd")));
   EXPECT_FALSE(fs::exists(Target("unselected")));
   EXPECT_TRUE(fs::exists(Target("three")));
@@ -121,7 +116,7 @@ TEST_F(ExtractionRun, FailedRowsStaySelected) {
 TEST_F(ExtractionRun, LocalExtraFieldDecidesWhereDataStarts) {
   Open({{"x", "payload", 20, 0, 0, 0, "", std::nullopt, std::string(37, 'e')}});
   EXPECT_TRUE(ExtractSelectedRows());
-  EXPECT_EQ(ReadText(Target("x")), "payload");
+  EXPECT_EQ(test::ReadFileText(Target("x")), "payload");
 }
 
 struct PasswordCase {
@@ -149,7 +144,7 @@ TEST_P(PasswordLoop, AsksAtMostThreeTimes) {
   EXPECT_EQ(all, c.left_selected.empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());  // a missing password is no error box
   if (all) {
-    EXPECT_EQ(ReadText(Target("second")), "more secret data");
+    EXPECT_EQ(test::ReadFileText(Target("second")), "more secret data");
   }
 }
 
@@ -187,11 +182,11 @@ TEST_F(ExtractionRun, OverwriteModes) {
 
   prepare(kOverwrite);
   EXPECT_TRUE(ExtractSelectedRows());
-  EXPECT_EQ(ReadText(Target("a")), "new a");  // replaced, not appended to
+  EXPECT_EQ(test::ReadFileText(Target("a")), "new a");  // replaced, not appended to
 
   prepare(kDontOverwrite);
   EXPECT_FALSE(ExtractSelectedRows());
-  EXPECT_EQ(ReadText(Target("a")), "old a, longer than the new one");
+  EXPECT_EQ(test::ReadFileText(Target("a")), "old a, longer than the new one");
   EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(TheScriptedUi.exists_prompts, 0);
 
@@ -201,7 +196,7 @@ TEST_F(ExtractionRun, OverwriteModes) {
   TheScriptedUi.dont_ask_again = {true};
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
-  EXPECT_EQ(ReadText(Target("c")), "old c");
+  EXPECT_EQ(test::ReadFileText(Target("c")), "old c");
   EXPECT_EQ(SfxConfig.OverwriteMode(), kDontOverwrite);
 
   // "Yes" with it: every later existing file is overwritten unasked.
@@ -210,15 +205,15 @@ TEST_F(ExtractionRun, OverwriteModes) {
   TheScriptedUi.dont_ask_again = {true};
   EXPECT_TRUE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
-  EXPECT_EQ(ReadText(Target("c")), "new c");
+  EXPECT_EQ(test::ReadFileText(Target("c")), "new c");
 
   // Without the box every existing file is asked about.
   prepare(kAsk);
   TheScriptedUi.exists_answers = {kPromptYes, kPromptNo};
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 2);
-  EXPECT_EQ(ReadText(Target("a")), "new a");
-  EXPECT_EQ(ReadText(Target("c")), "old c");
+  EXPECT_EQ(test::ReadFileText(Target("a")), "new a");
+  EXPECT_EQ(test::ReadFileText(Target("c")), "old c");
 }
 
 TEST_F(ExtractionRun, FilesThatCannotBeCreatedAndFolderErrors) {
@@ -226,7 +221,7 @@ TEST_F(ExtractionRun, FilesThatCannotBeCreatedAndFolderErrors) {
   fs::create_directories(target_ / "taken");  // a folder where the file should go
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"Cannot write to " + CorePath("taken")}));
-  EXPECT_EQ(ReadText(Target("next")), "y");
+  EXPECT_EQ(test::ReadFileText(Target("next")), "y");
 
   Open({{"blocker/inside.txt", "x"}, {"later", "y"}});
   fs::create_directories(target_);
@@ -266,10 +261,10 @@ TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
   for (const ShownMessage& message : TheScriptedUi.messages) {
     EXPECT_EQ(message.text.rfind("Cannot unzip ", 0), 0u) << message.text;
   }
-  EXPECT_EQ(ReadText(Target("first.txt")), "1");
-  EXPECT_EQ(ReadText(Target("sub/last.txt")), "2");
-  EXPECT_EQ(ReadText(Target("dots..name.txt")), "3");
-  EXPECT_EQ(ReadText(Target("console.txt")), "4");
+  EXPECT_EQ(test::ReadFileText(Target("first.txt")), "1");
+  EXPECT_EQ(test::ReadFileText(Target("sub/last.txt")), "2");
+  EXPECT_EQ(test::ReadFileText(Target("dots..name.txt")), "3");
+  EXPECT_EQ(test::ReadFileText(Target("console.txt")), "4");
   // Nothing was written anywhere but the files above.
   std::size_t files = 0;
   for (const auto& item : fs::recursive_directory_iterator(archive_->folder())) {

@@ -17,11 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Whether a temporary file of a build ("NAME.XXXXXX.partial") is left in the folder.
 bool PartialFileLeft(const std::string& folder) {
   for (const std::filesystem::directory_entry& item : std::filesystem::directory_iterator(folder)) {
@@ -51,7 +46,7 @@ TEST_F(OutputReplacement, OldFileIsReplacedWhole) {
   std::ofstream(Path("out.exe")) << "an older build";
   const test::RunResult built_run = Build();
   ASSERT_EQ(built_run.status, 0) << built_run.output;
-  const std::string built = ReadAll(Path("out.exe"));
+  const std::string built = test::ReadFileText(Path("out.exe"));
   EXPECT_EQ(built.compare(0, 2, "MZ"), 0);
   EXPECT_GT(built.size(), 0x400u);
   EXPECT_FALSE(PartialFileLeft(stub_->folder()));
@@ -70,7 +65,7 @@ TEST_F(OutputReplacement, FailedMoveKeepsWhatStoodThere) {
     EXPECT_NE(run.output.find(Path("out.exe")), std::string::npos) << run.output;
     EXPECT_TRUE(fs::is_directory(Path("out.exe")));
     if (with_file) {
-      EXPECT_EQ(ReadAll(Path("out.exe/keep.txt")), "kept");
+      EXPECT_EQ(test::ReadFileText(Path("out.exe/keep.txt")), "kept");
     }
     EXPECT_FALSE(PartialFileLeft(stub_->folder()));
     fs::remove_all(Path("out.exe"));

@@ -42,8 +42,9 @@ std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents) {
   return file;
 }
 
-RunResult RunTool(const std::string& arguments) {
-  std::string command = std::string(SELFX_TOOL_PATH) + " " + arguments + " 2>&1";
+RunResult RunTool(const std::string& arguments, const RunOptions& options) {
+  std::string command = options.environment + " timeout -s KILL 120 " + SELFX_TOOL_PATH + " " +
+                        arguments + (options.capture_stderr ? " 2>&1" : " 2>/dev/null");
   RunResult result{-1, ""};
   std::FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -52,7 +53,13 @@ RunResult RunTool(const std::string& arguments) {
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
   int wait_status = ::pclose(pipe);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  if (result.status == 128 + SIGKILL) result.output += "\n(timed out)";
   return result;
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Bytes FakeStub(std::size_t trailing_bytes) {

@@ -58,7 +58,16 @@ struct RunResult {
   int status;          // the exit status, -1 when it did not exit normally
   std::string output;  // stdout and stderr together
 };
-RunResult RunTool(const std::string& arguments);
+struct RunOptions {
+  std::string environment;     // "NAME=value ..." before the command
+  bool capture_stderr = true;  // false: stdout alone, as a program reading --json sees it
+};
+// Under a time limit, so that a run that hangs fails its test instead of hanging the suite
+// (the output then ends in "(timed out)").
+RunResult RunTool(const std::string& arguments, const RunOptions& options = {});
+
+// The file's bytes as a string; empty when it cannot be read.
+std::string ReadFileText(const std::string& path);
 
 // The smallest PE32 image the builder accepts: one section whose raw data ends the file,
 // followed by trailing_bytes that do not belong to the image.
