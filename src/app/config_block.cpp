@@ -130,9 +130,8 @@ std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings) {
   return bytes;
 }
 
-DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size) {
+DecodedConfig DecodeConfig(ConfigSource& source) {
   DecodedConfig decoded;
-  MemoryConfigSource source(bytes, size);
   SfxConfigState block;
   if (!ReadConfigFixedPart(source, block)) return decoded;
   decoded.found = true;
@@ -147,10 +146,16 @@ DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size) {
     return decoded;
   }
   std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
-  // The tool wants the trailer's second half too: the archive must start inside the file.
-  if (!archive_offset || *archive_offset > size) return decoded;
+  if (!archive_offset) return decoded;
   decoded.sound = true;
   decoded.archive_offset = *archive_offset;
+  return decoded;
+}
+
+DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size) {
+  MemoryConfigSource source(bytes, size);
+  DecodedConfig decoded = DecodeConfig(source);
+  if (decoded.sound && decoded.archive_offset > size) decoded.sound = false;
   return decoded;
 }
 

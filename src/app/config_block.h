@@ -158,8 +158,7 @@ struct ConfigSettings {
 // 255 bytes (the caller checks; longer texts are a programming error here).
 std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings);
 
-// The whole block read from bytes held in memory (from OverlayStart to the end of the file),
-// as far as it is sound.
+// The whole block, as far as it is sound.
 struct DecodedConfig {
   bool found = false;  // a whole fixed part with the block's signature
   bool sound = false;  // and every text and the whole trailer, with its signature
@@ -167,6 +166,11 @@ struct DecodedConfig {
   ConfigSettings settings;           // the fixed part's fields once found, the texts once sound
   std::uint32_t archive_offset = 0;  // from the block's first byte, once sound
 };
+// Reads it in the stub's own steps: a trailer whose signature is there is sound, as the stub
+// takes it, wherever the archive it points to would start.
+DecodedConfig DecodeConfig(ConfigSource& source);
+// From bytes held in memory (from OverlayStart to the end of the file), where the archive
+// must also start inside the bytes.
 DecodedConfig DecodeConfigBlock(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace selfx

@@ -76,26 +76,12 @@ void InspectEndRecord(InfoReport& report) {
 // The configuration block read in the stub's own three steps from the opened file: the stub
 // accepts a trailer whose signature is there, whether or not the rest of it is.
 void Inspect(InfoReport& report) {
-  DecodedConfig& config = report.config;
   ArchiveConfigSource source(report.overlay_start);
-  SfxConfigState block;
-  if (!ReadConfigFixedPart(source, block)) return;
-  config.found = true;
-  config.block_length = block.BlockLength();
-  ConfigSettings& settings = config.settings;
-  settings.options = block.Options();
-  settings.overwrite_mode = block.OverwriteMode();
-  settings.message_style = block.MessageStyle();
-  if (!ReadConfigTexts(source, block,
-                       {settings.caption, settings.folder, settings.command, settings.message})) {
-    return;
-  }
-  std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
-  if (!archive_offset) return;
-  config.sound = true;
-  config.archive_offset = *archive_offset;
+  report.config = DecodeConfig(source);
+  if (!report.config.sound) return;
+  ConfigSettings& settings = report.config.settings;
   if (settings.caption.empty()) settings.caption = kDefaultCaption;
-  report.archive_start = report.overlay_start + *archive_offset;
+  report.archive_start = report.overlay_start + report.config.archive_offset;
   InspectEndRecord(report);
 }
 
