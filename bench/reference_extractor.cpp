@@ -92,8 +92,7 @@ std::vector<Entry> ReadDirectory(std::FILE* file, std::uint64_t& base) {
 }
 
 // Creates the folders on the way to path below folder, each once.
-void MakeParents(const std::string& folder, const std::string& path,
-                 std::set<std::string>& made) {
+void MakeParents(const std::string& folder, const std::string& path, std::set<std::string>& made) {
   for (std::size_t slash = path.find('/', folder.size() + 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     std::string parent = path.substr(0, slash);
@@ -148,8 +147,8 @@ int main(int argc, char** argv) {
     bool decoded = entry.method != 0 || entry.compressed == entry.uncompressed;
     if (entry.method != 0 && entry.method != 8) Fail(entry.name + ": unsupported method");
     if (entry.method == 8 && decoder == "libdeflate") {
-      decoded = libdeflate_deflate_decompress(inflater, in, entry.compressed, out, size,
-                                              nullptr) == LIBDEFLATE_SUCCESS;
+      decoded = libdeflate_deflate_decompress(inflater, in, entry.compressed, out, size, nullptr) ==
+                LIBDEFLATE_SUCCESS;
     } else if (entry.method == 8) {
       z_stream stream = {};
       inflateInit2(&stream, -15);
@@ -172,8 +171,7 @@ int main(int argc, char** argv) {
     std::string path = folder + "/" + entry.name;
     MakeParents(folder, path, made);
     std::FILE* output = std::fopen(path.c_str(), "wb");
-    if (output == nullptr ||
-        std::fwrite(out, 1, size, output) != size ||
+    if (output == nullptr || std::fwrite(out, 1, size, output) != size ||
         std::fclose(output) != 0) {
       Fail(path + ": cannot write");
     }

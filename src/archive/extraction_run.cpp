@@ -16,16 +16,19 @@ bool EqualsIgnoringAsciiCase(const std::string& text, const char* upper) {
   return AsciiUpperCase(text) == upper;
 }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every folder, whatever extension
-// follows and whatever blanks stand before it.
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 name devices in every folder,
+// whatever extension follows and whatever blanks stand before it; Windows takes the
+// superscript digits of the ANSI code page (B9, B2, B3: one, two, three) for digits there.
 bool IsDeviceName(const std::string& component) {
   std::string base = component.substr(0, component.find('.'));
   std::string::size_type end = base.find_last_not_of(' ');
   base = end == std::string::npos ? std::string() : base.substr(0, end + 1);
-  for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (EqualsIgnoringAsciiCase(base, device)) return true;
   }
-  if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+  if (base.size() != 4) return false;
+  auto digit = static_cast<unsigned char>(base[3]);
+  if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3) {
     std::string prefix = base.substr(0, 3);
     return EqualsIgnoringAsciiCase(prefix, "COM") || EqualsIgnoringAsciiCase(prefix, "LPT");
   }
@@ -43,16 +46,37 @@ std::string UnsafeNameReason(const std::string& name) {
     std::string::size_type end = name.find_first_of("\\/", start);
     if (end == std::string::npos) end = name.size();
     std::string component = name.substr(start, end - start);
-    // Windows drops trailing dots and blanks, so ".. " and "..." climb like "..".
-    std::string::size_type last = component.find_last_not_of(". ");
-    if (component.size() >= 2 && last == std::string::npos &&
-        component.find("..") != std::string::npos) {
+    // Windows drops trailing dots and blanks, so ".. " and "..." climb like "..", and ". "
+    // or an all-blank name cannot be created at all. A lone "." names the folder it stands
+    // in and is left out of the output path.
+    bool dots_and_blanks = !component.empty() &&
+                           component.find_first_not_of(". ") == std::string::npos;
+    if (dots_and_blanks && component.find("..") != std::string::npos) {
       return "its name leads out of the target folder";
+    }
+    if (dots_and_blanks && component != ".") {
+      return "its name holds a part of only dots and blanks";
     }
     if (IsDeviceName(component)) return "its name is a device name";
     start = end + 1;
   }
   return std::string();
+}
+
+void DropDotParts(std::string& path, std::string::size_type from) {
+  std::string::size_type write = from;
+  std::string::size_type start = from;
+  for (std::string::size_type read = from; read <= path.size(); ++read) {
+    if (read < path.size() && path[read] != '\\' && path[read] != '/') continue;
+    bool dot = read - start == 1 && path[start] == '.';
+    if (!dot) {
+      // The separator that stood before the part, unless it is now the first.
+      if (write > from) path[write++] = path[start - 1];
+      while (start < read) path[write++] = path[start++];
+    }
+    start = read + 1;
+  }
+  path.resize(write);
 }
 
 bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_folder,
@@ -67,7 +91,10 @@ bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_fo
     if (!IsRowSelected(dialog, row)) continue;
 
     FileRow file_row = ReadRow(dialog, row);
-    OutputPath = WithTrailingBackslash(target_folder) + file_row.name;
+    OutputPath = WithTrailingBackslash(target_folder);
+    std::string::size_type name_start = OutputPath.size();
+    OutputPath += file_row.name;
+    DropDotParts(OutputPath, name_start);
     std::string reason = UnsafeNameReason(file_row.name);
     if (!reason.empty()) {
       // The entry stays selected, so the run reports failure; the others go on.

@@ -28,4 +28,8 @@ bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_fo
 // something that is not a file.
 std::string UnsafeNameReason(const std::string& name);
 
+// Leaves the "." parts out of the name that starts at path[from]: they name the folder they
+// stand in ("./x.txt" is written as "x.txt", "a\\.\\b" as "a\\b").
+void DropDotParts(std::string& path, std::string::size_type from);
+
 }  // namespace selfx

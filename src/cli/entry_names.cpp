@@ -21,7 +21,8 @@ std::string ComponentProblem(const std::string& part, bool backslash_separates) 
       return "holds a character Windows does not allow in names";
     }
   }
-  if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+  // A lone "." names the folder it stands in; the stub leaves it out.
+  if (!part.empty() && part != "." && (part.back() == '.' || part.back() == ' ')) {
     return "ends in a dot or a blank, which Windows drops";
   }
   return std::string();

@@ -158,11 +158,14 @@ class TreeWalker {
   }
 
   bool Record(PackSource source) {
-    std::string problem = EntryNameProblem(source.name, source.name, false);
     // The stub shows names in the ANSI code page; a character it lacks would become "_" and
-    // might even make two names one.
-    if (problem.empty() && !platform::Utf8FitsAnsiCodePage(source.name)) {
+    // might even make two names one. The other checks see the name as the stub will
+    // (a superscript digit of a device name is one ANSI byte there).
+    std::string problem;
+    if (!platform::Utf8FitsAnsiCodePage(source.name)) {
       problem = "holds characters outside Windows code page 1252";
+    } else {
+      problem = EntryNameProblem(source.name, platform::Utf8TextToAnsi(source.name), false);
     }
     if (problem.empty() && !seen_.insert(AsciiUpperCase(source.name)).second) {
       // Windows names are case-insensitive: two such names would be one file there.

@@ -188,6 +188,13 @@ const HostileBuild kHostileBuilds[] = {
      "the entry \"\\\\srv\\share\\x\" is refused by the stub: its name is an absolute path"},
     {"ReadyZipNamesADevice", ReadyZipWith("con"), "-o @/out.exe @/app.zip", 1,
      "the entry \"con\" is refused by the stub: its name is a device name"},
+    // A "." part names the folder it stands in: the stub leaves it out, so the name is sound.
+    {"ReadyZipWithADotPart",
+     ReadyZipWith("./a/./x.txt"),
+     "-o @/out.exe @/app.zip",
+     0,
+     "@/out.exe: ",
+     {"out.exe"}},
     {"ReadyZipNameOverTheLimit", ReadyZipWith(kLongName), "-o @/out.exe @/app.zip", 1,
      "has a name of 521 bytes; the stub reads at most 520"},
     {"ReadyZipNameWithEscape", ReadyZipWith("red\x1b[31m.txt"), "-o @/out.exe @/app.zip", 1,

@@ -150,6 +150,9 @@ TEST_F(CliBuildInfo, PackingRefusesWhatWindowsCannotHold) {
       {"a colon", {"a:b"}, "character Windows does not allow"},
       {"a trailing dot", {"name."}, "ends in a dot or a blank"},
       {"a device name", {"sub/aux.txt"}, "device name"},
+      {"a device name with a superscript digit", {"COM\xC2\xB9.txt"}, "device name"},
+      {"a console device", {"conin$"}, "device name"},
+      {"a folder of blanks only", {"  /x.txt"}, "ends in a dot or a blank"},
       {"names that differ in case only", {"Read.me", "READ.ME"}, "appears twice"},
       {"a name outside code page 1252", {"\xE6\x97\xA5.txt"}, "code page 1252"},
   };

@@ -273,6 +273,72 @@ TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
   EXPECT_EQ(files, 1u + 4u);  // the archive itself and the four good files
 }
 
+// The target does not exist before the run, as with a $T folder: a "." part must not make
+// the folder creation fail on a folder that exists.
+TEST_F(ExtractionRun, DotPartsAreLeftOutAndPartsOfDotsAndBlanksRefused) {
+  struct Case {
+    const char* name;
+    const char* written;  // where the file lands, or nullptr when it is refused
+  };
+  const Case cases[] = {
+      {"./first.txt", "first.txt"},
+      {"a/./b.txt", "a/b.txt"},
+      {"./c/./d.txt", "c/d.txt"},
+      {". ./x.txt", nullptr},
+      {". /x.txt", nullptr},
+      {" /x.txt", nullptr},
+      {"a/  /x.txt", nullptr},
+      {"a/. .", nullptr},
+      {"COM\xC2\xB9.txt", nullptr},  // the superscript digits, which code page 1252 holds
+      {"lpt\xC2\xB2", nullptr},
+      {"Com\xC2\xB3 .log", nullptr},
+      {"CONIN$", nullptr},
+      {"conout$.txt", nullptr},
+      {"sub/CONOUT$ . .txt", nullptr},
+      {"COM0.txt", "COM0.txt"},  // not a device
+      {"CONIN.txt", "CONIN.txt"},
+      {"last.txt", "last.txt"},
+  };
+  std::vector<ZipEntrySpec> entries;
+  for (const Case& c : cases) {
+    ZipEntrySpec entry{c.name, std::string("data of ") + c.name};
+    entry.flags = zip::kFlagUtf8Name;
+    entries.push_back(entry);
+  }
+  Open(entries);
+  EXPECT_FALSE(ExtractSelectedRows());
+
+  std::size_t refused = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.written != nullptr) {
+      EXPECT_EQ(test::ReadFileText(Target(c.written)), std::string("data of ") + c.name);
+    } else {
+      ++refused;
+    }
+  }
+  // One "Cannot unzip NAME: reason." for each refused name, and the run went on to the end.
+  ASSERT_EQ(TheScriptedUi.messages.size(), refused);
+  for (const ShownMessage& message : TheScriptedUi.messages) {
+    EXPECT_EQ(message.text.rfind("Cannot unzip ", 0), 0u) << message.text;
+  }
+  EXPECT_EQ(TheScriptedUi.SelectedNames().size(), refused);
+}
+
+TEST(ExtractionPaths, DropDotParts) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"T\\.\\x.txt", "T\\x.txt"},  {"T\\a\\.\\b", "T\\a\\b"},
+      {"T\\.\\.\\x", "T\\x"},       {"T\\a/./b", "T\\a/b"},
+      {"T\\a\\.", "T\\a"},          {"T\\a\\\\b", "T\\a\\\\b"},  // an empty part stays
+      {"T\\..x\\.y", "T\\..x\\.y"}, {"T\\x", "T\\x"},
+  };
+  for (const auto& [path, expected] : cases) {
+    std::string dropped = path;
+    DropDotParts(dropped, 2);
+    EXPECT_EQ(dropped, expected) << path;
+  }
+}
+
 TEST_F(ExtractionRun, CancelStopsBeforeTheNextFile) {
   Open({{"a", "1"}, {"b", "2"}, {"c", "3"}});
   // Pumps: row a, a's file, row b (where the cancel arrives).
