@@ -52,9 +52,13 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
     return false;
   }
 
-  SeekArchive(static_cast<std::int32_t>(entry.LocalHeaderOffset() +
-                                        static_cast<std::uint32_t>(ArchiveBase)),
-              platform::SeekOrigin::FromStart);
+  // The archive is read with signed 32-bit positions: a header at 2 GiB or more cannot be
+  // reached, and a seek that fails would leave the file where it was.
+  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
+  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
+                                            platform::SeekOrigin::FromStart) != header_at) {
+    FatalError(kCorruptMessage);
+  }
   std::uint8_t local_header[zip::kLocalHeaderSize];
   ReadArchiveExact(local_header, zip::kLocalHeaderSize);
   if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
@@ -119,6 +120,13 @@ bool OpenArchive(const std::string& native_path) {
       return false;
     case platform::PathKind::kFile:
       break;
+  }
+  std::error_code size_error;
+  std::string size_problem = StubFileSizeProblem(
+      std::filesystem::file_size(native_path, size_error));
+  if (!size_error && !size_problem.empty()) {
+    ReportError(native_path + ": " + size_problem);
+    return false;
   }
   PrepareZipSignatures();
   BuildCrcTable();

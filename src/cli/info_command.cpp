@@ -211,10 +211,9 @@ std::optional<std::uint64_t> OpenForInfo(const std::string& path) {
     ReportError(path + ": " + error.message());
     return std::nullopt;
   }
-  // The stub's positions are 32-bit.
-  if (size > 0xFFFFFFFFu) {
-    ReportError(path + ": " + std::to_string(size) +
-                " bytes, more than the 4 GiB the stub can read");
+  std::string size_problem = StubFileSizeProblem(size);
+  if (!size_problem.empty()) {
+    ReportError(path + ": " + size_problem);
     return std::nullopt;
   }
   OpenArchiveFile(ansi_path);

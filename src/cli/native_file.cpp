@@ -49,6 +49,11 @@ std::optional<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path
   return bytes;
 }
 
+std::string StubFileSizeProblem(std::uint64_t size) {
+  if (size <= 0x7FFFFFFF) return std::string();
+  return std::to_string(size) + " bytes; the stub reads files below 2 GiB only";
+}
+
 std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error_text) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {

@@ -17,6 +17,10 @@ std::optional<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path
                                                          std::uint64_t max_size,
                                                          std::string& error_text);
 
+// Why the stub could not read a file of this size, or empty when it can: it seeks with signed
+// 32-bit positions, so nothing at 2 GiB or beyond can be reached.
+std::string StubFileSizeProblem(std::uint64_t size);
+
 // The file's first line, without its line end: how a password file is read. Reads no
 // further than the line end (or 4 KiB), so a pipe such as <(echo secret) works too.
 std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error_text);

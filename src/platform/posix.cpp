@@ -379,11 +379,11 @@ std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
   int whence = origin == SeekOrigin::FromStart     ? SEEK_SET
                : origin == SeekOrigin::FromCurrent ? SEEK_CUR
                                                    : SEEK_END;
-  // A Windows seek takes the distance as signed 32 bits but positions as unsigned 32 bits;
-  // a distance from the start is therefore taken unsigned.
-  off_t offset = origin == SeekOrigin::FromStart
-                     ? static_cast<off_t>(static_cast<std::uint32_t>(distance))
-                     : static_cast<off_t>(distance);
+  // As SetFilePointer without a high part: the distance is signed 32 bits, and a seek to a
+  // negative position (from the start: 2 GiB or more taken unsigned) fails and leaves the
+  // position where it was.
+  off_t offset = static_cast<off_t>(distance);
+  if (origin == SeekOrigin::FromStart && distance < 0) return 0xFFFFFFFFu;
   off_t result = ::lseek(static_cast<int>(file), offset, whence);
   return result < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(result);
 }

@@ -350,6 +350,46 @@ TEST_F(ExtractionRun, CancelStopsBeforeTheNextFile) {
   EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 
+// A local header that a signed 32-bit seek cannot reach ends the run as corrupt, rather than
+// reading whatever lies where the file position was; so does one past the file's end.
+TEST_F(ExtractionRun, UnreachableLocalHeadersAreFatal) {
+  for (std::uint32_t header_offset : {0x80000000u, 0xFFFFFFF0u, 0x7FFFFFF0u}) {
+    SCOPED_TRACE(header_offset);
+    test::Bytes zip = test::MakeZip({{{"first", "1"}, {"far", "unreachable"}}, ""});
+    // The second central header's offset field (the first header's name is 5 bytes).
+    std::size_t directory = zip.size() - 22 - 2 * (46 + 5) + (46 + 5);
+    std::copy_n(test::Le32(header_offset).begin(), 4, zip.begin() + directory + 42);
+    EXPECT_EXIT(
+        {
+          archive_ = test::OpenAsArchive(zip);
+          ArchiveStart = 0;
+          LoadDirectory(nullptr);
+          for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
+          TargetFolder = archive_->folder();
+          SfxConfig.OverwriteMode() = kOverwrite;
+          CancelRequested = false;
+          ExtractSelectedRows();
+        },
+        ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+  }
+}
+
+// The POSIX platform seeks as SetFilePointer does: a position of 2 GiB or more from the start
+// is a negative distance, which fails and leaves the file where it was.
+TEST(PlatformSeek, NegativePositionsFailAndKeepThePosition) {
+  test::TempFile file(test::Bytes(300, 'x'));
+  platform::FileHandle handle = platform::OpenForReading(file.path());
+  ASSERT_NE(handle, platform::kNoFile);
+  EXPECT_EQ(platform::Seek(handle, 100, platform::SeekOrigin::FromStart), 100u);
+  EXPECT_EQ(platform::Seek(handle, static_cast<std::int32_t>(0x80000000u),
+                           platform::SeekOrigin::FromStart),
+            0xFFFFFFFFu);
+  EXPECT_EQ(platform::Seek(handle, 0, platform::SeekOrigin::FromCurrent), 100u);
+  EXPECT_EQ(platform::Seek(handle, -10, platform::SeekOrigin::FromCurrent), 90u);
+  EXPECT_EQ(platform::Seek(handle, -10, platform::SeekOrigin::FromEnd), 290u);
+  platform::Close(handle);
+}
+
 TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
   EXPECT_EXIT(
       {
