@@ -213,11 +213,17 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   const int root_bits = kind == FastCode::LiteralLength ? kFastLiteralRootBits
                                                         : kFastDistanceRootBits;
   const std::uint32_t root_size = 1u << root_bits;
-  for (std::uint32_t i = 0; i < root_size; ++i) table[i] = fast_entry::kExceptional;
 
   // The symbols in canonical order: by length, then by symbol.
   int count[deflate::kMaxCodeLength + 2] = {};
   for (int symbol = 0; symbol < n; ++symbol) ++count[lengths[symbol]];
+  // A complete code writes every root slot; an incomplete one leaves some without a symbol.
+  std::uint32_t used = 0;
+  for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
+    used += static_cast<std::uint32_t>(count[length]) << (deflate::kMaxCodeLength - length);
+  const bool complete = used == 1u << deflate::kMaxCodeLength;
+  if (!complete)
+    for (std::uint32_t i = 0; i < root_size; ++i) table[i] = fast_entry::kExceptional;
   int next_of_length[deflate::kMaxCodeLength + 2];
   next_of_length[1] = 0;
   for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
@@ -263,8 +269,9 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
       sub_start = next_free;
       sub_bits = static_cast<std::uint32_t>(longest - root_bits);
       next_free += 1u << sub_bits;
-      for (std::uint32_t i = 0; i < (1u << sub_bits); ++i)
-        table[sub_start + i] = fast_entry::kExceptional;
+      if (!complete)
+        for (std::uint32_t i = 0; i < (1u << sub_bits); ++i)
+          table[sub_start + i] = fast_entry::kExceptional;
       table[Reversed(prefix, root_bits)] = fast_entry::kExceptional | fast_entry::kSubTable |
                                            sub_start << 16 | sub_bits << 8 |
                                            static_cast<std::uint32_t>(root_bits);

@@ -46,6 +46,11 @@ constexpr std::uint32_t kAreaSize = kWindowSize + kAreaPieces * kWindowSize + kA
 static_assert(kAreaSlack >= deflate::kMaxMatchLength + 3 + 16,
               "a match started before the area's end fits, with three literals and its overshoot");
 
+// One area for the program's life: an allocation of this size per entry costs more in page
+// faults than decoding a small entry.
+std::uint8_t OutputArea[kAreaSize];
+bool HistoryWritten = true;
+
 struct InflaterState {
   std::uint8_t* area = nullptr;      // the output area
   std::uint8_t* area_end = nullptr;  // the end of its pieces, where the slack starts
@@ -78,6 +83,7 @@ void HandOverPiece() {
   if (f.piece == f.area_end) {
     std::uint32_t beyond = static_cast<std::uint32_t>(f.out - f.piece);
     std::memmove(f.area, f.piece - kWindowSize, kWindowSize + beyond);
+    HistoryWritten = true;
     f.piece = f.area + kWindowSize;
     f.out = f.piece + beyond;
   }
@@ -562,14 +568,15 @@ void DecodeDeflatedEntry(OutputSink sink) {
   Inflater.bit_count = 0;
   Inflater.past_end_bits = 0;
   std::unique_ptr<std::uint8_t[]> input(new std::uint8_t[deflate::kInputBlockSize]);
-  std::unique_ptr<std::uint8_t[]> area(new std::uint8_t[kAreaSize]);
   // The history starts as zeros: a reference farther back than the entry's own output copies
   // zeros, never bytes of an earlier entry.
-  std::memset(area.get(), 0, kWindowSize);
+  // Only a move to the front writes there, so the zeros are renewed after an entry that made one.
+  if (HistoryWritten) std::memset(OutputArea, 0, kWindowSize);
+  HistoryWritten = false;
   CompressedInput.buffer = input.get();
-  Inflater.area = area.get();
-  Inflater.area_end = area.get() + kWindowSize + kAreaPieces * kWindowSize;
-  Inflater.piece = area.get() + kWindowSize;
+  Inflater.area = OutputArea;
+  Inflater.area_end = OutputArea + kWindowSize + kAreaPieces * kWindowSize;
+  Inflater.piece = OutputArea + kWindowSize;
   Inflater.out = Inflater.piece;
 
   bool last = false;
