@@ -74,6 +74,11 @@ std::uint32_t FastDistances[kFastDistanceTableSize];
 
 enum class SymbolResult { Continue, EndOfBlock, Failure };
 
+// The bytes written since the current piece started; past 32,768 only inside the fast loop.
+inline std::uint32_t PieceFill() {
+  return static_cast<std::uint32_t>(Inflater.out - Inflater.piece);
+}
+
 // Hands the full piece to the sink and moves on to the next. At the area's end the history
 // and whatever lies already past the piece move to the front.
 void HandOverPiece() {
@@ -119,7 +124,7 @@ inline bool RealBitsAvailable(std::uint32_t n) {
 
 inline void PutByte(std::uint8_t byte) {
   *Inflater.out++ = byte;
-  if (Inflater.out - Inflater.piece == kWindowSize) HandOverPiece();
+  if (PieceFill() == kWindowSize) HandOverPiece();
 }
 
 // Copies a match of length bytes from distance (1 to 32,768) back, a byte at a time.
@@ -362,7 +367,7 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
   in.remaining -= static_cast<std::int32_t>(position - start);
   in.position = static_cast<std::uint16_t>(position);
   Inflater.out = out;
-  while (Inflater.out - Inflater.piece >= kWindowSize) HandOverPiece();
+  while (PieceFill() >= kWindowSize) HandOverPiece();
 }
 
 // Decodes literals and matches to the end of the block.
@@ -393,14 +398,14 @@ bool CopyStoredBlock() {
       // Straight from the input buffer into the window, as many bytes as both allow.
       std::uint32_t n = in.fill - in.position;
       if (n > length) n = length;
-      std::uint32_t room = kWindowSize - static_cast<std::uint32_t>(Inflater.out - Inflater.piece);
+      std::uint32_t room = kWindowSize - PieceFill();
       if (n > room) n = room;
       std::memcpy(Inflater.out, in.buffer + in.position, n);
       in.position = static_cast<std::uint16_t>(in.position + n);
       in.remaining -= static_cast<std::int32_t>(n);
       Inflater.out += n;
       length -= n;
-      if (Inflater.out - Inflater.piece == kWindowSize) HandOverPiece();
+      if (PieceFill() == kWindowSize) HandOverPiece();
       continue;
     }
     NeedBits(8);
@@ -582,8 +587,7 @@ void DecodeDeflatedEntry(OutputSink sink) {
   bool last = false;
   bool sound = true;
   while (sound && !last) sound = DecodeBlock(&last);
-  if (sound && Inflater.out != Inflater.piece)
-    Inflater.sink(Inflater.piece, static_cast<std::uint32_t>(Inflater.out - Inflater.piece));
+  if (sound && Inflater.out != Inflater.piece) Inflater.sink(Inflater.piece, PieceFill());
 
   CompressedInput.buffer = nullptr;
   Inflater.area = Inflater.area_end = Inflater.piece = Inflater.out = nullptr;
