@@ -243,15 +243,23 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
   constexpr std::uint64_t kDistanceMask = (1u << kFastDistanceRootBits) - 1;
   auto mask = [](std::uint32_t n) { return (std::uint64_t{1} << n) - 1; };
 
-  while (next <= last_load && out < out_end) {
-    // The bits above the count are the next bytes themselves, so loading them again is
-    // harmless.
+  // The bits above the count are the next bytes themselves, so loading them again is harmless.
+  auto refill = [&] {
     bits |= LoadLittle64(next) << count;
     next += (63 - count) >> 3;
     count |= 56;
+  };
+  // The next symbol's entry is looked up before the refill, which then runs beside it: a symbol
+  // takes at most 48 of the 64 bits a refill leaves, so the 11 bits of the lookup are real.
+  std::uint32_t entry = 0;
+  if (next <= last_load) {
+    refill();
+    entry = literals[bits & kLiteralMask];
+  }
+  while (next <= last_load && out < out_end) {
+    refill();
     const std::uint32_t symbol_count = count;
 
-    std::uint32_t entry = literals[bits & kLiteralMask];
     if (entry & kLiteral) {
       bits >>= entry & 0xFF;
       count -= entry & 0xFF;
@@ -266,6 +274,7 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
       bits >>= entry & 0xFF;
       count -= entry & 0xFF;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
+      entry = literals[bits & kLiteralMask];
       continue;
     }
     if (entry & kExceptional) {
@@ -280,6 +289,7 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
         bits >>= entry & 0xFF;
         count -= entry & 0xFF;
         *out++ = static_cast<std::uint8_t>(entry >> 16);
+        entry = literals[bits & kLiteralMask];
         continue;
       }
       if (entry & kExceptional) {
@@ -342,6 +352,7 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
       for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
     }
     out = end;
+    entry = literals[bits & kLiteralMask];
   }
 
   // Hand back the whole bytes not consumed. The first unconsumed bit lies at position bit of
