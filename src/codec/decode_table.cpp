@@ -177,4 +177,110 @@ void ReleaseDecodeTables(TableChain* chain) {
   *chain = nullptr;
 }
 
+namespace {
+
+// The fast entry of symbol for a code of code_bits bits at its table's level.
+std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
+  std::uint32_t bits = code_bits << 8 | code_bits;
+  if (kind == FastCode::Distance) {
+    if (symbol >= 30) return fast_entry::kExceptional;
+    return static_cast<std::uint32_t>(deflate::DistanceBase[symbol]) << 16 |
+           (bits + deflate::DistanceExtra[symbol]);
+  }
+  if (symbol < deflate::kEndOfBlock)
+    return fast_entry::kLiteral | static_cast<std::uint32_t>(symbol) << 16 | bits;
+  if (symbol == deflate::kEndOfBlock)
+    return fast_entry::kExceptional | fast_entry::kEndOfBlock | bits;
+  int index = symbol - deflate::kFirstLengthSymbol;
+  if (index >= 31 || deflate::LengthExtra[index] > 13) return fast_entry::kExceptional;
+  return static_cast<std::uint32_t>(deflate::LengthBase[index]) << 16 |
+         (bits + deflate::LengthExtra[index]);
+}
+
+// The low n bits of value in reverse order: a code's first stream bit is its highest bit.
+std::uint32_t Reversed(std::uint32_t value, int n) {
+  std::uint32_t result = 0;
+  for (int i = 0; i < n; ++i) {
+    result = result << 1 | (value & 1);
+    value >>= 1;
+  }
+  return result;
+}
+
+}  // namespace
+
+void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uint32_t* table) {
+  const int root_bits = kind == FastCode::LiteralLength ? kFastLiteralRootBits
+                                                        : kFastDistanceRootBits;
+  const std::uint32_t root_size = 1u << root_bits;
+
+  // The symbols in canonical order: by length, then by symbol.
+  int count[deflate::kMaxCodeLength + 2] = {};
+  for (int symbol = 0; symbol < n; ++symbol) ++count[lengths[symbol]];
+  // A complete code writes every root slot; an incomplete one leaves some without a symbol.
+  std::uint32_t used = 0;
+  for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
+    used += static_cast<std::uint32_t>(count[length]) << (deflate::kMaxCodeLength - length);
+  const bool complete = used == 1u << deflate::kMaxCodeLength;
+  if (!complete)
+    for (std::uint32_t i = 0; i < root_size; ++i) table[i] = fast_entry::kExceptional;
+  int next_of_length[deflate::kMaxCodeLength + 2];
+  next_of_length[1] = 0;
+  for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
+    next_of_length[length + 1] = next_of_length[length] + count[length];
+  const int total = next_of_length[deflate::kMaxCodeLength + 1];
+  std::uint16_t ordered[deflate::kLiteralLengthSymbols];
+  for (int symbol = 0; symbol < n; ++symbol)
+    if (lengths[symbol] != 0)
+      ordered[next_of_length[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
+
+  // code is the canonical code of ordered[position], highest bit first.
+  std::uint32_t code = 0;
+  int previous_length = 0;
+  std::uint32_t open_prefix = ~0u;  // the root pattern of the sub-table being filled
+  std::uint32_t sub_start = 0, sub_bits = 0;
+  std::uint32_t next_free = root_size;
+  for (int position = 0; position < total; ++position) {
+    int symbol = ordered[position];
+    int length = lengths[symbol];
+    if (position > 0) code = (code + 1) << (length - previous_length);
+    previous_length = length;
+    if (length <= root_bits) {
+      std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(length), kind);
+      for (std::uint32_t i = Reversed(code, length); i < root_size; i += 1u << length)
+        table[i] = entry;
+      continue;
+    }
+    std::uint32_t prefix = code >> (length - root_bits);
+    if (prefix != open_prefix) {
+      // A new sub-table, as wide as the longest code under this root pattern needs. The codes
+      // that share the pattern follow each other in canonical order.
+      int longest = length;
+      std::uint32_t c = code;
+      int l = length;
+      for (int j = position + 1; j < total; ++j) {
+        int next_length = lengths[ordered[j]];
+        c = (c + 1) << (next_length - l);
+        l = next_length;
+        if ((c >> (l - root_bits)) != prefix) break;
+        longest = l;
+      }
+      open_prefix = prefix;
+      sub_start = next_free;
+      sub_bits = static_cast<std::uint32_t>(longest - root_bits);
+      next_free += 1u << sub_bits;
+      if (!complete)
+        for (std::uint32_t i = 0; i < (1u << sub_bits); ++i)
+          table[sub_start + i] = fast_entry::kExceptional;
+      table[Reversed(prefix, root_bits)] = fast_entry::kExceptional | fast_entry::kSubTable |
+                                           sub_start << 16 | sub_bits << 8 |
+                                           static_cast<std::uint32_t>(root_bits);
+    }
+    int low_bits = length - root_bits;
+    std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(low_bits), kind);
+    for (std::uint32_t i = Reversed(code, low_bits); i < (1u << sub_bits); i += 1u << low_bits)
+      table[sub_start + i] = entry;
+  }
+}
+
 }  // namespace selfx

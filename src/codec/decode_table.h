@@ -40,4 +40,38 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
 // Frees every table on the chain, newest first, and empties it. An empty chain is fine.
 void ReleaseDecodeTables(TableChain* chain);
 
+// The fast loop's tables: one 32-bit entry per slot, a root of 2^root_bits entries followed by
+// its sub-tables in the same fixed array, so nothing is allocated per block and a lookup is one
+// load. An entry says how many stream bits it accounts for, in one of three forms:
+//   literal       FastLiteral | byte << 16 | code bits << 8 | code bits
+//   length or     base << 16 | code bits << 8 | (code bits + extra bits), so that code and
+//   distance      extra bits leave the bit buffer in one step and the extra value is
+//                 (saved bits & mask(total)) >> code bits
+//   exceptional   FastExceptional, and one of: FastSubTable (start << 16 | sub-table index
+//                 bits << 8 | root bits), FastEndOfBlock (code bits << 8 | code bits), or
+//                 nothing more: no symbol has this pattern, or the symbol may not occur.
+// Code bits are those at the entry's own level: in a sub-table, those past the root.
+namespace fast_entry {
+constexpr std::uint32_t kLiteral = 0x80000000u;
+constexpr std::uint32_t kExceptional = 0x8000u;
+constexpr std::uint32_t kSubTable = 0x4000u;
+constexpr std::uint32_t kEndOfBlock = 0x2000u;
+}  // namespace fast_entry
+
+constexpr int kFastLiteralRootBits = 11;
+constexpr int kFastDistanceRootBits = 8;
+// Every sub-table holds at least one code longer than the root and is no wider than the longest
+// code (15 bits) allows, which bounds the sum of their sizes.
+constexpr int kFastLiteralTableSize = (1 << kFastLiteralRootBits) + 288 * (1 << (15 - 11));
+constexpr int kFastDistanceTableSize = (1 << kFastDistanceRootBits) + 32 * (1 << (15 - 8));
+
+enum class FastCode { LiteralLength, Distance };
+
+// Fills table with the fast entries of the code whose lengths (0-15) are given for symbols
+// 0..n-1 (n at most 288 for literal/length, 32 for distance). The code must be one that
+// BuildDecodeTable accepts (not over-subscribed); an incomplete or empty code leaves its free
+// patterns exceptional without a symbol. Symbols the format forbids (286, 287, 30, 31) get such
+// entries too.
+void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uint32_t* table);
+
 }  // namespace selfx

@@ -5,12 +5,14 @@
 // end of the final block.
 //
 // Two inner loops decode the symbols of a block. The readable one goes one step at a time:
-// NeedBits pulls single bytes from CompressedInput, one symbol at a time. The fast one runs
-// while the input buffer holds a few more bytes than one symbol can need: it keeps a
-// register-wide bit buffer (64 or 32 bits), refills it with one unaligned load, decodes runs of
-// literals between refills, and copies matches in 8-byte steps, memcpy or memset. It reads
-// only bytes that are already in the input buffer and hands unused whole bytes back before it
-// returns, so the source is read at the same moments, the pieces handed to the sink are the
+// NeedBits pulls single bytes from CompressedInput, one symbol at a time, through the linked
+// tables of decode_table.h. The fast one runs while the input buffer holds a few more bytes
+// than one symbol can need: it keeps a 64-bit bit buffer refilled with one unaligned load,
+// looks codes up in packed 32-bit tables with wider roots, takes a code and its extra bits in
+// one step, decodes runs of literals between refills, and copies matches a word at a time in a
+// flat output area. It stops before the end of a block or anything it cannot decode, and hands
+// the whole bytes it did not consume back to the input buffer; the readable path then takes
+// that symbol. So the source is read at the same moments, the pieces handed to the sink are the
 // same, and a stream fails at the same symbol. The differential test
 // (tests/unit/codec_inflate_test.cpp) runs both over the same streams.
 #include "codec/inflate.h"
@@ -33,11 +35,29 @@ namespace {
 
 using deflate::kWindowSize;
 
+// The output area: the 32 KiB of history a match may reach back into, then room for several
+// pieces, then slack that a copy may run into past a piece's end (a whole match, and the word
+// steps' overshoot beyond it). Pieces are handed to the sink straight from the area; when the
+// area is full, the last 32 KiB move to the front and the output goes on behind them, so no
+// copy ever wraps.
+constexpr std::uint32_t kAreaPieces = 8;
+constexpr std::uint32_t kAreaSlack = 512;
+constexpr std::uint32_t kAreaSize = kWindowSize + kAreaPieces * kWindowSize + kAreaSlack;
+static_assert(kAreaSlack >= deflate::kMaxMatchLength + 3 + 40,
+              "a match started before the area's end fits, with three literals and its overshoot");
+
+// One area for the program's life: an allocation of this size per entry costs more in page
+// faults than decoding a small entry.
+std::uint8_t OutputArea[kAreaSize];
+bool HistoryWritten = true;
+
 struct InflaterState {
-  std::uint8_t* window = nullptr;  // the last 32 KiB of output, and the output buffer
-  std::uint32_t position = 0;      // w, 0 to 32,768
-  std::uint32_t bits = 0;          // b: the next stream bit is bit 0
-  std::uint32_t bit_count = 0;     // k
+  std::uint8_t* area = nullptr;      // the output area
+  std::uint8_t* area_end = nullptr;  // the end of its pieces, where the slack starts
+  std::uint8_t* piece = nullptr;     // the start of the piece being filled
+  std::uint8_t* out = nullptr;       // the next output byte
+  std::uint32_t bits = 0;            // b: the next stream bit is bit 0
+  std::uint32_t bit_count = 0;       // k
   // How many of the k bits are the 1-bits NeedBits makes up once the input has ended. They
   // always sit above the real ones.
   std::uint32_t past_end_bits = 0;
@@ -45,12 +65,33 @@ struct InflaterState {
 };
 InflaterState Inflater;
 
+// The fast loop's tables: those of the fixed code, built once, and those of the current dynamic
+// block, rebuilt in place for every block.
+std::uint32_t FixedFastLiterals[kFastLiteralTableSize];
+std::uint32_t FixedFastDistances[kFastDistanceTableSize];
+std::uint32_t FastLiterals[kFastLiteralTableSize];
+std::uint32_t FastDistances[kFastDistanceTableSize];
+
 enum class SymbolResult { Continue, EndOfBlock, Failure };
 
-// Hands the first w bytes of the window to the sink: a full window, or the rest at the end.
-void FlushWindow() {
-  Inflater.sink(Inflater.window, Inflater.position);
-  Inflater.position = 0;
+// The bytes written since the current piece started; past 32,768 only inside the fast loop.
+inline std::uint32_t PieceFill() {
+  return static_cast<std::uint32_t>(Inflater.out - Inflater.piece);
+}
+
+// Hands the full piece to the sink and moves on to the next. At the area's end the history
+// and whatever lies already past the piece move to the front.
+void HandOverPiece() {
+  InflaterState& f = Inflater;
+  f.sink(f.piece, kWindowSize);
+  f.piece += kWindowSize;
+  if (f.piece == f.area_end) {
+    std::uint32_t beyond = static_cast<std::uint32_t>(f.out - f.piece);
+    std::memmove(f.area, f.piece - kWindowSize, kWindowSize + beyond);
+    HistoryWritten = true;
+    f.piece = f.area + kWindowSize;
+    f.out = f.piece + beyond;
+  }
 }
 
 // Format note: once the entry's bytes are used up, NextInputByte answers -1, which is all
@@ -82,67 +123,16 @@ inline bool RealBitsAvailable(std::uint32_t n) {
 }
 
 inline void PutByte(std::uint8_t byte) {
-  Inflater.window[Inflater.position++] = byte;
-  if (Inflater.position == kWindowSize) FlushWindow();
+  *Inflater.out++ = byte;
+  if (PieceFill() == kWindowSize) HandOverPiece();
 }
 
-// Copies a match of length bytes from distance back, where source is w − distance already
-// reduced to 16 bits. Pieces never cross the window's end, for source or destination: the
-// copy is split there, the full window is written, and it goes on from position 0.
+// Copies a match of length bytes from distance (1 to 32,768) back, a byte at a time.
 // Format note: a distance shorter than the length repeats the most recent bytes, which a
-// front-to-back byte copy does by itself.
-void CopyMatchReadable(std::uint32_t length, std::uint32_t source) {
-  while (length > 0) {
-    source &= kWindowSize - 1;
-    std::uint32_t w = Inflater.position;
-    std::uint32_t piece = kWindowSize - (source > w ? source : w);
-    if (piece > length) piece = length;
-    std::uint8_t* window = Inflater.window;
-    if (w >= source + piece) {
-      std::memcpy(window + w, window + source, piece);
-    } else {
-      for (std::uint32_t i = 0; i < piece; ++i) window[w + i] = window[source + i];
-    }
-    Inflater.position += piece;
-    source += piece;
-    length -= piece;
-    if (Inflater.position == kWindowSize) FlushWindow();
-  }
-}
-
-// The same result as CopyMatchReadable, with block moves where the overlap allows them.
-void CopyMatchFast(std::uint32_t length, std::uint32_t source) {
-  while (length > 0) {
-    source &= kWindowSize - 1;
-    std::uint32_t w = Inflater.position;
-    std::uint32_t piece = kWindowSize - (source > w ? source : w);
-    if (piece > length) piece = length;
-    std::uint8_t* out = Inflater.window + w;
-    const std::uint8_t* from = Inflater.window + source;
-    if (source > w) {
-      // The source lies ahead of the destination (it wrapped around): a front-to-back copy
-      // is exactly memmove.
-      std::memmove(out, from, piece);
-    } else {
-      std::uint32_t distance = w - source;
-      if (distance >= piece) {
-        std::memcpy(out, from, piece);
-      } else if (distance == 1) {
-        std::memset(out, *from, piece);
-      } else if (distance >= 8) {
-        // Eight-byte steps never overlap their own source; the pattern repeats as it should.
-        std::uint32_t i = 0;
-        for (; i + 8 <= piece; i += 8) std::memcpy(out + i, from + i, 8);
-        for (; i < piece; ++i) out[i] = from[i];
-      } else if (distance != 0) {  // distance 0 is 32,768 back: the byte is already there
-        for (std::uint32_t i = 0; i < piece; ++i) out[i] = from[i];
-      }
-    }
-    Inflater.position += piece;
-    source += piece;
-    length -= piece;
-    if (Inflater.position == kWindowSize) FlushWindow();
-  }
+// front-to-back byte copy does by itself; a distance beyond the entry's first byte reaches the
+// zeros the history starts as.
+void CopyMatchReadable(std::uint32_t length, std::uint32_t distance) {
+  while (length-- > 0) PutByte(Inflater.out[-static_cast<std::ptrdiff_t>(distance)]);
 }
 
 // Looks up one code: the root slot, then one sub-table per link. Returns the final slot with
@@ -187,19 +177,11 @@ SymbolResult DecodeOneSymbol(const DecodeTable* literals, std::uint32_t literal_
   slot = DecodeCode(distances, distance_width);
   if (slot == nullptr) return SymbolResult::Failure;
   if (!ExtraBits(slot->operation, &extra)) return SymbolResult::Failure;
-  // In 16 bits, as the format's window is: a distance past the entry's first byte lands on
-  // the zeros the window was cleared with.
-  std::uint32_t source = (Inflater.position - slot->value - extra) & 0xFFFF;
-  if (UseFastInflate) {
-    CopyMatchFast(length, source);
-  } else {
-    CopyMatchReadable(length, source);
-  }
+  CopyMatchReadable(length, slot->value + extra);
   return SymbolResult::Continue;
 }
 
-// The fast loop uses one of the two loads, by the word size (FastBits below).
-[[maybe_unused]] inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
+inline std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   std::uint64_t value;
   std::memcpy(&value, bytes, sizeof(value));
@@ -211,230 +193,205 @@ SymbolResult DecodeOneSymbol(const DecodeTable* literals, std::uint32_t literal_
 #endif
 }
 
-[[maybe_unused]] inline std::uint32_t LoadLittle32(const std::uint8_t* bytes) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  std::uint32_t value;
-  std::memcpy(&value, bytes, sizeof(value));
-  return value;
-#else
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-#endif
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t word;
+  std::memcpy(&word, from, 8);
+  std::memcpy(to, &word, 8);
 }
 
-// The fast loop's bit buffer is as wide as a register: on a 32-bit processor every shift of a
-// 64-bit buffer takes several instructions and two of its few registers, which costs more than
-// refilling more often.
-#if UINTPTR_MAX > 0xFFFFFFFFu
-using FastBits = std::uint64_t;
-inline FastBits LoadFastBits(const std::uint8_t* bytes) { return LoadLittle64(bytes); }
-#else
-using FastBits = std::uint32_t;
-inline FastBits LoadFastBits(const std::uint8_t* bytes) { return LoadLittle32(bytes); }
-#endif
-// Bits a refill guarantees: whole bytes up to the buffer's width, less the partial byte.
-constexpr std::uint32_t kRefillBits = sizeof(FastBits) * 8 - 8;
-// Whether one refill covers a whole length/distance pair, 15 + 5 + 15 + 13 = 48 bits. A 32-bit
-// buffer refills again before the distance code and before the distance's extra bits.
-constexpr bool kOneRefillPerSymbol = kRefillBits >= 48;
-// Input the loop needs in the buffer to start a symbol: one load, plus the at most 3 bytes each
-// of the two further refills may advance.
-constexpr std::uint32_t kFastInputMargin = kOneRefillPerSymbol ? sizeof(FastBits)
-                                                               : sizeof(FastBits) + 2 * 3;
+// The tables of one block for both loops: the readable ones, which the careful tail decodes
+// with, and the fast loop's packed ones.
+struct BlockCodes {
+  const DecodeTable* literals;
+  std::uint32_t literal_width;
+  const DecodeTable* distances;
+  std::uint32_t distance_width;
+  const std::uint32_t* fast_literals;
+  const std::uint32_t* fast_distances;
+};
 
-// The fast loop: decodes symbols while the input buffer holds at least kFastInputMargin more bytes.
-// Returns Continue when the input runs low (the caller goes on the readable way), else the block's
-// end or a failure. No made-up bits can be in play: the input has not ended while bytes remain in
-// the buffer.
-SymbolResult DecodeSymbolsFast(const DecodeTable* literals, std::uint32_t literal_width,
-                               const DecodeTable* distances, std::uint32_t distance_width) {
-  // A code without codes fails at its first lookup, before the readable path would pull a byte.
-  if (literals == nullptr) return SymbolResult::Failure;
+// Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
+constexpr std::uint32_t kFastInputMargin = 8;
+
+// The fast loop: decodes literals and matches while the input buffer holds kFastInputMargin more
+// bytes and the output area has room, and stops before the end of the block, before anything it
+// cannot decode, and when either runs low. The careful tail (DecodeOneSymbol) takes it from
+// there, so that how a block ends or fails is decided in one place.
+//
+// Its 64-bit bit buffer is refilled with one unaligned load per symbol: at least 56 bits, enough
+// for a length code, its extra bits, a distance code and its extra bits (15 + 5 + 15 + 13), or
+// for three literals of the root table (11 bits each). It reads only bytes already in the input
+// buffer; every look-ahead the readable path would make in the same stretch also lies in those
+// bytes, so the source is read at the same moments whichever loop ran. Full pieces are handed
+// to the sink once the loop stops, which is before any further read.
+void DecodeSymbolsFast(const BlockCodes& codes) {
+  using namespace fast_entry;
   CompressedInputState& in = CompressedInput;
-  const std::uint8_t* input = in.buffer;
-  std::uint32_t position = in.position;
-  const std::uint32_t start = position;
-  const std::uint32_t fill = in.fill;
-  FastBits bits = Inflater.bits;
-  std::uint32_t count = Inflater.bit_count;
-  std::uint8_t* window = Inflater.window;
-  std::uint32_t w = Inflater.position;
-  // The readable path pulls a byte whenever a lookup needs more bits than it holds, so at any
-  // point it has pulled enough bytes for the farthest lookup so far. To leave the input exactly
-  // where it would be, this loop keeps how far that farthest point lies ahead of the bits
-  // consumed: every lookup of width n raises it to at least n, every consumed bit lowers it by
-  // one. Only the bytes beyond it are handed back at the end.
-  std::int32_t ahead = static_cast<std::int32_t>(count);
-  auto look = [&ahead](std::uint32_t width) {
-    if (ahead < static_cast<std::int32_t>(width)) ahead = static_cast<std::int32_t>(width);
-  };
-  auto drop = [&](std::uint32_t n) {
-    bits >>= n;
-    count -= n;
-    ahead -= static_cast<std::int32_t>(n);
-  };
-  // The bits loaded above the count are the next bytes themselves, so loading them again later
-  // changes nothing.
+  const std::uint8_t* const buffer = in.buffer;
+  const std::uint32_t start = in.position;
+  const std::uint8_t* next = buffer + start;
+  const std::uint8_t* const last_load = buffer + in.fill - kFastInputMargin;
+  const std::uint32_t initial_bits = Inflater.bits;
+  const std::uint32_t initial_count = Inflater.bit_count;
+  std::uint64_t bits = initial_bits;
+  std::uint32_t count = initial_count;
+  std::uint8_t* out = Inflater.out;
+  std::uint8_t* const out_end = Inflater.area_end;
+  const std::uint32_t* const literals = codes.fast_literals;
+  const std::uint32_t* const distances = codes.fast_distances;
+  constexpr std::uint64_t kLiteralMask = (1u << kFastLiteralRootBits) - 1;
+  constexpr std::uint64_t kDistanceMask = (1u << kFastDistanceRootBits) - 1;
+  auto mask = [](std::uint32_t n) { return (std::uint64_t{1} << n) - 1; };
+
+  // The bits above the count are the next bytes themselves, so loading them again is harmless.
   auto refill = [&] {
-    bits |= LoadFastBits(input + position) << count;
-    position += (sizeof(FastBits) * 8 - 1 - count) >> 3;
-    count |= kRefillBits;
+    bits |= LoadLittle64(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
   };
-  const FastBits literal_mask = LowBitMask[literal_width];
-  const FastBits distance_mask = LowBitMask[distance_width];
-  SymbolResult result = SymbolResult::Continue;
-
-  while (fill - position >= kFastInputMargin) {
+  // The next symbol's entry is looked up before the refill, which then runs beside it: a symbol
+  // takes at most 48 of the 64 bits a refill leaves, so the 11 bits of the lookup are real.
+  std::uint32_t entry = 0;
+  if (next <= last_load) {
     refill();
+    entry = literals[bits & kLiteralMask];
+  }
+  while (next <= last_load && out < out_end) {
+    refill();
+    const std::uint32_t symbol_count = count;
 
-    look(literal_width);
-    const CodeSlot* slot = &literals[bits & literal_mask];
-    if (slot->operation == deflate::kOpLiteral) {
-      // Literals come in runs: after one (at most 15 bits) a 64-bit buffer still holds 41,
-      // enough for two more codes of the root table without a refill; a 32-bit one may not.
-      drop(slot->bits);
-      window[w++] = static_cast<std::uint8_t>(slot->value);
-      if (w == kWindowSize) {
-        Inflater.position = w;
-        FlushWindow();
-        w = 0;
-      }
-      if (!kOneRefillPerSymbol) continue;
-      look(literal_width);
-      slot = &literals[bits & literal_mask];
-      if (slot->operation != deflate::kOpLiteral) continue;
-      drop(slot->bits);
-      window[w++] = static_cast<std::uint8_t>(slot->value);
-      if (w == kWindowSize) {
-        Inflater.position = w;
-        FlushWindow();
-        w = 0;
-      }
-      look(literal_width);
-      slot = &literals[bits & literal_mask];
-      if (slot->operation != deflate::kOpLiteral) continue;
-      drop(slot->bits);
-      window[w++] = static_cast<std::uint8_t>(slot->value);
-      if (w == kWindowSize) {
-        Inflater.position = w;
-        FlushWindow();
-        w = 0;
-      }
+    if (entry & kLiteral) {
+      bits >>= entry & 0xFF;
+      count -= entry & 0xFF;
+      *out++ = static_cast<std::uint8_t>(entry >> 16);
+      entry = literals[bits & kLiteralMask];
+      if (!(entry & kLiteral)) continue;
+      bits >>= entry & 0xFF;
+      count -= entry & 0xFF;
+      *out++ = static_cast<std::uint8_t>(entry >> 16);
+      entry = literals[bits & kLiteralMask];
+      if (!(entry & kLiteral)) continue;
+      bits >>= entry & 0xFF;
+      count -= entry & 0xFF;
+      *out++ = static_cast<std::uint8_t>(entry >> 16);
+      entry = literals[bits & kLiteralMask];
       continue;
     }
-    while (slot->operation > deflate::kOpLiteral) {
-      if (slot->operation == deflate::kOpInvalid) break;
-      drop(slot->bits);
-      std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
-      look(index_bits);
-      slot = &slot->subtable[bits & LowBitMask[index_bits]];
-    }
-    if (slot->operation == deflate::kOpInvalid) {
-      result = SymbolResult::Failure;
-      break;
-    }
-    drop(slot->bits);
-    if (slot->operation == deflate::kOpLiteral) {
-      window[w++] = static_cast<std::uint8_t>(slot->value);
-      if (w == kWindowSize) {
-        Inflater.position = w;
-        FlushWindow();
-        w = 0;
+    if (entry & kExceptional) {
+      if (!(entry & kSubTable)) {
+        count = symbol_count;  // the end of the block, or no symbol: the tail decides
+        break;
       }
-      continue;
-    }
-    if (slot->operation == deflate::kOpEndOfBlock) {
-      result = SymbolResult::EndOfBlock;
-      break;
-    }
-    std::uint32_t extra_bits = slot->operation;
-    look(extra_bits);
-    std::uint32_t length = slot->value + static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
-    drop(extra_bits);
-
-    if (distances == nullptr) {
-      result = SymbolResult::Failure;
-      break;
-    }
-    if (!kOneRefillPerSymbol) refill();
-    look(distance_width);
-    slot = &distances[bits & distance_mask];
-    while (slot->operation > deflate::kOpLiteral) {
-      if (slot->operation == deflate::kOpInvalid) break;
-      drop(slot->bits);
-      std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
-      look(index_bits);
-      slot = &slot->subtable[bits & LowBitMask[index_bits]];
-    }
-    if (slot->operation == deflate::kOpInvalid) {
-      result = SymbolResult::Failure;
-      break;
-    }
-    drop(slot->bits);
-    if (!kOneRefillPerSymbol) refill();
-    extra_bits = slot->operation;
-    look(extra_bits);
-    std::uint32_t distance = slot->value +
-                             static_cast<std::uint32_t>(bits & LowBitMask[extra_bits]);
-    drop(extra_bits);
-
-    if (distance <= w && distance >= 8 && w + length < kWindowSize) {
-      // The common match: its source lies wholly behind it in the window, it ends before the
-      // window is full, and it is at least 8 bytes back, so every 8-byte step reads bytes that
-      // are already final. The last step is aligned to the match's end and may overlap the one
-      // before it; nothing past the match is touched, since the window holds history there.
-      std::uint8_t* out = window + w;
-      const std::uint8_t* from = out - distance;
-      if (length >= 8) {
-        for (std::uint32_t i = 0; i + 8 < length; i += 8) std::memcpy(out + i, from + i, 8);
-        std::memcpy(out + length - 8, from + length - 8, 8);
-      } else if (length >= 4) {
-        std::memcpy(out, from, 4);
-        std::memcpy(out + length - 4, from + length - 4, 4);
-      } else {
-        out[0] = from[0];
-        out[1] = from[1];
-        out[2] = from[2];
+      bits >>= entry & 0xFF;
+      count -= entry & 0xFF;
+      entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+      if (entry & kLiteral) {
+        bits >>= entry & 0xFF;
+        count -= entry & 0xFF;
+        *out++ = static_cast<std::uint8_t>(entry >> 16);
+        entry = literals[bits & kLiteralMask];
+        continue;
       }
-      w += length;
-      continue;
+      if (entry & kExceptional) {
+        count = symbol_count;
+        break;
+      }
     }
-    Inflater.position = w;
-    CopyMatchFast(length, (w - distance) & 0xFFFF);
-    w = Inflater.position;
+    std::uint64_t saved = bits;
+    bits >>= entry & 0xFF;
+    count -= entry & 0xFF;
+    const std::uint32_t length = (entry >> 16) +
+                                 static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
+                                                            ((entry >> 8) & 0xF));
+
+    entry = distances[bits & kDistanceMask];
+    if (entry & kExceptional) {
+      if (!(entry & kSubTable)) {
+        count = symbol_count;
+        break;
+      }
+      bits >>= entry & 0xFF;
+      count -= entry & 0xFF;
+      entry = distances[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+      if (entry & kExceptional) {
+        count = symbol_count;
+        break;
+      }
+    }
+    saved = bits;
+    bits >>= entry & 0xFF;
+    count -= entry & 0xFF;
+    const std::uint32_t distance = (entry >> 16) +
+                                   static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
+                                                              ((entry >> 8) & 0xF));
+
+    // The history in front of the output covers every distance, and the slack behind it every
+    // overshoot: the copy needs no bounds. Word steps at a distance of 8 or more read only bytes
+    // already final; a distance of 1 repeats one byte; the rest go a byte at a time.
+    std::uint8_t* to = out;
+    const std::uint8_t* from = out - distance;
+    std::uint8_t* const end = out + length;
+    if (distance >= 8) {
+      // Most matches are no longer than 40 bytes: five steps without a test cover them.
+      Copy8(to, from);
+      Copy8(to + 8, from + 8);
+      Copy8(to + 16, from + 16);
+      Copy8(to + 24, from + 24);
+      Copy8(to + 32, from + 32);
+      to += 40;
+      from += 40;
+      while (to < end) {
+        Copy8(to, from);
+        Copy8(to + 8, from + 8);
+        to += 16;
+        from += 16;
+      }
+    } else if (distance == 1) {
+      std::uint64_t word = std::uint64_t{0x0101010101010101} * *from;
+      do {
+        std::memcpy(to, &word, 8);
+        to += 8;
+      } while (to < end);
+    } else {
+      for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
+    }
+    out = end;
+    entry = literals[bits & kLiteralMask];
   }
 
-  // Hand back the whole bytes beyond the farthest point the readable path would have pulled.
-  // The bit buffer then holds no more than the readable path's 32 bits, and the input position
-  // is where it would be.
-  // Bits pulled from the buffer since entry up to that farthest point: every lookup and every
-  // extra-bits field was looked at before it was consumed, so the count is never negative.
-  std::int32_t reach = static_cast<std::int32_t>((position - start) * 8) -
-                       static_cast<std::int32_t>(count) + ahead;
-  std::uint32_t keep = static_cast<std::uint32_t>(reach + 7) / 8;
-  std::uint32_t unused = position - start - keep;
-  position -= unused;
-  count -= unused * 8;
-  Inflater.bits = static_cast<std::uint32_t>(static_cast<std::uint64_t>(bits) &
-                                             ((std::uint64_t{1} << count) - 1));
-  Inflater.bit_count = count;
-  Inflater.position = w;
-  in.remaining -= static_cast<std::int32_t>(position - in.position);
+  // Hand back the whole bytes not consumed. The first unconsumed bit lies at position bit of
+  // the buffer; below start * 8 it is still one of the bits the readable path had pulled.
+  const std::int64_t bit = static_cast<std::int64_t>(next - buffer) * 8 - count;
+  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
+  std::uint32_t position = start;
+  if (bit < start_bit) {
+    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - initial_count));
+    Inflater.bits = static_cast<std::uint32_t>(std::uint64_t{initial_bits} >> used);
+    Inflater.bit_count = initial_count - used;
+  } else {
+    position = static_cast<std::uint32_t>(bit >> 3);
+    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
+    Inflater.bits = 0;
+    Inflater.bit_count = 0;
+    if (within != 0) {
+      Inflater.bits = static_cast<std::uint32_t>(buffer[position] >> within);
+      Inflater.bit_count = 8 - within;
+      ++position;
+    }
+  }
+  in.remaining -= static_cast<std::int32_t>(position - start);
   in.position = static_cast<std::uint16_t>(position);
-  return result;
+  Inflater.out = out;
+  while (PieceFill() >= kWindowSize) HandOverPiece();
 }
 
 // Decodes literals and matches to the end of the block.
-bool DecodeSymbols(const DecodeTable* literals, std::uint32_t literal_width,
-                   const DecodeTable* distances, std::uint32_t distance_width) {
+bool DecodeSymbols(const BlockCodes& codes) {
   for (;;) {
-    if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= kFastInputMargin) {
-      SymbolResult result = DecodeSymbolsFast(literals, literal_width, distances, distance_width);
-      if (result == SymbolResult::EndOfBlock) return true;
-      if (result == SymbolResult::Failure) return false;
-    }
-    SymbolResult result = DecodeOneSymbol(literals, literal_width, distances, distance_width);
+    if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= kFastInputMargin)
+      DecodeSymbolsFast(codes);
+    SymbolResult result = DecodeOneSymbol(codes.literals, codes.literal_width, codes.distances,
+                                          codes.distance_width);
     if (result == SymbolResult::EndOfBlock) return true;
     if (result == SymbolResult::Failure) return false;
   }
@@ -456,13 +413,14 @@ bool CopyStoredBlock() {
       // Straight from the input buffer into the window, as many bytes as both allow.
       std::uint32_t n = in.fill - in.position;
       if (n > length) n = length;
-      if (n > kWindowSize - Inflater.position) n = kWindowSize - Inflater.position;
-      std::memcpy(Inflater.window + Inflater.position, in.buffer + in.position, n);
+      std::uint32_t room = kWindowSize - PieceFill();
+      if (n > room) n = room;
+      std::memcpy(Inflater.out, in.buffer + in.position, n);
       in.position = static_cast<std::uint16_t>(in.position + n);
       in.remaining -= static_cast<std::int32_t>(n);
-      Inflater.position += n;
+      Inflater.out += n;
       length -= n;
-      if (Inflater.position == kWindowSize) FlushWindow();
+      if (PieceFill() == kWindowSize) HandOverPiece();
       continue;
     }
     NeedBits(8);
@@ -475,8 +433,9 @@ bool CopyStoredBlock() {
 }
 
 bool DecodeFixedBlock() {
-  return DecodeSymbols(FixedLiteralTable, deflate::kFixedLiteralRootBits, FixedDistanceTable,
-                       deflate::kFixedDistanceRootBits);
+  return DecodeSymbols(BlockCodes{FixedLiteralTable, deflate::kFixedLiteralRootBits,
+                                  FixedDistanceTable, deflate::kFixedDistanceRootBits,
+                                  FixedFastLiterals, FixedFastDistances});
 }
 
 // Reads the code lengths of a dynamic block through its code-length code. Format note: the
@@ -566,8 +525,15 @@ bool DecodeDynamicBlock() {
                                 deflate::DistanceBase, 30, deflate::DistanceExtra, 30, &distances,
                                 &distance_chain, &distance_width) != BuildResult::Invalid;
   if (sound) {
-    sound = DecodeSymbols(literals, static_cast<std::uint32_t>(literal_width), distances,
-                          static_cast<std::uint32_t>(distance_width));
+    if (UseFastInflate) {
+      BuildFastTable(lengths, static_cast<int>(literal_count), FastCode::LiteralLength,
+                     FastLiterals);
+      BuildFastTable(lengths + literal_count, static_cast<int>(distance_count), FastCode::Distance,
+                     FastDistances);
+    }
+    sound = DecodeSymbols(BlockCodes{literals, static_cast<std::uint32_t>(literal_width), distances,
+                                     static_cast<std::uint32_t>(distance_width), FastLiterals,
+                                     FastDistances});
   }
   ReleaseDecodeTables(&literal_chain);
   ReleaseDecodeTables(&distance_chain);
@@ -601,6 +567,8 @@ void BuildFixedTables() {
   for (; symbol < 256; ++symbol) lengths[symbol] = 9;
   for (; symbol < 280; ++symbol) lengths[symbol] = 7;
   for (; symbol < 288; ++symbol) lengths[symbol] = 8;
+  BuildFastTable(lengths, deflate::kLiteralLengthSymbols, FastCode::LiteralLength,
+                 FixedFastLiterals);
   int width = deflate::kFixedLiteralRootBits;
   BuildDecodeTable(lengths, deflate::kLiteralLengthSymbols, deflate::kFirstLengthSymbol,
                    deflate::LengthBase, 31, deflate::LengthExtra, 31, &FixedLiteralTable,
@@ -611,6 +579,7 @@ void BuildFixedTables() {
   width = deflate::kFixedDistanceRootBits;
   BuildDecodeTable(lengths, 30, 0, deflate::DistanceBase, 30, deflate::DistanceExtra, 30,
                    &FixedDistanceTable, &FixedTableChain, &width);
+  BuildFastTable(lengths, 30, FastCode::Distance, FixedFastDistances);
 }
 
 void DecodeDeflatedEntry(OutputSink sink) {
@@ -618,21 +587,25 @@ void DecodeDeflatedEntry(OutputSink sink) {
   Inflater.bits = 0;
   Inflater.bit_count = 0;
   Inflater.past_end_bits = 0;
-  Inflater.position = 0;
-  // The window starts as zeros: a reference farther back than the entry's own output copies
-  // zeros, never bytes of an earlier entry.
   std::unique_ptr<std::uint8_t[]> input(new std::uint8_t[deflate::kInputBlockSize]);
-  std::unique_ptr<std::uint8_t[]> window(new std::uint8_t[kWindowSize]());
+  // The history starts as zeros: a reference farther back than the entry's own output copies
+  // zeros, never bytes of an earlier entry.
+  // Only a move to the front writes there, so the zeros are renewed after an entry that made one.
+  if (HistoryWritten) std::memset(OutputArea, 0, kWindowSize);
+  HistoryWritten = false;
   CompressedInput.buffer = input.get();
-  Inflater.window = window.get();
+  Inflater.area = OutputArea;
+  Inflater.area_end = OutputArea + kWindowSize + kAreaPieces * kWindowSize;
+  Inflater.piece = OutputArea + kWindowSize;
+  Inflater.out = Inflater.piece;
 
   bool last = false;
   bool sound = true;
   while (sound && !last) sound = DecodeBlock(&last);
-  if (sound && Inflater.position > 0) FlushWindow();
+  if (sound && Inflater.out != Inflater.piece) Inflater.sink(Inflater.piece, PieceFill());
 
   CompressedInput.buffer = nullptr;
-  Inflater.window = nullptr;
+  Inflater.area = Inflater.area_end = Inflater.piece = Inflater.out = nullptr;
 }
 
 }  // namespace selfx

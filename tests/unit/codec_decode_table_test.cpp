@@ -49,6 +49,30 @@ const CodeSlot* Lookup(const DecodeTable* root, int width, std::uint32_t stream_
   return slot;
 }
 
+// The lengths of a complete code over n symbols: the code space split at random, no code
+// longer than 15 bits, the lengths dealt to the symbols in random order.
+std::vector<std::uint16_t> RandomCompleteLengths(int n, std::mt19937& random) {
+  std::vector<std::uint16_t> lengths(n, 0);
+  std::vector<int> depth = {0};
+  while (static_cast<int>(depth.size()) < n) {
+    std::size_t pick = random() % depth.size();
+    if (depth[pick] >= 15) {
+      bool any = false;
+      for (std::size_t i = 0; i < depth.size(); ++i)
+        if (depth[i] < 15) pick = i, any = true;
+      if (!any) break;
+    }
+    depth[pick] += 1;
+    depth.push_back(depth[pick]);
+  }
+  std::vector<int> symbols(n);
+  for (int i = 0; i < n; ++i) symbols[i] = i;
+  std::shuffle(symbols.begin(), symbols.end(), random);
+  for (std::size_t i = 0; i < depth.size(); ++i)
+    lengths[symbols[i]] = static_cast<std::uint16_t>(depth[i]);
+  return lengths;
+}
+
 TEST(DecodeTableTest, LowBitMaskHoldsTheMasks) {
   for (int n = 0; n <= 16; ++n) EXPECT_EQ(LowBitMask[n], (1u << n) - 1) << n;
 }
@@ -197,27 +221,7 @@ TEST(DecodeTableTest, RandomCompleteCodesDecodeEveryCanonicalCode) {
   std::mt19937 random(1951);
   for (int round = 0; round < 300; ++round) {
     int n = 2 + static_cast<int>(random() % 287);
-    // Split the code space at random: a complete code by construction.
-    std::vector<std::uint16_t> lengths(n, 0);
-    std::vector<int> leaves = {0};
-    std::vector<int> depth = {0};
-    while (static_cast<int>(leaves.size()) < n) {
-      std::size_t pick = random() % leaves.size();
-      if (depth[pick] >= 15) {
-        bool any = false;
-        for (std::size_t i = 0; i < leaves.size(); ++i)
-          if (depth[i] < 15) pick = i, any = true;
-        if (!any) break;
-      }
-      depth[pick] += 1;
-      depth.push_back(depth[pick]);
-      leaves.push_back(0);
-    }
-    std::vector<int> symbols(n);
-    for (int i = 0; i < n; ++i) symbols[i] = i;
-    std::shuffle(symbols.begin(), symbols.end(), random);
-    for (std::size_t i = 0; i < depth.size(); ++i)
-      lengths[symbols[i]] = static_cast<std::uint16_t>(depth[i]);
+    std::vector<std::uint16_t> lengths = RandomCompleteLengths(n, random);
     int requested = 1 + static_cast<int>(random() % 12);
     SCOPED_TRACE(testing::Message() << "round " << round << " n " << n << " width " << requested);
     Built built;
@@ -244,6 +248,74 @@ TEST(DecodeTableTest, RandomCompleteCodesDecodeEveryCanonicalCode) {
           << symbol;
       ASSERT_EQ(slot->value, symbol);
       ASSERT_EQ(used, length);
+    }
+  }
+}
+
+// The fast loop's packed tables against the linked ones, for every 15-bit stream pattern of
+// random literal/length and distance codes, complete and with codes removed (incomplete, down
+// to a single code or none): the same symbol or base, the same extra bits, the same code bits,
+// and no symbol exactly where the linked table has none. Long codes put many sub-tables under
+// the 11- and 8-bit roots.
+TEST(DecodeTableTest, FastTablesDecodeEveryPatternAsTheLinkedTablesDo) {
+  std::mt19937 random(2026);
+  static std::uint32_t fast[kFastLiteralTableSize];
+  for (int round = 0; round < 200; ++round) {
+    const bool distance = round % 2 == 1;
+    int n = distance ? 1 + static_cast<int>(random() % 32) : 257 + static_cast<int>(random() % 32);
+    std::vector<std::uint16_t> lengths = RandomCompleteLengths(n, random);
+    if (round % 4 >= 2) {
+      int keep = static_cast<int>(random() % 4);  // 0-3 codes left, or every third one
+      for (int symbol = 0, kept = 0; symbol < n; ++symbol) {
+        if (lengths[symbol] == 0) continue;
+        if (keep > 0 ? kept++ >= keep : random() % 3 != 0) lengths[symbol] = 0;
+      }
+    }
+    SCOPED_TRACE(testing::Message() << "round " << round << " n " << n);
+    Built built;
+    built.width = distance ? deflate::kDistanceRootBits : deflate::kLiteralRootBits;
+    if (distance) {
+      built.result = BuildDecodeTable(lengths.data(), n, 0, deflate::DistanceBase, 30,
+                                      deflate::DistanceExtra, 30, &built.root, &built.chain,
+                                      &built.width);
+    } else {
+      built.result = BuildDecodeTable(lengths.data(), n, deflate::kFirstLengthSymbol,
+                                      deflate::LengthBase, 31, deflate::LengthExtra, 31,
+                                      &built.root, &built.chain, &built.width);
+    }
+    ASSERT_NE(built.result, BuildResult::Invalid);
+    BuildFastTable(lengths.data(), n, distance ? FastCode::Distance : FastCode::LiteralLength,
+                   fast);
+    const int root = distance ? kFastDistanceRootBits : kFastLiteralRootBits;
+    for (std::uint32_t stream = 0; stream < (1u << 15); ++stream) {
+      std::uint32_t entry = fast[stream & ((1u << root) - 1)];
+      int used = 0;
+      if ((entry & fast_entry::kExceptional) && (entry & fast_entry::kSubTable)) {
+        used = static_cast<int>(entry & 0xFF);
+        entry = fast[(entry >> 16) + ((stream >> used) & ((1u << ((entry >> 8) & 0xF)) - 1))];
+      }
+      used += static_cast<int>((entry >> 8) & 0xF);
+      if (built.root == nullptr) {
+        ASSERT_EQ(entry, fast_entry::kExceptional) << stream;
+        continue;
+      }
+      int linked_used = 0;
+      const CodeSlot* slot = Lookup(built.root, built.width, stream, &linked_used);
+      if (slot->operation == deflate::kOpInvalid) {
+        ASSERT_EQ(entry, fast_entry::kExceptional) << stream;
+        continue;
+      }
+      ASSERT_EQ(used, linked_used) << stream;
+      if (slot->operation == deflate::kOpLiteral) {
+        ASSERT_TRUE(entry & fast_entry::kLiteral) << stream;
+        ASSERT_EQ((entry >> 16) & 0xFF, slot->value) << stream;
+      } else if (slot->operation == deflate::kOpEndOfBlock) {
+        ASSERT_EQ(entry & ~0xFFFu, fast_entry::kExceptional | fast_entry::kEndOfBlock) << stream;
+      } else {
+        ASSERT_EQ(entry & (fast_entry::kLiteral | fast_entry::kExceptional), 0u) << stream;
+        ASSERT_EQ(entry >> 16, slot->value) << stream;
+        ASSERT_EQ((entry & 0xFF) - ((entry >> 8) & 0xF), slot->operation) << stream;
+      }
     }
   }
 }

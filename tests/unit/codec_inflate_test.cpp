@@ -357,20 +357,25 @@ TEST_P(InflateTest, MatchesAtTheEdgesOfTheInPlaceCopy) {
 }
 
 // Sound behaviour: the window starts cleared, so a distance beyond the entry's output copies
-// zeros, never bytes of an earlier entry.
+// zeros, never bytes of an earlier entry: after a short one, and after one long enough for the
+// decoder to have moved its own history around.
 TEST_P(InflateTest, DistanceBeyondTheOutputCopiesZeros) {
-  BitWriter earlier;
-  StoredBlock(earlier, true, Pattern(32768 + 100, 3));
-  Run(earlier.Finish());
-  BitWriter out;
-  out.Bits(1, 1);
-  out.Bits(1, 2);
-  out.FixedSymbol('a');
-  FixedMatch(out, 5, 100);
-  out.FixedSymbol(256);
-  Bytes expected = Text("a");
-  expected.insert(expected.end(), 5, 0);
-  ExpectDecodes(Run(out.Finish()), expected);
+  BitWriter stored;
+  StoredBlock(stored, true, Pattern(32768 + 100, 3));
+  Bytes long_entry = Pattern(9 * 32768 + 100, 3);
+  for (const Bytes& earlier : {stored.Finish(), ZlibDeflate(long_entry, 6, Z_DEFAULT_STRATEGY)}) {
+    SCOPED_TRACE(earlier.size());
+    Run(earlier);
+    BitWriter out;
+    out.Bits(1, 1);
+    out.Bits(1, 2);
+    out.FixedSymbol('a');
+    FixedMatch(out, 5, 100);
+    out.FixedSymbol(256);
+    Bytes expected = Text("a");
+    expected.insert(expected.end(), 5, 0);
+    ExpectDecodes(Run(out.Finish()), expected);
+  }
 }
 
 TEST_P(InflateTest, BytesAfterTheFinalBlockAreNeverDecoded) {
@@ -570,6 +575,16 @@ std::vector<Bytes> DifferentialInputs() {
     words.resize(size);
     inputs.push_back(words);
   }
+  // Longer than the decoder's output area: matches cross its end, and the history moves.
+  Bytes long_text;
+  static const char* sentences[] = {"a piece of 32 KiB ", "goes to the sink\n", "history ",
+                                    "moves to the front ", "of the area; "};
+  while (long_text.size() < 700000) {
+    const char* sentence = sentences[random() % 5];
+    long_text.insert(long_text.end(), sentence, sentence + std::strlen(sentence));
+    if (random() % 8 == 0) long_text.push_back(static_cast<std::uint8_t>(random()));
+  }
+  inputs.push_back(long_text);
   // Real files of this machine: headers and programs, a few hundred KB in all.
   for (const char* path : {"/usr/include/stdio.h", "/usr/include/zlib.h", "/usr/include/unistd.h",
                            "/bin/ls", "/bin/cp", "/usr/include/libdeflate.h"}) {
