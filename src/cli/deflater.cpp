@@ -17,8 +17,9 @@ bool Deflater::Compress(const std::uint8_t* data, std::size_t size,
   // Room for one byte less than the data: libdeflate gives up (returns 0) when its result
   // does not fit, which is exactly when storing is no worse.
   out.resize(size == 0 ? 0 : size - 1);
-  std::size_t produced =
-      out.empty() ? 0 : libdeflate_deflate_compress(compressor_, data, size, out.data(), out.size());
+  std::size_t produced = out.empty() ? 0
+                                     : libdeflate_deflate_compress(compressor_, data, size,
+                                                                   out.data(), out.size());
   out.resize(produced);
   return produced != 0;
 }

@@ -55,9 +55,8 @@ struct OrderedWork {
       std::size_t item;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        can_start_.wait(lock, [this] {
-          return stop_ || next_ == count || reserved_ + Cost(next_) <= budget;
-        });
+        can_start_.wait(
+            lock, [this] { return stop_ || next_ == count || reserved_ + Cost(next_) <= budget; });
         if (stop_ || next_ == count) return;
         item = next_++;
         reserved_ += Cost(item);
