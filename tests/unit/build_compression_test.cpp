@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -22,13 +23,14 @@ namespace fs = std::filesystem;
 
 // Words of a skewed vocabulary: text that deflates well, but better with a longer search.
 std::string Text(std::size_t size, unsigned seed) {
+  std::vector<std::string> words;
+  for (int word = 0; word < 1000; ++word) {
+    words.push_back("w" + std::to_string(word * 7919 % 1000) + (word % 11 == 0 ? ".\n" : " "));
+  }
   std::mt19937 random(seed);
   std::geometric_distribution<int> pick(0.02);
   std::string text;
-  while (text.size() < size) {
-    int word = pick(random);
-    text += "w" + std::to_string(word * 7919 % 1000) + (word % 11 == 0 ? ".\n" : " ");
-  }
+  while (text.size() < size) text += words[pick(random) % words.size()];
   text.resize(size);
   return text;
 }
@@ -67,10 +69,9 @@ class BuildCompression : public ::testing::Test {
 
   // Builds tree into out.exe (tested by the build itself) and returns the archive's bytes.
   std::string Build(const std::string& options) {
-    test::RunResult result =
-        test::RunTool("build --stub " + Path("stub.exe") + " -o " + Path("out.exe") + " " +
-                          options + " " + Path("tree"),
-                      {"SOURCE_DATE_EPOCH=1600000000 TZ=UTC"});
+    test::RunResult result = test::RunTool("build --stub " + Path("stub.exe") + " -o " +
+                                               Path("out.exe") + " " + options + " " + Path("tree"),
+                                           {"SOURCE_DATE_EPOCH=1600000000 TZ=UTC"});
     EXPECT_EQ(result.status, 0) << options << "\n" << result.output;
     return test::ReadFileText(Path("out.exe"));
   }
@@ -172,7 +173,8 @@ TEST_F(BuildCompression, LevelAndJobsOutOfRangeAreRefused) {
   for (const auto& row : cases) {
     SCOPED_TRACE(row.options);
     test::RunResult result = test::RunTool("build --stub " + Path("stub.exe") + " -o " +
-                                           Path("out.exe") + " " + row.options + " " + Path("tree"));
+                                           Path("out.exe") + " " + row.options + " " +
+                                           Path("tree"));
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
     EXPECT_FALSE(fs::exists(Path("out.exe")));
