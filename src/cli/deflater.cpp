@@ -12,8 +12,7 @@ Deflater::Deflater(int level) : compressor_(libdeflate_alloc_compressor(level)) 
 
 Deflater::~Deflater() { libdeflate_free_compressor(compressor_); }
 
-bool Deflater::Compress(const std::uint8_t* data, std::size_t size,
-                        std::vector<std::uint8_t>& out) {
+bool Deflater::Compress(const std::uint8_t* data, std::size_t size, FileBytes& out) {
   // Room for one byte less than the data: libdeflate gives up (returns 0) when its result
   // does not fit, which is exactly when storing is no worse.
   out.resize(size == 0 ? 0 : size - 1);

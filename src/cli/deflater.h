@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 struct libdeflate_compressor;
@@ -12,6 +14,25 @@ struct libdeflate_compressor;
 namespace selfx::cli {
 
 constexpr int kHighestLevel = 12;
+
+// Bytes that resize leaves as they are: the buffers of whole files are filled by reading or
+// compressing right after, and clearing megabytes first would only cost time.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <class U>
+  void construct(U* place) {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <class U, class... Arguments>
+  void construct(U* place, Arguments&&... arguments) {
+    ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+  }
+};
+using FileBytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 class Deflater {
  public:
@@ -22,7 +43,7 @@ class Deflater {
 
   // The raw deflate stream of data in out, when it is shorter than data; false (out empty)
   // when it is not, and the data is better stored as it is.
-  bool Compress(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
+  bool Compress(const std::uint8_t* data, std::size_t size, FileBytes& out);
 
  private:
   libdeflate_compressor* compressor_;

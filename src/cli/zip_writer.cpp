@@ -83,7 +83,7 @@ struct PreparedFile {
     kFailed,  // error_text says why
   };
   Kind kind = Kind::kFolder;
-  std::vector<std::uint8_t> data;
+  FileBytes data;
   bool deflated = false;
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
@@ -165,7 +165,7 @@ class FilePacker {
   FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
 
   // The data of a prepared file, which record describes already.
-  bool WritePrepared(std::vector<std::uint8_t>& data, std::uint32_t crc, std::string& error_text) {
+  bool WritePrepared(FileBytes& data, std::uint32_t crc, std::string& error_text) {
     std::uint64_t written = 0;
     crc_ = crc;
     if (options_.password && !StartEncryption(written, error_text)) return false;
@@ -386,7 +386,7 @@ PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
   }
   // One byte more than the size inspected, to see the end; a file still growing may need
   // more, up to the limit, past which it is streamed after all.
-  std::vector<std::uint8_t>& data = prepared.data;
+  FileBytes& data = prepared.data;
   data.resize(source.facts.size + 1);
   std::size_t filled = 0;
   for (;;) {
@@ -411,13 +411,13 @@ PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
   }
   std::fclose(input);
   if (prepared.kind != PreparedFile::Kind::kReady) {
-    data = std::vector<std::uint8_t>();
+    data = FileBytes();
     return prepared;
   }
   data.resize(filled);
   prepared.size = filled;
   prepared.crc = Crc32(data.data(), data.size());
-  std::vector<std::uint8_t> deflated;
+  FileBytes deflated;
   if (deflater != nullptr && deflater->Compress(data.data(), data.size(), deflated)) {
     data.swap(deflated);
     prepared.deflated = true;
