@@ -5,9 +5,15 @@ add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
 target_include_directories(selfx_core PUBLIC src)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
-find_package(ZLIB REQUIRED)  # the builder's compressor; never linked into the core or the stub
+# The builder's compressors, never linked into the core or the stub: libdeflate for files read
+# whole, zlib's streaming deflate for the few too large for memory.
+find_package(ZLIB REQUIRED)
+find_path(SELFX_LIBDEFLATE_INCLUDE libdeflate.h REQUIRED)
+find_library(SELFX_LIBDEFLATE deflate REQUIRED)
+find_package(Threads REQUIRED)
 add_executable(selfx ${SELFX_CLI_SOURCES})
-target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_include_directories(selfx PRIVATE ${SELFX_LIBDEFLATE_INCLUDE})
+target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB ${SELFX_LIBDEFLATE} Threads::Threads)
 target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 
 find_package(GTest REQUIRED)

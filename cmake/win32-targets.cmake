@@ -37,10 +37,21 @@ target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
 target_compile_definitions(selfx_core PRIVATE SELFX_TOOL_BUILD)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
-set(ZLIB_USE_STATIC_LIBS ON)  # libz-mingw-w64-dev: the builder's compressor, linked in
+# The builder's compressors, linked in: zlib from libz-mingw-w64-dev, and libdeflate, which
+# scripts/setup cross-builds from Debian's source package into build/libdeflate-mingw.
+set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
+set(SELFX_LIBDEFLATE_DIR ${CMAKE_SOURCE_DIR}/build/libdeflate-mingw)
+find_path(SELFX_LIBDEFLATE_INCLUDE libdeflate.h PATHS ${SELFX_LIBDEFLATE_DIR}/include
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(SELFX_LIBDEFLATE NAMES libdeflate.a PATHS ${SELFX_LIBDEFLATE_DIR}/lib
+             NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT SELFX_LIBDEFLATE_INCLUDE OR NOT SELFX_LIBDEFLATE)
+  message(FATAL_ERROR "libdeflate for mingw is not in ${SELFX_LIBDEFLATE_DIR}: run scripts/setup")
+endif()
 add_executable(selfx ${SELFX_CLI_SOURCES})
-target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB)
+target_include_directories(selfx PRIVATE ${SELFX_LIBDEFLATE_INCLUDE})
+target_link_libraries(selfx PRIVATE selfx_core ZLIB::ZLIB ${SELFX_LIBDEFLATE})
 target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 target_link_options(selfx PRIVATE -static)
 

@@ -1,8 +1,10 @@
 // selfx build: stub + configuration block + trailer + ZIP archive.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
@@ -16,6 +18,7 @@
 #include "base/text.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/deflater.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
@@ -45,6 +48,11 @@ the build (TZ) takes part in them. With SOURCE_DATE_EPOCH set (seconds since 197
 later than that moment is recorded, so that the same files give the same archive.
 
 )";
+
+constexpr std::uint32_t kMostJobs = 256;
+
+// One thread per processor, when the system says how many there are.
+unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 struct BuildRequest {
   ConfigSettings settings;
@@ -160,15 +168,32 @@ const BuildOption kBuildOptions[] = {
        state.request.output = value;
        return 0;
      }},
-    {{"l", "level", "N", "deflate level 0-9 (default 6; 0 stores every file)"},
+    {{"l", "level", "N",
+      "deflate level 0-12 (default 6; 0 stores every file; 1-9 as zip's\n"
+      "levels; 10-12 smaller still, and slower)"},
      nullptr,
      [](ParseState& state, const std::string& value) {
-       std::optional<std::uint32_t> level = ParseNumber(value, 9);
+       std::optional<std::uint32_t> level = ParseNumber(value, kHighestLevel);
        if (!level) {
-         ReportError("--level: expected 0 to 9, not \"" + value + "\"");
+         ReportError("--level: expected 0 to " + std::to_string(kHighestLevel) + ", not \"" +
+                     value + "\"");
          return kExitUsage;
        }
        state.request.pack.level = static_cast<int>(*level);
+       return 0;
+     }},
+    {{"j", "jobs", "N",
+      "files deflated at once (default: the number of processors);\n"
+      "the archive is the same whatever N is"},
+     nullptr,
+     [](ParseState& state, const std::string& value) {
+       std::optional<std::uint32_t> jobs = ParseNumber(value, kMostJobs);
+       if (!jobs || *jobs == 0) {
+         ReportError("--jobs: expected 1 to " + std::to_string(kMostJobs) + ", not \"" + value +
+                     "\"");
+         return kExitUsage;
+       }
+       state.request.pack.jobs = *jobs;
        return 0;
      }},
     {{nullptr, "pack", nullptr, "pack a single .zip input as a file instead of using it as it is"},
@@ -486,6 +511,7 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
 
 int BuildCommand(const Arguments& arguments) {
   BuildRequest request;
+  request.pack.jobs = DefaultJobs();
   if (int status = ParseBuildArguments(arguments, request)) return status;
   if (int status = ReadSourceDateEpoch(request.pack.newest_time)) return status;
   PrepareZipSignatures();

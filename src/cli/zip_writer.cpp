@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 
 #include <zlib.h>
 
@@ -11,7 +13,9 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/text.h"
+#include "cli/deflater.h"
 #include "cli/native_file.h"
+#include "cli/ordered_work.h"
 #include "codec/crc32.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"
@@ -27,6 +31,15 @@ constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint8_t kMadeByVersion = 30;
 constexpr std::uint16_t kNeededStored = 10;
 constexpr std::uint16_t kNeededDeflated = 20;
+
+// Files up to this size are read whole and deflated by libdeflate, which works on whole
+// buffers, on as many threads as asked. Larger ones (rare in what people pack) are streamed
+// through zlib's deflate on the writing thread instead, so that memory stays bounded whatever
+// the file sizes: a handful of buffers of at most this size per thread, never a whole file.
+constexpr std::uint64_t kLargestInMemory = 16u << 20;
+// What the files read ahead may hold together, per thread: a file in memory costs its size
+// twice (read, and deflated) until it is written.
+constexpr std::uint64_t kMemoryPerThread = 40u << 20;
 
 bool IsPlainAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
@@ -59,6 +72,23 @@ struct CentralRecord {
   std::uint32_t uncompressed;
   std::uint32_t external_attributes;
   std::uint32_t offset;
+};
+
+// A file read and deflated ahead of the writing, or what stopped that.
+struct PreparedFile {
+  enum class Kind {
+    kFolder,
+    kReady,   // data holds what the entry stores (deflated or not), before encryption
+    kStream,  // too large for memory: the writer streams it itself
+    kFailed,  // error_text says why
+  };
+  Kind kind = Kind::kFolder;
+  FileBytes data;
+  bool deflated = false;
+  std::uint32_t crc = 0;
+  std::uint64_t size = 0;
+  std::uint64_t counted = 0;  // bytes already told to the progress
+  std::string error_text;
 };
 
 // The output file from where the archive starts. Positions are the file's own, so the
@@ -128,12 +158,28 @@ std::vector<std::uint8_t> CentralHeader(const CentralRecord& record) {
   return header;
 }
 
-// Streams one file into the archive: CRC, then deflate or copy, encrypting on the way.
+// Writes files' data into the archive, encrypting on the way: a file read and deflated
+// before, or one streamed from its disk file (CRC, then deflate or copy).
 class FilePacker {
  public:
   FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
 
-  bool Pack(const PackSource& source, CentralRecord& record, std::string& error_text) {
+  // The data of a prepared file, which record describes already.
+  bool WritePrepared(FileBytes& data, std::uint32_t crc, std::string& error_text) {
+    std::uint64_t written = 0;
+    crc_ = crc;
+    if (options_.password && !StartEncryption(written, error_text)) return false;
+    if (!Emit(data.data(), data.size(), written)) {
+      error_text = "cannot write the output";
+      return false;
+    }
+    return true;
+  }
+
+  // Streams a file; already_counted of its bytes have been told to the progress before.
+  bool Pack(const PackSource& source, std::uint64_t already_counted, CentralRecord& record,
+            std::string& error_text) {
+    already_counted_ = already_counted;
     path_ = &source.disk_path;
     if (source.facts.size > kLargestFile) {
       error_text = TooLarge();
@@ -178,7 +224,11 @@ class FilePacker {
       error_text = "the archive would reach 2 GiB, more than the stub can read";
       return std::nullopt;
     }
-    if (count_progress_ && options_.progress && n != 0) options_.progress(n);
+    if (count_progress_ && options_.progress && n != 0) {
+      std::uint64_t skipped = std::min<std::uint64_t>(already_counted_, n);
+      already_counted_ -= skipped;
+      if (n > skipped) options_.progress(n - skipped);
+    }
     return n;
   }
 
@@ -266,7 +316,9 @@ class FilePacker {
     std::rewind(input);
     if (options_.password && !StartEncryption(written, error_text)) return false;
     z_stream stream = {};
-    if (deflateInit2(&stream, options_.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    // zlib's levels end at 9; libdeflate's stronger ones have no streaming counterpart.
+    int level = std::min(options_.level, 9);
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       error_text = "zlib could not start";
       return false;
     }
@@ -316,7 +368,62 @@ class FilePacker {
   const std::string* path_ = nullptr;  // of the file being packed
   std::uint32_t crc_ = 0;              // of the file being packed
   bool count_progress_ = false;        // whether this pass is the one the progress counts
+  std::uint64_t already_counted_ = 0;  // bytes of this pass the progress has been told of
 };
+
+// Reads a file whole and deflates it, or says why it is left to the writer. Runs on any
+// thread: it touches nothing but its own file, its deflater and the (locked) progress.
+PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
+                         const std::function<void(std::uint64_t)>& progress) {
+  PreparedFile prepared;
+  if (source.folder) return prepared;
+  prepared.kind = PreparedFile::Kind::kStream;
+  if (source.facts.size > kLargestInMemory) return prepared;
+  std::FILE* input = OpenRegularFile(source.disk_path, source.through_link, prepared.error_text);
+  if (input == nullptr) {
+    prepared.kind = PreparedFile::Kind::kFailed;
+    return prepared;
+  }
+  // One byte more than the size inspected, to see the end; a file still growing may need
+  // more, up to the limit, past which it is streamed after all.
+  FileBytes& data = prepared.data;
+  data.resize(source.facts.size + 1);
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == data.size()) {
+      if (filled > kLargestInMemory) break;
+      data.resize(std::min<std::uint64_t>(2 * filled, kLargestInMemory + 1));
+    }
+    std::size_t n = std::fread(data.data() + filled, 1,
+                               std::min<std::size_t>(kChunk, data.size() - filled), input);
+    if (std::ferror(input)) {
+      prepared.kind = PreparedFile::Kind::kFailed;
+      prepared.error_text = source.disk_path + ": read error (" + std::strerror(errno) + ")";
+      break;
+    }
+    if (n == 0) {
+      prepared.kind = PreparedFile::Kind::kReady;
+      break;
+    }
+    filled += n;
+    prepared.counted += n;
+    if (progress) progress(n);
+  }
+  std::fclose(input);
+  if (prepared.kind != PreparedFile::Kind::kReady) {
+    data = FileBytes();
+    return prepared;
+  }
+  data.resize(filled);
+  prepared.size = filled;
+  prepared.crc = Crc32(data.data(), data.size());
+  FileBytes deflated;
+  if (deflater != nullptr && deflater->Compress(data.data(), data.size(), deflated)) {
+    data.swap(deflated);
+    prepared.deflated = true;
+  }
+  return prepared;
+}
 
 }  // namespace
 
@@ -324,10 +431,39 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
               PackResult& result, std::string& error_text) {
   PrepareZipSignatures();
   BuildCrcTable();
+  // The progress is told from every thread that reads.
+  std::mutex progress_mutex;
+  PackOptions shared = options;
+  if (options.progress) {
+    shared.progress = [&options, &progress_mutex](std::uint64_t bytes) {
+      std::lock_guard<std::mutex> lock(progress_mutex);
+      options.progress(bytes);
+    };
+  }
   Output output(file);
-  FilePacker packer(output, options);
+  FilePacker packer(output, shared);
   std::vector<CentralRecord> records;
+
+  OrderedWork<PreparedFile> work;
+  work.count = sources.size();
+  work.threads = std::max(1u,
+                          std::min<unsigned>(options.jobs, static_cast<unsigned>(sources.size())));
+  work.budget = kMemoryPerThread * work.threads;
   for (const PackSource& source : sources) {
+    bool in_memory = !source.folder && source.facts.size <= kLargestInMemory;
+    work.costs.push_back(in_memory ? 2 * (source.facts.size + 1) : 0);
+  }
+  std::vector<std::unique_ptr<Deflater>> deflaters(work.threads);
+  if (options.level != 0) {
+    for (std::unique_ptr<Deflater>& deflater : deflaters) {
+      deflater = std::make_unique<Deflater>(options.level);
+    }
+  }
+  work.work = [&](unsigned worker, std::size_t item) {
+    return PrepareFile(sources[item], deflaters[worker].get(), shared.progress);
+  };
+  work.consume = [&](std::size_t item, PreparedFile& prepared) {
+    const PackSource& source = sources[item];
     const PathFacts& facts = source.facts;
     std::time_t modified = facts.modified;
     if (options.newest_time && modified > *options.newest_time) modified = *options.newest_time;
@@ -338,40 +474,66 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
     record.offset = static_cast<std::uint32_t>(output.position());
     // The Unix mode in the high half for tools that restore it, the DOS folder bit below.
     record.external_attributes = (facts.mode << 16) | (source.folder ? 0x10 : 0);
+    if (!source.folder && options.password) record.flags |= zip::kFlagEncrypted;
     std::uint64_t header_at = output.position();
-    if (source.folder) {
-      record.method = zip::kMethodStored;
-      std::vector<std::uint8_t> header = LocalHeader(record);
-      if (!output.Write(header.data(), header.size())) {
-        error_text = "cannot write the output";
+    switch (prepared.kind) {
+      case PreparedFile::Kind::kFailed:
+        error_text = prepared.error_text;
         return false;
+      case PreparedFile::Kind::kFolder: {
+        record.method = zip::kMethodStored;
+        std::vector<std::uint8_t> header = LocalHeader(record);
+        if (!output.Write(header.data(), header.size())) {
+          error_text = "cannot write the output";
+          return false;
+        }
+        ++result.folders;
+        break;
       }
-      ++result.folders;
-    } else {
-      if (options.password) record.flags |= zip::kFlagEncrypted;
-      // Room for the header now; it is written again once sizes and CRC are known.
-      std::vector<std::uint8_t> header = LocalHeader(record);
-      if (!output.Write(header.data(), header.size())) {
-        error_text = "cannot write the output";
-        return false;
+      case PreparedFile::Kind::kReady: {
+        std::uint64_t header_bytes = options.password ? kEncryptionHeaderSize : 0;
+        record.method = prepared.deflated ? zip::kMethodDeflated : zip::kMethodStored;
+        record.crc = prepared.crc;
+        record.uncompressed = static_cast<std::uint32_t>(prepared.size);
+        record.compressed = static_cast<std::uint32_t>(prepared.data.size() + header_bytes);
+        std::vector<std::uint8_t> header = LocalHeader(record);
+        if (!output.Write(header.data(), header.size())) {
+          error_text = "cannot write the output";
+          return false;
+        }
+        if (!packer.WritePrepared(prepared.data, prepared.crc, error_text)) return false;
+        ++result.files;
+        result.bytes_in += record.uncompressed;
+        break;
       }
-      if (!packer.Pack(source, record, error_text)) return false;
-      std::uint64_t data_end = output.position();
-      header = LocalHeader(record);
-      if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||
-          !output.Seek(data_end)) {
-        error_text = "cannot write the output";
-        return false;
+      case PreparedFile::Kind::kStream: {
+        // Room for the header now; it is written again once sizes and CRC are known.
+        std::vector<std::uint8_t> header = LocalHeader(record);
+        if (!output.Write(header.data(), header.size())) {
+          error_text = "cannot write the output";
+          return false;
+        }
+        if (!packer.Pack(source, prepared.counted, record, error_text)) return false;
+        std::uint64_t data_end = output.position();
+        header = LocalHeader(record);
+        if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||
+            !output.Seek(data_end)) {
+          error_text = "cannot write the output";
+          return false;
+        }
+        ++result.files;
+        result.bytes_in += record.uncompressed;
+        break;
       }
-      ++result.files;
-      result.bytes_in += record.uncompressed;
     }
     if (output.position() > kLargestArchive) {
       error_text = "the archive would reach 2 GiB, more than the stub can read";
       return false;
     }
     records.push_back(record);
-  }
+    return true;
+  };
+  if (!work.Run()) return false;
 
   std::uint64_t directory_start = output.position();
   for (const CentralRecord& record : records) {

@@ -17,7 +17,9 @@
 namespace selfx::cli {
 
 struct PackOptions {
-  int level = 6;                        // zlib level 0..9
+  int level = 6;  // 0 stores every file; 1 to 12 deflate, 10 to 12 with libdeflate's best search
+  // Threads that read and deflate files; the archive is the same whatever their number.
+  unsigned jobs = 1;
   std::optional<std::string> password;  // ANSI bytes; encrypts every file when set
   // Modification times newer than this are recorded as this (SOURCE_DATE_EPOCH), so that
   // the same files give the same archive whenever they were touched.

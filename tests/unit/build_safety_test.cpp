@@ -518,7 +518,7 @@ TEST_F(BuildSafety, JsonOutputIsOneObjectInEveryCase) {
        "d['ready_zip'] and d['entries'] == 2 and d['errors'] == [] and d['warnings'] == []"},
       {"-o " + Path("app.zip") + " " + Path("app.zip"), 1,
        "d['exit_status'] == 1 and 'is the output file too' in d['error']"},
-      {"-o " + Path("out.exe") + " --level 12 " + Path("tree"), 2,
+      {"-o " + Path("out.exe") + " --level 13 " + Path("tree"), 2,
        "d['exit_status'] == 2 and '--level' in d['errors'][0]"},
       {"-o " + Path("out.exe") + " --bogus " + Path("tree"), 2, "d['exit_status'] == 2"},
   };
