@@ -158,7 +158,8 @@ TEST_P(FaultInjection, EveryFlipAndCutEndsSoundly) {
   }
   for (std::size_t length = overlay_start; length < original.size(); ++length) {
     SCOPED_TRACE("cut at " + std::to_string(length));
-    ended += Run(test::Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(length)),
+    ended += Run(test::Bytes(original.begin(),
+                             original.begin() + static_cast<std::ptrdiff_t>(length)),
                  overlay_start, output)
                      .ended
                  ? 1
@@ -167,15 +168,17 @@ TEST_P(FaultInjection, EveryFlipAndCutEndsSoundly) {
     if (HasFailure()) return;
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %zu bytes behind the stub, %zu flips and %zu cuts in %.1f s; %zu ended with a "
-              "fatal message\n",
-              sample.what, original.size() - overlay_start, flips, cuts, seconds, ended);
+  std::printf(
+      "%s: %zu bytes behind the stub, %zu flips and %zu cuts in %.1f s; %zu ended with a "
+      "fatal message\n",
+      sample.what, original.size() - overlay_start, flips, cuts, seconds, ended);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, FaultInjection, ::testing::ValuesIn(kSamples),
                          [](const ::testing::TestParamInfo<Sample>& info) {
                            std::string name = info.param.what;
-                           for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 
