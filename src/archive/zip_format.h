@@ -17,6 +17,12 @@ constexpr int kEndCommentLength = 20;
 // The record plus the longest comment, plus one.
 constexpr std::uint32_t kEndSearchWindow = 0x10016;
 
+// ZIP64, which the stub does not read: a locator right in front of the end record points at
+// a larger end record, and fields of all ones stand for values kept elsewhere.
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
+constexpr std::uint32_t kZip64LocatorSize = 20;
+constexpr std::uint32_t kZip64Marker = 0xFFFFFFFF;
+
 // Central directory file header (an ArchiveEntry).
 constexpr std::uint32_t kCentralHeaderSize = 46;
 constexpr int kCentralSignature = 0;

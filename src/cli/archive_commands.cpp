@@ -82,19 +82,13 @@ const CommandDescription kExtract{
     "the file did\nnot fit), 2 bad usage, 3 stopped (no password typed, or Ctrl-C).\n",
     1};
 
-// ZIP64: a locator right in front of the end record points at the larger end record, and
-// sizes or offsets of all ones stand for values kept in an extra field.
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
-constexpr std::uint32_t kZip64LocatorSize = 20;
-constexpr std::uint32_t kZip64Marker = 0xFFFFFFFF;
-
 bool HasZip64Records(std::uint32_t end_record_at) {
-  if (end_record_at < kZip64LocatorSize) return false;
+  if (end_record_at < zip::kZip64LocatorSize) return false;
   std::uint8_t locator[4];
-  SeekArchive(static_cast<std::int32_t>(end_record_at - kZip64LocatorSize),
+  SeekArchive(static_cast<std::int32_t>(end_record_at - zip::kZip64LocatorSize),
               platform::SeekOrigin::FromStart);
   bool found = ReadArchive(locator, sizeof locator) == sizeof locator &&
-               LoadLe32(locator) == kZip64LocatorSignature;
+               LoadLe32(locator) == zip::kZip64LocatorSignature;
   SeekArchive(0, platform::SeekOrigin::FromStart);
   return found;
 }
@@ -169,8 +163,9 @@ bool OpenArchive(const std::string& native_path) {
     row.selected = true;
     // A ZIP64 entry records its sizes and offset in an extra field the stub does not read.
     const ArchiveEntry& entry = row.row.entry;
-    if (entry.CompressedSize() == kZip64Marker || entry.UncompressedSize() == kZip64Marker ||
-        entry.LocalHeaderOffset() == kZip64Marker) {
+    if (entry.CompressedSize() == zip::kZip64Marker ||
+        entry.UncompressedSize() == zip::kZip64Marker ||
+        entry.LocalHeaderOffset() == zip::kZip64Marker) {
       ReportError(native_path + ": ZIP64, which the stub cannot read (" +
                   console::ShownPath(row.row.name) + ")");
       return false;

@@ -20,11 +20,6 @@ namespace {
 constexpr std::uint64_t kLargestArchive = 0x7FFFFFFF;  // the stub seeks with signed 32 bits
 constexpr std::size_t kCopyPiece = 1 << 20;
 
-// The ZIP64 end of central directory locator, which stands right before the end record of an
-// archive that has ZIP64 records.
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;  // 50 4B 06 07
-constexpr std::uint32_t kZip64LocatorSize = 20;
-
 bool SeekTo(std::FILE* file, std::uint64_t position) {
 #ifdef _WIN32
   return _fseeki64(file, static_cast<long long>(position), SEEK_SET) == 0;
@@ -73,8 +68,9 @@ bool ReadyZip::CheckEndAndDirectory(std::string& error_text) {
   auto size = static_cast<std::uint32_t>(size_);
   std::uint32_t window_size = size < zip::kEndSearchWindow ? size : zip::kEndSearchWindow;
   std::uint32_t window_start = size - window_size;
-  std::uint32_t read_start = window_start < kZip64LocatorSize ? 0
-                                                              : window_start - kZip64LocatorSize;
+  std::uint32_t read_start = window_start < zip::kZip64LocatorSize
+                                 ? 0
+                                 : window_start - zip::kZip64LocatorSize;
   std::vector<std::uint8_t> tail(size - read_start);
   if (!SeekTo(file_, read_start) || !ReadExact(file_, tail.data(), tail.size())) {
     error_text = path_ + ": read error";
@@ -93,11 +89,11 @@ bool ReadyZip::CheckEndAndDirectory(std::string& error_text) {
   }
   std::uint32_t end_position = window_start + *offset;
   const std::uint8_t* end_record = tail.data() + (end_position - read_start);
-  bool zip64_locator = end_position >= read_start + kZip64LocatorSize &&
-                       LoadLe32(end_record - kZip64LocatorSize) == kZip64LocatorSignature;
+  bool zip64_locator = end_position >= read_start + zip::kZip64LocatorSize &&
+                       LoadLe32(end_record - zip::kZip64LocatorSize) == zip::kZip64LocatorSignature;
   bool zip64_markers = LoadLe16(end_record + zip::kEndTotalEntries) == 0xFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectorySize) == 0xFFFFFFFF ||
-                       LoadLe32(end_record + zip::kEndDirectoryOffset) == 0xFFFFFFFF;
+                       LoadLe32(end_record + zip::kEndDirectorySize) == zip::kZip64Marker ||
+                       LoadLe32(end_record + zip::kEndDirectoryOffset) == zip::kZip64Marker;
   if (zip64_locator || zip64_markers) {
     error_text = path_ +
                  ": the archive carries ZIP64 records, which the stub cannot read "
