@@ -22,7 +22,7 @@ file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 # The command-line reader is pure and tested directly.
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
-target_include_directories(selfx_unit_tests PRIVATE tests/unit)
+target_include_directories(selfx_unit_tests PRIVATE tests/unit tests)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
 target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
 add_dependencies(selfx_unit_tests selfx)

@@ -1,5 +1,5 @@
-// UTF-8 as names and messages meet it: sequences checked one at a time, and text made safe
-// to print on a terminal.
+// UTF-8 as names and messages meet it: sequences checked one at a time, names decoded the
+// same way on every system, and text made safe to print on a terminal.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,15 @@ namespace selfx {
 // The length of the well-formed UTF-8 sequence that starts at text[at] (1 to 4), or 0 when
 // none does: overlong forms, surrogates, values past U+10FFFF and cut sequences are not.
 std::size_t Utf8SequenceLength(const std::string& text, std::size_t at);
+
+// UTF-8 text (an entry name flagged as UTF-8, a name typed on a UTF-8 system) as UTF-16 for
+// conversion to the ANSI code page. Every system gets the same units from the same bytes,
+// invalid UTF-8 included: each well-formed character of the Basic Multilingual Plane is itself,
+// and U+FFFD stands for every character beyond it (no ANSI code page holds one) and for each
+// maximal part of an ill-formed sequence (an overlong form, a surrogate, a value past
+// U+10FFFF, a cut sequence, a stray byte), the way the Unicode standard recommends. So no
+// invalid form can turn into "/", "\" or "." on one system and not on another.
+std::u16string Utf8ToUtf16(const std::string& text);
 
 // The text with what a terminal would obey written as \xNN: C0 controls and DEL, and for a
 // UTF-8 terminal also C1 controls (U+0080 to U+009F) and bytes that are not well-formed UTF-8.

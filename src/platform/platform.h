@@ -49,8 +49,9 @@ std::string ModulePath();
 // The mapped image of the running program, starting with its DOS header.
 const std::uint8_t* ModuleImage();
 
-// Converts names between code pages in place of OemToCharA and MultiByteToWideChar /
-// WideCharToMultiByte. A character the ANSI code page cannot hold becomes "_".
+// Converts names to the ANSI code page, in place of OemToCharA and WideCharToMultiByte. UTF-8
+// is decoded by Utf8ToUtf16 on every system, so invalid forms give the same name everywhere.
+// A character the ANSI code page cannot hold becomes "_".
 std::string OemTextToAnsi(const std::string& text);
 std::string Utf8TextToAnsi(const std::string& text);
 // A path or text given on the command line, in the form the core works with (ANSI,

@@ -476,35 +476,9 @@ std::string OemTextToAnsi(const std::string& text) {
 
 std::string Utf8TextToAnsi(const std::string& text) {
   std::string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::uint32_t code_point = 0;
-    std::size_t length = lead < 0x80         ? 1
-                         : (lead >> 5) == 6  ? 2
-                         : (lead >> 4) == 14 ? 3
-                         : (lead >> 3) == 30 ? 4
-                                             : 0;
-    bool valid = length != 0 && i + length <= text.size();
-    if (valid) {
-      code_point = length == 1 ? lead : lead & (0x7F >> length);
-      for (std::size_t k = 1; k < length; ++k) {
-        auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) {
-          valid = false;
-          break;
-        }
-        code_point = (code_point << 6) | (next & 0x3F);
-      }
-    }
-    if (!valid) {
-      out += '_';
-      ++i;
-      continue;
-    }
-    std::uint8_t ansi = UnicodeToAnsi(code_point);
-    out += (ansi == 0 && code_point != 0) ? '_' : static_cast<char>(ansi);
-    i += length;
+  for (char16_t unit : Utf8ToUtf16(text)) {
+    std::uint8_t ansi = UnicodeToAnsi(unit);
+    out += (ansi == 0 && unit != 0) ? '_' : static_cast<char>(ansi);
   }
   return out;
 }

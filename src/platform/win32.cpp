@@ -10,6 +10,7 @@
 #include <cstdio>
 #endif
 
+#include "base/utf8.h"
 #include "platform/platform.h"
 
 namespace selfx::platform {
@@ -226,19 +227,19 @@ std::string OemTextToAnsi(const std::string& text) {
 }
 
 std::string Utf8TextToAnsi(const std::string& text) {
-  if (text.empty()) return text;
-  int wide_length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                      wide_length);
+  // The UTF-8 is decoded by the core's own rule, not by MultiByteToWideChar, whose handling of
+  // invalid forms differs between Windows versions and from the tool's on other systems.
+  std::u16string wide = Utf8ToUtf16(text);
+  if (wide.empty()) return std::string();
+  auto units = reinterpret_cast<const wchar_t*>(wide.data());
+  int wide_length = static_cast<int>(wide.size());
   // No best fit: a character the code page lacks must not turn into a look-alike that names
   // another file (or a path separator).
-  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, nullptr,
-                                   0, "_", nullptr);
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, wide_length, nullptr, 0,
+                                   "_", nullptr);
   std::string converted(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_length, &converted[0], length,
-                      "_", nullptr);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, wide_length, &converted[0], length, "_",
+                      nullptr);
   return converted;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "common/utf8_name_cases.h"
 #include "extraction_support.h"
 
 namespace e2e {
@@ -97,6 +98,32 @@ TEST_F(HostileNames, AreRefusedAndNothingIsWrittenOutsideTheTarget) {
   EXPECT_EQ("beside the target", ReadText(sandbox + "\\beside.txt"));
   for (const std::string& path : elsewhere) EXPECT_FALSE(PathExists(path)) << path;
   ExpectCloseEndsWithZero(stub, dialog);
+}
+
+// Names flagged as UTF-8, invalid forms included, are written under the same ANSI names as
+// the tool gives them on other systems (the table is shared with the host tests).
+TEST_F(HostileNames, Utf8NamesBecomeTheSameAnsiNamesAsInTheTool) {
+  std::vector<ZipMember> members;
+  std::vector<std::string> expected;
+  for (const name_cases::Utf8NameCase& c : name_cases::kUtf8NameCases) {
+    members.push_back({c.utf8, c.what});
+    members.back().flags = 0x0800;
+    members.back().host = 3;
+    members.back().version = 63;
+    expected.push_back(c.ansi);
+  }
+  const std::string target = NewFolder("utf8 names");
+  HWND dialog = nullptr;
+  Process stub = Launch(MakeStoredZip(members).bytes, dialog);
+  ASSERT_NE(nullptr, dialog);
+  StartUnzip(dialog, target);
+  ExpectRunSucceeded(stub);
+  for (const name_cases::Utf8NameCase& c : name_cases::kUtf8NameCases) {
+    SCOPED_TRACE(c.what);
+    ExpectWrittenFile(target + "\\" + c.ansi, c.what);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, TreeListing(target));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "app/config_block.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
+#include "common/utf8_name_cases.h"
 #include "scripted_ui.h"
 #include "test_support.h"
 
@@ -206,6 +207,20 @@ TEST(Directory, NameConversionByHost) {
     LoadDirectory(nullptr);
     ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
     EXPECT_EQ(TheScriptedUi.rows[0].row.name, c.shown);
+  }
+}
+
+// Names flagged as UTF-8, invalid forms included, become the same ANSI names as in the
+// Windows build, from the table its end-to-end test uses too.
+TEST(Directory, Utf8NamesConvertAsOnWindows) {
+  for (const name_cases::Utf8NameCase& c : name_cases::kUtf8NameCases) {
+    SCOPED_TRACE(c.what);
+    ZipEntrySpec entry{c.utf8, "1", 63, 3, 0x0800};
+    auto file = test::OpenAsArchive(MakeZip({{entry}, ""}));
+    ArchiveStart = 0;
+    LoadDirectory(nullptr);
+    ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
+    EXPECT_EQ(TheScriptedUi.rows[0].row.name, c.ansi);
   }
 }
 

@@ -54,6 +54,19 @@ TEST(Text, Utf8SequenceLength) {
   }
 }
 
+TEST(Text, Utf8ToUtf16) {
+  const std::pair<const char*, std::u16string> cases[] = {
+      {"a\xC3\xA9\xE2\x82\xAC", u"a\u00E9\u20AC"},
+      {"\xEF\xBF\xBD", u"\uFFFD"},  // U+FFFD itself
+      {"\xEF\xBF\xBF", u"\uFFFF"},  // the last unit of the plane
+      {"\xF0\x9F\x98\x80", u"\uFFFD"},
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong: each byte on its own
+      {"\xE2\x82", u"\uFFFD"},                  // cut: one for the whole start
+      {"\xF4\x8F\xBF\xBF", u"\uFFFD"},          // U+10FFFF, well-formed but beyond the plane
+  };
+  for (const auto& [text, units] : cases) EXPECT_EQ(Utf8ToUtf16(text), units) << text;
+}
+
 TEST(Text, EscapeControlCharacters) {
   struct Case {
     const char* text;
