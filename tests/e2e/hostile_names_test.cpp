@@ -100,6 +100,48 @@ TEST_F(HostileNames, AreRefusedAndNothingIsWrittenOutsideTheTarget) {
   ExpectCloseEndsWithZero(stub, dialog);
 }
 
+// A "." part of a name is dropped and a part made of dots and blanks only is refused like "..",
+// also when the target is a $T folder that the run makes first; device names with a
+// superscript digit (code page 1252 has \xB9, \xB2, \xB3) and the console's own names are
+// refused too. Each refusal has its box and the run goes on.
+TEST_F(HostileNames, DotPartsAndMoreDeviceNamesInANewTempFolder) {
+  const std::string temp = NewFolder("temp");
+  ASSERT_TRUE(MakeFolders(temp));
+  ScopedEnvironment environment;
+  environment.Set("TEMP", temp);
+  const std::vector<ZipMember> members = {
+      {"./x.txt", "x"},    {"a/./b.txt", "b"},         {". ./c.txt", "c"},
+      {" /d.txt", "d"},    {"COM\xB9", "com"},         {"lpt\xB2 .txt", "lpt"},
+      {"CONIN$", "conin"}, {"sub/CONOUT$.log", "out"}, {"last.txt", "last"},
+  };
+  const std::vector<std::string> refused_rows = {". .\\c.txt",   " \\d.txt", "COM\xB9",
+                                                 "lpt\xB2 .txt", "CONIN$",   "sub\\CONOUT$.log"};
+  BlockSettings settings;
+  settings.folder = "$T";
+  HWND dialog = nullptr;
+  Process stub = Launch(MakeStoredZip(members).bytes, dialog, settings);
+  ASSERT_NE(nullptr, dialog);
+  const std::string target = ControlText(dialog, kFolderEditId);
+  ASSERT_EQ(temp + "\\_zip0000", target);
+  ASSERT_FALSE(PathExists(target));
+
+  StartUnzip(dialog, target);
+  for (const std::string& row : refused_rows) {
+    SCOPED_TRACE(row);
+    auto box = NextMessageBox(stub);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ("Error", box->caption);
+    EXPECT_NE(std::string::npos, box->text.find(row)) << "the box says: " << box->text;
+    ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
+  }
+  ExpectRunFailed(stub);
+  ExpectWrittenFile(target + "\\x.txt", "x");
+  ExpectWrittenFile(target + "\\a\\b.txt", "b");
+  ExpectWrittenFile(target + "\\last.txt", "last");
+  EXPECT_EQ((std::vector<std::string>{"a\\b.txt", "last.txt", "x.txt"}), TreeListing(target));
+  ExpectCloseEndsWithZero(stub, dialog);
+}
+
 // Names flagged as UTF-8, invalid forms included, are written under the same ANSI names as
 // the tool gives them on other systems (the table is shared with the host tests).
 TEST_F(HostileNames, Utf8NamesBecomeTheSameAnsiNamesAsInTheTool) {
