@@ -27,36 +27,36 @@ DecodeTable* NewTable(int index_bits, TableChain* chain) {
 
 }  // namespace
 
-BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_count,
-                             const std::uint16_t* base, int base_count, const std::uint8_t* extra,
-                             int extra_count, DecodeTable** root, TableChain* chain, int* width) {
+namespace {
+
+// Steps 1 to 4 of a build, shared with ClassifyCode: the count of codes of each length, the
+// shortest and longest length, and the patterns left free at the longest one; Invalid when a
+// length is out of range or the code is over-subscribed, Complete when it has no codes.
+struct CodeShape {
+  int count[kMaxLength + 1] = {};
+  int shortest = 0;
+  int longest = 0;
+  int free_patterns = 0;
+};
+
+BuildResult ShapeOfCode(const std::uint16_t* lengths, int n, CodeShape& shape) {
   // 1. How many codes of each length.
   if (n < 1 || n > deflate::kLiteralLengthSymbols) return BuildResult::Invalid;
-  int count[kMaxLength + 1] = {};
+  int* count = shape.count;
   for (int symbol = 0; symbol < n; ++symbol) {
     if (lengths[symbol] > kMaxLength) return BuildResult::Invalid;
     ++count[lengths[symbol]];
   }
 
   // 2. No codes at all: a valid, empty code (a distance code of a block with literals only).
-  if (count[0] == n) {
-    *root = nullptr;
-    *width = 0;
-    return BuildResult::Complete;
-  }
+  if (count[0] == n) return BuildResult::Complete;
 
-  // 3. The root may be no narrower than the shortest code and no wider than the longest.
   int shortest = 1;
   while (count[shortest] == 0) ++shortest;
   int longest = kMaxLength;
   while (count[longest] == 0) --longest;
-  int root_limit = *width;
-  if (root_limit < shortest) root_limit = shortest;
-  if (root_limit > longest) root_limit = longest;
 
-  // 4. Over-subscription: each length may use only the patterns the shorter ones left. The
-  // patterns left free at the longest length become dummy codes of that length, so that
-  // every slot gets written and the free ones decode as invalid.
+  // 4. Over-subscription: each length may use only the patterns the shorter ones left.
   int free_patterns = 1 << shortest;
   for (int length = shortest; length < longest; ++length) {
     free_patterns -= count[length];
@@ -65,6 +65,42 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
   }
   free_patterns -= count[longest];
   if (free_patterns < 0) return BuildResult::Invalid;
+  shape.shortest = shortest;
+  shape.longest = longest;
+  shape.free_patterns = free_patterns;
+  return (free_patterns > 0 && longest > 1) ? BuildResult::Incomplete : BuildResult::Complete;
+}
+
+}  // namespace
+
+BuildResult ClassifyCode(const std::uint16_t* lengths, int n) {
+  CodeShape shape;
+  return ShapeOfCode(lengths, n, shape);
+}
+
+BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_count,
+                             const std::uint16_t* base, int base_count, const std::uint8_t* extra,
+                             int extra_count, DecodeTable** root, TableChain* chain, int* width) {
+  CodeShape shape;
+  BuildResult result = ShapeOfCode(lengths, n, shape);
+  if (result == BuildResult::Invalid) return result;
+  int* count = shape.count;
+  if (count[0] == n) {
+    *root = nullptr;
+    *width = 0;
+    return BuildResult::Complete;
+  }
+  const int shortest = shape.shortest;
+  const int longest = shape.longest;
+  const int free_patterns = shape.free_patterns;
+
+  // 3. The root may be no narrower than the shortest code and no wider than the longest.
+  int root_limit = *width;
+  if (root_limit < shortest) root_limit = shortest;
+  if (root_limit > longest) root_limit = longest;
+
+  // The patterns left free at the longest length become dummy codes of that length, so that
+  // every slot gets written and the free ones decode as invalid.
   count[longest] += free_patterns;
 
   // 5. The symbols in canonical order (by length, then by symbol), dummies last.
@@ -164,7 +200,7 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
 
   // 8.
   *width = index_bits[0];
-  return (free_patterns > 0 && longest > 1) ? BuildResult::Incomplete : BuildResult::Complete;
+  return result;
 }
 
 void ReleaseDecodeTables(TableChain* chain) {

@@ -37,6 +37,9 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
                              const std::uint16_t* base, int base_count, const std::uint8_t* extra,
                              int extra_count, DecodeTable** root, TableChain* chain, int* width);
 
+// What BuildDecodeTable would answer for the code, without building anything.
+BuildResult ClassifyCode(const std::uint16_t* lengths, int n);
+
 // Frees every table on the chain, newest first, and empties it. An empty chain is fine.
 void ReleaseDecodeTables(TableChain* chain);
 

@@ -200,7 +200,9 @@ inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
 }
 
 // The tables of one block for both loops: the readable ones, which the careful tail decodes
-// with, and the fast loop's packed ones.
+// with, and the fast loop's packed ones. A dynamic block's readable tables are built only when
+// the tail first needs them (the fast loop decodes most blocks whole), from the block's code
+// lengths; until then lengths is set.
 struct BlockCodes {
   const DecodeTable* literals;
   std::uint32_t literal_width;
@@ -208,15 +210,53 @@ struct BlockCodes {
   std::uint32_t distance_width;
   const std::uint32_t* fast_literals;
   const std::uint32_t* fast_distances;
+  const std::uint16_t* lengths = nullptr;  // literal/length lengths, then the distance ones
+  std::uint32_t literal_count = 0;
+  std::uint32_t distance_count = 0;
+  TableChain literal_chain = nullptr;
+  TableChain distance_chain = nullptr;
 };
+
+// Builds a dynamic block's readable tables; the codes were checked when the block began.
+void BuildReadableTables(BlockCodes& codes) {
+  DecodeTable* literals = nullptr;
+  int literal_width = deflate::kLiteralRootBits;
+  DecodeTable* distances = nullptr;
+  int distance_width = deflate::kDistanceRootBits;
+  BuildDecodeTable(codes.lengths, static_cast<int>(codes.literal_count),
+                   deflate::kFirstLengthSymbol, deflate::LengthBase, 31, deflate::LengthExtra, 31,
+                   &literals, &codes.literal_chain, &literal_width);
+  BuildDecodeTable(codes.lengths + codes.literal_count, static_cast<int>(codes.distance_count), 0,
+                   deflate::DistanceBase, 30, deflate::DistanceExtra, 30, &distances,
+                   &codes.distance_chain, &distance_width);
+  codes.literals = literals;
+  codes.literal_width = static_cast<std::uint32_t>(literal_width);
+  codes.distances = distances;
+  codes.distance_width = static_cast<std::uint32_t>(distance_width);
+  codes.lengths = nullptr;
+}
 
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
+// Zeros behind the last buffer of an entry, for the loads of the final stretch: a load starts at
+// most 8 bytes past the last byte it still needs.
+constexpr std::uint32_t kFinalStretchSlack = 16;
 
 // The fast loop: decodes literals and matches while the input buffer holds kFastInputMargin more
-// bytes and the output area has room, and stops before the end of the block, before anything it
-// cannot decode, and when either runs low. The careful tail (DecodeOneSymbol) takes it from
-// there, so that how a block ends or fails is decided in one place.
+// bytes and the output area has room, and stops at the end of the block (true), or before
+// anything it cannot decode and when either runs low (false). The careful tail
+// (DecodeOneSymbol) takes it from there, so that how a block fails is decided in one place.
+//
+// Decoding the end-of-block code here leaves the input exactly as the readable path leaves it:
+// the readable tables end a table at that code's length, so the readable path pulls the bytes
+// up to the code's last bit and no further, which is what the hand-back below keeps.
+//
+// The final stretch (kFinal) runs in the entry's last buffer, when no further read of the source
+// can come: it decodes on up to the last real bit instead of stopping kFastInputMargin bytes
+// before the end, loading zeros from the slack behind it, and stops before any symbol that
+// would take a bit past the end. The tail then decides that symbol, which fails the stream.
+// Without it, the last bytes of every entry would be left to the readable tables.
+template <bool kFinal>
 //
 // Its 64-bit bit buffer is refilled with one unaligned load per symbol: at least 56 bits, enough
 // for a length code, its extra bits, a distance code and its extra bits (15 + 5 + 15 + 13), or
@@ -224,13 +264,15 @@ constexpr std::uint32_t kFastInputMargin = 8;
 // buffer; every look-ahead the readable path would make in the same stretch also lies in those
 // bytes, so the source is read at the same moments whichever loop ran. Full pieces are handed
 // to the sink once the loop stops, which is before any further read.
-void DecodeSymbolsFast(const BlockCodes& codes) {
+bool DecodeSymbolsFast(const BlockCodes& codes) {
   using namespace fast_entry;
   CompressedInputState& in = CompressedInput;
   const std::uint8_t* const buffer = in.buffer;
   const std::uint32_t start = in.position;
   const std::uint8_t* next = buffer + start;
-  const std::uint8_t* const last_load = buffer + in.fill - kFastInputMargin;
+  const std::uint8_t* const last_load = kFinal ? buffer : buffer + in.fill - kFastInputMargin;
+  const std::int64_t end_bit = static_cast<std::int64_t>(in.fill) * 8;
+  if (kFinal) std::memset(in.buffer + in.fill, 0, kFinalStretchSlack);
   const std::uint32_t initial_bits = Inflater.bits;
   const std::uint32_t initial_count = Inflater.bit_count;
   std::uint64_t bits = initial_bits;
@@ -249,28 +291,40 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
     next += (63 - count) >> 3;
     count |= 56;
   };
+  // Whether a symbol that leaves `left` bits in the buffer took a bit past the input's end.
+  auto past_end = [&](std::uint32_t left) {
+    return kFinal && static_cast<std::int64_t>(next - buffer) * 8 - left > end_bit;
+  };
+  auto more_input = [&] {
+    if (kFinal) return static_cast<std::int64_t>(next - buffer) * 8 - count < end_bit;
+    return next <= last_load;
+  };
   // The next symbol's entry is looked up before the refill, which then runs beside it: a symbol
   // takes at most 48 of the 64 bits a refill leaves, so the 11 bits of the lookup are real.
   std::uint32_t entry = 0;
-  if (next <= last_load) {
+  bool block_ended = false;
+  if (more_input()) {
     refill();
     entry = literals[bits & kLiteralMask];
   }
-  while (next <= last_load && out < out_end) {
+  while (more_input() && out < out_end) {
     refill();
     const std::uint32_t symbol_count = count;
 
     if (entry & kLiteral) {
+      if (past_end(count - (entry & 0xFF))) break;
       bits >>= entry & 0xFF;
       count -= entry & 0xFF;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
       if (!(entry & kLiteral)) continue;
+      if (past_end(count - (entry & 0xFF))) break;
       bits >>= entry & 0xFF;
       count -= entry & 0xFF;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
       if (!(entry & kLiteral)) continue;
+      if (past_end(count - (entry & 0xFF))) break;
       bits >>= entry & 0xFF;
       count -= entry & 0xFF;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
@@ -278,22 +332,29 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
       continue;
     }
     if (entry & kExceptional) {
-      if (!(entry & kSubTable)) {
-        count = symbol_count;  // the end of the block, or no symbol: the tail decides
-        break;
-      }
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
-      entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
-      if (entry & kLiteral) {
+      if (entry & kSubTable) {
         bits >>= entry & 0xFF;
         count -= entry & 0xFF;
-        *out++ = static_cast<std::uint8_t>(entry >> 16);
-        entry = literals[bits & kLiteralMask];
-        continue;
+        entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+        if (entry & kLiteral) {
+          if (past_end(count - (entry & 0xFF))) {
+            count = symbol_count;
+            break;
+          }
+          bits >>= entry & 0xFF;
+          count -= entry & 0xFF;
+          *out++ = static_cast<std::uint8_t>(entry >> 16);
+          entry = literals[bits & kLiteralMask];
+          continue;
+        }
       }
       if (entry & kExceptional) {
-        count = symbol_count;
+        if ((entry & kEndOfBlock) && !past_end(count - (entry & 0xFF))) {
+          count -= entry & 0xFF;
+          block_ended = true;
+        } else {
+          count = symbol_count;  // no symbol has this pattern, or it runs past the end
+        }
         break;
       }
     }
@@ -324,6 +385,10 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
     const std::uint32_t distance = (entry >> 16) +
                                    static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
                                                               ((entry >> 8) & 0xF));
+    if (past_end(count)) {
+      count = symbol_count;
+      break;
+    }
 
     // The history in front of the output covers every distance, and the slack behind it every
     // overshoot: the copy needs no bounds. Word steps at a distance of 8 or more read only bytes
@@ -383,13 +448,21 @@ void DecodeSymbolsFast(const BlockCodes& codes) {
   in.position = static_cast<std::uint16_t>(position);
   Inflater.out = out;
   while (PieceFill() >= kWindowSize) HandOverPiece();
+  return block_ended;
 }
 
 // Decodes literals and matches to the end of the block.
-bool DecodeSymbols(const BlockCodes& codes) {
+bool DecodeSymbols(BlockCodes& codes) {
   for (;;) {
-    if (UseFastInflate && CompressedInput.fill - CompressedInput.position >= kFastInputMargin)
-      DecodeSymbolsFast(codes);
+    if (UseFastInflate) {
+      const CompressedInputState& in = CompressedInput;
+      if (in.fill - in.position >= kFastInputMargin && DecodeSymbolsFast<false>(codes)) return true;
+      // The last of the entry's bytes are all in the buffer: no read can follow.
+      bool last_buffer = in.position < in.fill &&
+                         in.remaining == static_cast<std::int32_t>(in.fill - in.position);
+      if (last_buffer && DecodeSymbolsFast<true>(codes)) return true;
+    }
+    if (codes.lengths != nullptr) BuildReadableTables(codes);
     SymbolResult result = DecodeOneSymbol(codes.literals, codes.literal_width, codes.distances,
                                           codes.distance_width);
     if (result == SymbolResult::EndOfBlock) return true;
@@ -433,9 +506,10 @@ bool CopyStoredBlock() {
 }
 
 bool DecodeFixedBlock() {
-  return DecodeSymbols(BlockCodes{FixedLiteralTable, deflate::kFixedLiteralRootBits,
-                                  FixedDistanceTable, deflate::kFixedDistanceRootBits,
-                                  FixedFastLiterals, FixedFastDistances});
+  BlockCodes codes{FixedLiteralTable,  deflate::kFixedLiteralRootBits,
+                   FixedDistanceTable, deflate::kFixedDistanceRootBits,
+                   FixedFastLiterals,  FixedFastDistances};
+  return DecodeSymbols(codes);
 }
 
 // Reads the code lengths of a dynamic block through its code-length code. Format note: the
@@ -509,34 +583,27 @@ bool DecodeDynamicBlock() {
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols];
   if (!ReadCodeLengths(lengths, literal_count + distance_count)) return false;
 
-  DecodeTable* literals = nullptr;
-  TableChain literal_chain = nullptr;
-  int literal_width = deflate::kLiteralRootBits;
-  DecodeTable* distances = nullptr;
-  TableChain distance_chain = nullptr;
-  int distance_width = deflate::kDistanceRootBits;
   // An incomplete literal/length code is refused; an incomplete distance code is not, since a
   // lone distance code of length 1 is what compressors write for a single distance.
-  bool sound = BuildDecodeTable(lengths, static_cast<int>(literal_count),
-                                deflate::kFirstLengthSymbol, deflate::LengthBase, 31,
-                                deflate::LengthExtra, 31, &literals, &literal_chain,
-                                &literal_width) == BuildResult::Complete &&
-               BuildDecodeTable(lengths + literal_count, static_cast<int>(distance_count), 0,
-                                deflate::DistanceBase, 30, deflate::DistanceExtra, 30, &distances,
-                                &distance_chain, &distance_width) != BuildResult::Invalid;
-  if (sound) {
-    if (UseFastInflate) {
-      BuildFastTable(lengths, static_cast<int>(literal_count), FastCode::LiteralLength,
-                     FastLiterals);
-      BuildFastTable(lengths + literal_count, static_cast<int>(distance_count), FastCode::Distance,
-                     FastDistances);
-    }
-    sound = DecodeSymbols(BlockCodes{literals, static_cast<std::uint32_t>(literal_width), distances,
-                                     static_cast<std::uint32_t>(distance_width), FastLiterals,
-                                     FastDistances});
+  if (ClassifyCode(lengths, static_cast<int>(literal_count)) != BuildResult::Complete ||
+      ClassifyCode(lengths + literal_count, static_cast<int>(distance_count)) ==
+          BuildResult::Invalid) {
+    return false;
   }
-  ReleaseDecodeTables(&literal_chain);
-  ReleaseDecodeTables(&distance_chain);
+  BlockCodes codes{nullptr, 0, nullptr, 0, FastLiterals, FastDistances};
+  codes.lengths = lengths;
+  codes.literal_count = literal_count;
+  codes.distance_count = distance_count;
+  if (UseFastInflate) {
+    BuildFastTable(lengths, static_cast<int>(literal_count), FastCode::LiteralLength, FastLiterals);
+    BuildFastTable(lengths + literal_count, static_cast<int>(distance_count), FastCode::Distance,
+                   FastDistances);
+  } else {
+    BuildReadableTables(codes);
+  }
+  bool sound = DecodeSymbols(codes);
+  ReleaseDecodeTables(&codes.literal_chain);
+  ReleaseDecodeTables(&codes.distance_chain);
   return sound;
 }
 
@@ -587,7 +654,8 @@ void DecodeDeflatedEntry(OutputSink sink) {
   Inflater.bits = 0;
   Inflater.bit_count = 0;
   Inflater.past_end_bits = 0;
-  std::unique_ptr<std::uint8_t[]> input(new std::uint8_t[deflate::kInputBlockSize]);
+  std::unique_ptr<std::uint8_t[]> input(
+      new std::uint8_t[deflate::kInputBlockSize + kFinalStretchSlack]);
   // The history starts as zeros: a reference farther back than the entry's own output copies
   // zeros, never bytes of an earlier entry.
   // Only a move to the front writes there, so the zeros are renewed after an entry that made one.
