@@ -1,5 +1,7 @@
 #include "archive/entry_extraction.h"
 
+#include <cstdint>
+
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/extraction_state.h"
@@ -72,7 +74,12 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
   CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
 
   if (entry.IsEncrypted()) {
-    CompressedRemaining -= kEncryptionHeaderSize;
+    // A size of 2 GiB or more reads as negative, which leaves nothing to read; near the bottom
+    // of the range the header's 12 bytes must not wrap it round to a large positive size.
+    if (CompressedRemaining < INT32_MIN + kEncryptionHeaderSize)
+      CompressedRemaining = INT32_MIN;
+    else
+      CompressedRemaining -= kEncryptionHeaderSize;
     // The second half keeps the header as read, so every attempt decrypts a fresh copy.
     std::uint8_t work[2 * kEncryptionHeaderSize];
     ReadArchiveExact(work, kEncryptionHeaderSize);

@@ -374,6 +374,33 @@ TEST_F(ExtractionRun, UnreachableLocalHeadersAreFatal) {
   }
 }
 
+// A compressed size of 2 GiB or more is more than the archive can hold: nothing is read for
+// the entry, whose CRC then fails, and the run goes on. Just above 2 GiB, taking away the
+// encryption header must not wrap the size round to a huge one.
+TEST_F(ExtractionRun, CompressedSizesOf2GiBOrMoreReadNothing) {
+  for (std::uint32_t size : {0x80000000u, 0x80000005u, 0x8000000Bu, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(size);
+    ZipEntrySpec big{"big.txt", "secret"};
+    big.password = "pw";
+    test::Bytes zip = test::MakeZip({{big, {"after.txt", "after"}}, ""});
+    // The first central header's compressed-size field.
+    std::size_t directory = zip.size() - 22 - (46 + 7) - (46 + 9);
+    std::copy_n(test::Le32(size).begin(), 4, zip.begin() + directory + 20);
+    archive_ = test::OpenAsArchive(zip);
+    ArchiveStart = 0;
+    LoadDirectory(nullptr);
+    for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
+    target_ = fs::path(archive_->folder()) / "target";
+    TargetFolder = target_.string();
+    SfxConfig.OverwriteMode() = kOverwrite;
+    Password = "pw";
+    CancelRequested = false;
+    EXPECT_FALSE(ExtractSelectedRows());
+    EXPECT_EQ(ErrorTexts(), std::vector<std::string>{"CRC-32 error in " + CorePath("big.txt")});
+    EXPECT_EQ(test::ReadFileText(Target("after.txt")), "after");
+  }
+}
+
 // The POSIX platform seeks as SetFilePointer does: a position of 2 GiB or more from the start
 // is a negative distance, which fails and leaves the file where it was.
 TEST(PlatformSeek, NegativePositionsFailAndKeepThePosition) {
