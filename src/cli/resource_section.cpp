@@ -97,8 +97,7 @@ bool ReadLayout(const std::vector<std::uint8_t>& image, ImageLayout& layout,
   layout.section_alignment = LoadLe32(optional_header + kOptionalSectionAlignment);
   layout.file_alignment = LoadLe32(optional_header + kOptionalFileAlignment);
   if (!IsPowerOfTwo(layout.file_alignment) || layout.file_alignment > 0x10000 ||
-      !IsPowerOfTwo(layout.section_alignment) ||
-      layout.section_alignment < layout.file_alignment) {
+      !IsPowerOfTwo(layout.section_alignment) || layout.section_alignment < layout.file_alignment) {
     error_text = "the image's section and file alignments are not powers of two";
     return false;
   }
@@ -418,8 +417,7 @@ std::optional<std::vector<Resource>> ReadResources(const std::vector<std::uint8_
   ImageLayout layout;
   if (!ReadLayout(image, layout, error_text)) return std::nullopt;
   const Section& section = layout.sections[layout.resources];
-  TreeReader reader(image.data() + section.raw_pointer, layout.tree_size,
-                    section.virtual_address);
+  TreeReader reader(image.data() + section.raw_pointer, layout.tree_size, section.virtual_address);
   std::vector<Resource> resources;
   if (!reader.Read(resources, error_text)) return std::nullopt;
   return resources;
@@ -480,9 +478,10 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
     StoreLe32(header + kSectionVirtualAddress, address);
     StoreLe32(header + pe::kSectionPointerToRawData, pointer);
     std::uint8_t* relocations = directories + kBaseRelocationTable * pe::kDataDirectorySize;
-    StoreLe32(relocations + pe::kDirectoryAddress,
-              address + (DirectoryField(image, layout, kBaseRelocationTable, pe::kDirectoryAddress) -
-                         section.virtual_address));
+    StoreLe32(
+        relocations + pe::kDirectoryAddress,
+        address + (DirectoryField(image, layout, kBaseRelocationTable, pe::kDirectoryAddress) -
+                   section.virtual_address));
     next_address = AlignUp(std::uint64_t{address} + section.Extent(), layout.section_alignment);
   }
 
@@ -491,9 +490,9 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
   for (std::size_t i = 0; i < layout.sections.size(); ++i) {
     const Section& section = layout.sections[i];
     if (i == layout.resources || section.virtual_address > old_resources.virtual_address) continue;
-    image_end = std::max(image_end, AlignUp(std::uint64_t{section.virtual_address} +
-                                                section.Extent(),
-                                            layout.section_alignment));
+    image_end = std::max(image_end,
+                         AlignUp(std::uint64_t{section.virtual_address} + section.Extent(),
+                                 layout.section_alignment));
   }
   StoreLe32(optional_header + kOptionalSizeOfImage, static_cast<std::uint32_t>(image_end));
 

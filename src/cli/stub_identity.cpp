@@ -13,8 +13,8 @@
 namespace selfx::cli {
 
 const char* const kVersionKeys[kVersionKeyCount] = {
-    "FileDescription", "CompanyName",      "ProductName",      "FileVersion",
-    "ProductVersion",  "LegalCopyright",   "OriginalFilename", "Comments",
+    "FileDescription", "CompanyName",    "ProductName",      "FileVersion",
+    "ProductVersion",  "LegalCopyright", "OriginalFilename", "Comments",
 };
 
 namespace {
@@ -55,8 +55,9 @@ std::optional<std::u16string> Utf8ToUtf16(const std::string& text) {
   for (std::size_t at = 0; at < text.size();) {
     std::size_t length = Utf8SequenceLength(text, at);
     if (length == 0) return std::nullopt;
-    auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(
-                                          static_cast<unsigned char>(text[at + i])); };
+    auto byte = [&](std::size_t i) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(text[at + i]));
+    };
     std::uint32_t code = length == 1 ? byte(0) : byte(0) & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) code = code << 6 | (byte(i) & 0x3F);
     if (code >= 0x10000) {
@@ -111,8 +112,7 @@ bool CheckBitmap(IconImage& image, std::string& problem) {
     return false;
   }
   bool known_bits = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-  if (planes != 1 || !known_bits || (compression != 0 && compression != 3) ||
-      colors_used > 256) {
+  if (planes != 1 || !known_bits || (compression != 0 && compression != 3) || colors_used > 256) {
     problem = "is a bitmap of a kind icons do not use (" + std::to_string(bits) +
               " bits per pixel, compression " + std::to_string(compression) + ")";
     return false;
@@ -194,8 +194,8 @@ void ReplaceIconGroup(std::vector<Resource>& resources, const std::vector<IconIm
   };
   resources.erase(std::remove_if(resources.begin(), resources.end(), removed), resources.end());
 
-  Resource group{ResourceKey::Number(kResourceGroupIcon), ResourceKey::Text(kIconGroupName),
-                 language, 0, {}};
+  Resource group{
+      ResourceKey::Number(kResourceGroupIcon), ResourceKey::Text(kIconGroupName), language, 0, {}};
   group.data.resize(kIconHeaderSize + images.size() * kGroupEntrySize);
   StoreLe16(group.data.data() + 2, kIconType);
   StoreLe16(group.data.data() + 4, static_cast<std::uint16_t>(images.size()));
@@ -343,7 +343,8 @@ bool AddVersionString(const std::string& argument, StubIdentity& identity,
     error_text = "--version-info: " + key + " is given twice";
     return false;
   }
-  std::optional<std::u16string> value = Utf8ToUtf16(CommandLineTextToUtf8(argument.substr(equals + 1)));
+  std::optional<std::u16string> value = Utf8ToUtf16(
+      CommandLineTextToUtf8(argument.substr(equals + 1)));
   if (!value) {
     error_text = "--version-info: the value of " + key + " is not UTF-8 text";
     return false;
@@ -399,7 +400,8 @@ std::optional<std::vector<IconImage>> ParseIconFile(const std::vector<std::uint8
   }
   std::size_t directory_end = kIconHeaderSize + count * kIconEntrySize;
   if (directory_end > file.size()) {
-    error_text = "its directory of " + std::to_string(count) + " images runs past the end of the file";
+    error_text = "its directory of " + std::to_string(count) +
+                 " images runs past the end of the file";
     return std::nullopt;
   }
   std::vector<IconImage> images(count);
@@ -472,7 +474,8 @@ std::vector<std::uint8_t> VersionResource(const StubIdentity& identity) {
   VersionBlock table(u"040904B0", true);
   for (std::size_t i = 0; i < kVersionKeyCount; ++i) {
     if (!identity.version_strings[i]) continue;
-    table.Child(VersionBlock(Ascii16(kVersionKeys[i]), true).TextValue(*identity.version_strings[i]));
+    table.Child(
+        VersionBlock(Ascii16(kVersionKeys[i]), true).TextValue(*identity.version_strings[i]));
   }
   std::vector<std::uint8_t> translation(4);
   StoreLe16(translation.data(), kUsEnglish);
@@ -494,7 +497,7 @@ bool ApplyStubIdentity(std::vector<std::uint8_t>& stub, const std::string& stub_
   }
   if (!identity.icon_path.empty()) {
     std::optional<std::vector<std::uint8_t>> file = ReadRegularFile(identity.icon_path,
-                                                                   kLargestIconFile, error_text);
+                                                                    kLargestIconFile, error_text);
     std::optional<std::vector<IconImage>> images;
     if (file) images = ParseIconFile(*file, error_text);
     if (!images) {
@@ -509,11 +512,10 @@ bool ApplyStubIdentity(std::vector<std::uint8_t>& stub, const std::string& stub_
     };
     resources->erase(std::remove_if(resources->begin(), resources->end(), is_version),
                      resources->end());
-    resources->push_back({ResourceKey::Number(kResourceVersion), ResourceKey::Number(1),
-                          kUsEnglish, 0, VersionResource(identity)});
+    resources->push_back({ResourceKey::Number(kResourceVersion), ResourceKey::Number(1), kUsEnglish,
+                          0, VersionResource(identity)});
   }
-  if (identity.require_administrator &&
-      !RequireAdministrator(*resources, stub_path, error_text)) {
+  if (identity.require_administrator && !RequireAdministrator(*resources, stub_path, error_text)) {
     return false;
   }
   if (!ReplaceResources(stub, *resources, error_text)) {

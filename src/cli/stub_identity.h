@@ -27,8 +27,7 @@ struct StubIdentity {
 
 // Takes "KEY=VALUE" as given to --version-info (VALUE in the command line's encoding). False,
 // with the reason, for an unknown key, a key given twice or a value that is not text.
-bool AddVersionString(const std::string& argument, StubIdentity& identity,
-                      std::string& error_text);
+bool AddVersionString(const std::string& argument, StubIdentity& identity, std::string& error_text);
 
 // A version such as "1.2.3" or "2.0.1.7 beta" as the four 16-bit numbers of a version
 // resource ("1.2.3" is 1.2.3.0): one to four decimal numbers separated by dots, optionally
