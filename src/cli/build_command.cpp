@@ -336,7 +336,7 @@ const BuildOption kBuildOptions[] = {
     {{nullptr, "icon", "FILE.ico",
       "the archive's icon: every image of the .ico file (16 to 256\n"
       "pixels, PNG images too) in place of the stub's"},
-     "The program's identity (written into the stub's resources):",
+     "\nThe program's identity (written into its copy of the stub):",
      [](ParseState& state, const std::string& value) {
        state.request.identity.icon_path = value;
        return 0;
