@@ -39,7 +39,8 @@ Bytes ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // Runs a shell command; its status and what it printed on both streams.
@@ -48,7 +49,8 @@ RunResult Shell(const std::string& command) {
   std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
-  while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, read);
+  while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe))
+    result.output.append(buffer, read);
   int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
@@ -59,9 +61,10 @@ Bytes Fixture() {
   return path.empty() ? Bytes() : ReadBytes(path);
 }
 
-#define REQUIRE_FIXTURE(image)                                                             \
-  if ((image).empty()) GTEST_SKIP() << "no resource fixture: mingw-w64 was not found at " \
-                                       "configuration (scripts/setup installs it)"
+#define REQUIRE_FIXTURE(image)                                       \
+  if ((image).empty())                                               \
+  GTEST_SKIP() << "no resource fixture: mingw-w64 was not found at " \
+                  "configuration (scripts/setup installs it)"
 
 // Header fields, read independently of the code under test.
 std::uint32_t PeOffset(const Bytes& image) { return LoadLe32(image.data() + 0x3C); }
@@ -83,7 +86,7 @@ std::vector<SectionFacts> Sections(const Bytes& image) {
   }
   return sections;
 }
-const SectionFacts& SectionNamed(const std::vector<SectionFacts>& sections, const char* name) {
+SectionFacts SectionNamed(const std::vector<SectionFacts>& sections, const char* name) {
   for (const SectionFacts& section : sections) {
     if (section.name == name) return section;
   }
@@ -101,7 +104,8 @@ Bytes Bitmap(std::uint32_t size, std::uint16_t bits) {
   std::uint32_t color_row = (size * bits + 31) / 32 * 4;
   std::uint32_t mask_row = (size + 31) / 32 * 4;
   std::size_t pixels = palette * 4 + (color_row + mask_row) * size;
-  for (std::size_t i = 0; i < pixels; ++i) bitmap.push_back(static_cast<std::uint8_t>(i * 7 + size));
+  for (std::size_t i = 0; i < pixels; ++i)
+    bitmap.push_back(static_cast<std::uint8_t>(i * 7 + size));
   return bitmap;
 }
 
@@ -122,7 +126,8 @@ Bytes Png(std::uint32_t size) {
   Bytes rows;
   for (std::uint32_t y = 0; y < size; ++y) {
     rows.push_back(0);  // no filter
-    for (std::uint32_t x = 0; x < size; ++x) test::Append(rows, Bytes{200, 40, static_cast<std::uint8_t>(x), 255});
+    for (std::uint32_t x = 0; x < size; ++x)
+      test::Append(rows, Bytes{200, 40, static_cast<std::uint8_t>(x), 255});
   }
   Bytes deflated(compressBound(static_cast<uLong>(rows.size())));
   uLongf deflated_size = static_cast<uLongf>(deflated.size());
@@ -142,9 +147,11 @@ struct IconSpec {
 // An .ico file: the header, a 16-byte entry per image, then the images in order.
 Bytes IconFile(const std::vector<IconSpec>& specs, std::vector<Bytes>* images = nullptr) {
   std::vector<Bytes> made;
-  for (const IconSpec& spec : specs) made.push_back(spec.bits ? Bitmap(spec.size, spec.bits) : Png(spec.size));
+  for (const IconSpec& spec : specs)
+    made.push_back(spec.bits ? Bitmap(spec.size, spec.bits) : Png(spec.size));
   Bytes file;
-  for (std::uint16_t field : {0, 1, static_cast<int>(specs.size())}) test::Append(file, test::Le16(field));
+  for (std::uint16_t field : {0, 1, static_cast<int>(specs.size())})
+    test::Append(file, test::Le16(field));
   std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * specs.size());
   for (std::size_t i = 0; i < specs.size(); ++i) {
     auto side = static_cast<std::uint8_t>(specs[i].size % 256);
@@ -179,9 +186,9 @@ TEST(ResourceSection, RewrittenImagesKeepResourcesAndConsistentHeaders) {
   EXPECT_EQ(cli::ImageChecksum(original), Optional(original, 64));
 
   const SectionFacts old_relocations = SectionNamed(Sections(original), ".reloc");
-  const Bytes relocation_bytes(original.begin() + old_relocations.raw_pointer,
-                               original.begin() + old_relocations.raw_pointer +
-                                   old_relocations.raw_size);
+  const Bytes relocation_bytes(
+      original.begin() + old_relocations.raw_pointer,
+      original.begin() + old_relocations.raw_pointer + old_relocations.raw_size);
   Resource big{ResourceKey::Number(10), ResourceKey::Text(u"BLOB"), 0x0409, 0, Bytes(150000, 0x11)};
   struct Case {
     const char* name;
@@ -190,7 +197,8 @@ TEST(ResourceSection, RewrittenImagesKeepResourcesAndConsistentHeaders) {
   std::vector<Resource> grown = *resources;
   grown.push_back(big);
   std::vector<Resource> shrunk(resources->end() - 1, resources->end());
-  for (const Case& change : {Case{"same", *resources}, Case{"grown", grown}, Case{"shrunk", shrunk}}) {
+  for (const Case& change :
+       {Case{"same", *resources}, Case{"grown", grown}, Case{"shrunk", shrunk}}) {
     SCOPED_TRACE(change.name);
     Bytes image = original;
     ASSERT_TRUE(cli::ReplaceResources(image, change.resources, error_text)) << error_text;
@@ -215,9 +223,8 @@ TEST(ResourceSection, RewrittenImagesKeepResourcesAndConsistentHeaders) {
     EXPECT_EQ(rsrc.raw_size % file_alignment, 0u);
     EXPECT_GE(rsrc.raw_size, rsrc.virtual_size);
     EXPECT_EQ(relocations.raw_pointer, rsrc.raw_pointer + rsrc.raw_size);
-    EXPECT_EQ(relocations.address,
-              (rsrc.address + rsrc.virtual_size + section_alignment - 1) / section_alignment *
-                  section_alignment);
+    EXPECT_EQ(relocations.address, (rsrc.address + rsrc.virtual_size + section_alignment - 1) /
+                                       section_alignment * section_alignment);
     EXPECT_EQ(Bytes(image.begin() + relocations.raw_pointer,
                     image.begin() + relocations.raw_pointer + relocations.raw_size),
               relocation_bytes);
@@ -234,7 +241,8 @@ TEST(ResourceSection, RewrittenImagesKeepResourcesAndConsistentHeaders) {
               rsrc.raw_size - SectionNamed(Sections(original), ".rsrc").raw_size);
     EXPECT_EQ(Optional(image, 64), cli::ImageChecksum(image));
     // Everything in front of the resources is untouched, apart from the header fields.
-    std::uint32_t headers_end = PeOffset(original) + 248 + 40 * static_cast<std::uint32_t>(sections.size());
+    std::uint32_t headers_end = PeOffset(original) + 248 +
+                                40 * static_cast<std::uint32_t>(sections.size());
     EXPECT_TRUE(std::equal(original.begin() + headers_end, original.begin() + rsrc.raw_pointer,
                            image.begin() + headers_end));
   }
@@ -335,10 +343,12 @@ TEST(IconFile, HostileFilesAreRefusedWithTheReason) {
       {"cursor", [](Bytes& file) { file[2] = 2; }, "cursor"},
       {"no images", [](Bytes& file) { file[4] = 0; }, "0 images"},
       {"directory past the end", [](Bytes& file) { file.resize(30); }, "runs past the end"},
-      {"image inside the directory",
-       [&](Bytes& file) { StoreLe32(file.data() + second + 12, 20); }, "behind its directory"},
+      {"image inside the directory", [&](Bytes& file) { StoreLe32(file.data() + second + 12, 20); },
+       "behind its directory"},
       {"image past the end",
-       [&](Bytes& file) { StoreLe32(file.data() + third + 8, LoadLe32(file.data() + third + 8) + 1); },
+       [&](Bytes& file) {
+         StoreLe32(file.data() + third + 8, LoadLe32(file.data() + third + 8) + 1);
+       },
        "does not lie inside"},
       {"offset and size wrap around",
        [&](Bytes& file) {
@@ -353,7 +363,9 @@ TEST(IconFile, HostileFilesAreRefusedWithTheReason) {
       {"PNG of another size", [&](Bytes& file) { file[third] = 128; }, "256 x 256 pixels, while"},
       {"bitmap of another size", [&](Bytes& file) { file[first] = 32; }, "16 x 16 pixels, while"},
       {"bitmap cut short",
-       [&](Bytes& file) { StoreLe32(file.data() + second + 8, LoadLe32(file.data() + second + 8) - 200); },
+       [&](Bytes& file) {
+         StoreLe32(file.data() + second + 8, LoadLe32(file.data() + second + 8) - 200);
+       },
        "cut short"},
       {"neither PNG nor bitmap",
        [&](Bytes& file) { file[LoadLe32(file.data() + first + 12)] = 0x99; }, "neither"},
@@ -376,7 +388,8 @@ TEST(VersionNumber, LeadingNumbersBecomeFourParts) {
   EXPECT_EQ(cli::ParseVersionNumber("7"), (Version{7, 0, 0, 0}));
   EXPECT_EQ(cli::ParseVersionNumber("10.0.65535.4 (beta)"), (Version{10, 0, 65535, 4}));
   EXPECT_EQ(cli::ParseVersionNumber("2.1-rc1"), (Version{2, 1, 0, 0}));
-  for (const char* bad : {"", "v1.2", "1..2", "1.2.", "1.2.3.4.5", "65536", "1.2.3.4.", "0000001"}) {
+  for (const char* bad :
+       {"", "v1.2", "1..2", "1.2.", "1.2.3.4.5", "65536", "1.2.3.4.", "0000001"}) {
     EXPECT_FALSE(cli::ParseVersionNumber(bad)) << bad;
   }
 }
@@ -412,7 +425,8 @@ VersionNode ParseVersionBlock(const Bytes& bytes, std::size_t at, bool text_is_u
 }
 std::u16string Utf16Value(const Bytes& value) {
   std::u16string text;
-  for (std::size_t i = 0; i + 1 < value.size(); i += 2) text += static_cast<char16_t>(LoadLe16(value.data() + i));
+  for (std::size_t i = 0; i + 1 < value.size(); i += 2)
+    text += static_cast<char16_t>(LoadLe16(value.data() + i));
   while (!text.empty() && text.back() == 0) text.pop_back();
   return text;
 }
@@ -437,18 +451,20 @@ class BuildIdentity : public ::testing::Test {
   // The level the manifest of out.exe asks for, read with Python's XML parser (which also
   // shows the manifest to be well-formed), with the names of the supported systems counted.
   std::string ManifestFacts() const {
-    RunResult extracted = Shell("wrestool -x -R --type=24 " + Path("out.exe") + " > " + Path("manifest.xml"));
+    RunResult extracted = Shell("wrestool -x -R --type=24 " + Path("out.exe") + " > " +
+                                Path("manifest.xml"));
     if (extracted.status != 0) return "wrestool failed: " + extracted.output;
-    return Shell("python3 -c '"
-                 "import sys, xml.etree.ElementTree as tree\n"
-                 "root = tree.parse(sys.argv[1]).getroot()\n"
-                 "levels = [e.get(\"level\") + \" \" + e.get(\"uiAccess\") for e in root.iter() "
-                 "if e.tag.endswith(\"}requestedExecutionLevel\")]\n"
-                 "systems = [e for e in root.iter() if e.tag.endswith(\"}supportedOS\")]\n"
-                 "controls = [e for e in root.iter() if e.get(\"name\") == "
-                 "\"Microsoft.Windows.Common-Controls\" and e.get(\"version\") == \"6.0.0.0\"]\n"
-                 "print(levels, len(systems), len(controls))' " +
-                 Path("manifest.xml"))
+    return Shell(
+               "python3 -c '"
+               "import sys, xml.etree.ElementTree as tree\n"
+               "root = tree.parse(sys.argv[1]).getroot()\n"
+               "levels = [e.get(\"level\") + \" \" + e.get(\"uiAccess\") for e in root.iter() "
+               "if e.tag.endswith(\"}requestedExecutionLevel\")]\n"
+               "systems = [e for e in root.iter() if e.tag.endswith(\"}supportedOS\")]\n"
+               "controls = [e for e in root.iter() if e.get(\"name\") == "
+               "\"Microsoft.Windows.Common-Controls\" and e.get(\"version\") == \"6.0.0.0\"]\n"
+               "print(levels, len(systems), len(controls))' " +
+               Path("manifest.xml"))
         .output;
   }
 
@@ -467,25 +483,29 @@ TEST_F(BuildIdentity, IconAndVersionInfoAreWhatIcoutilsRead) {
 
   RunResult listed = Wrestool("-l");
   ASSERT_EQ(listed.status, 0) << listed.output;
-  EXPECT_NE(listed.output.find("--type=14 --name='UNZIP' --language=1033"), std::string::npos) << listed.output;
-  EXPECT_NE(listed.output.find("--type=16 --name=1 --language=1033"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("--type=14 --name='UNZIP' --language=1033"), std::string::npos)
+      << listed.output;
+  EXPECT_NE(listed.output.find("--type=16 --name=1 --language=1033"), std::string::npos)
+      << listed.output;
   // The stub's own image gave way: four images, numbered from 1.
   for (int number = 1; number <= 5; ++number) {
-    bool listed_icon = listed.output.find("--type=3 --name=" + std::to_string(number) + " ") != std::string::npos;
+    bool listed_icon = listed.output.find("--type=3 --name=" + std::to_string(number) + " ") !=
+                       std::string::npos;
     EXPECT_EQ(listed_icon, number <= 4) << number << "\n" << listed.output;
   }
   RunResult group = Shell("wrestool -x --type=14 --name=UNZIP " + Path("out.exe") + " -o " +
                           Path("group.ico") + " && icotool -l " + Path("group.ico"));
   ASSERT_EQ(group.status, 0) << group.output;
-  for (const char* expected : {"--width=16 --height=16 --bit-depth=4 --palette-size=16",
-                               "--width=32 --height=32 --bit-depth=8",
-                               "--width=48 --height=48 --bit-depth=32",
-                               "--width=256 --height=256 --bit-depth=32"}) {
+  for (const char* expected :
+       {"--width=16 --height=16 --bit-depth=4 --palette-size=16",
+        "--width=32 --height=32 --bit-depth=8", "--width=48 --height=48 --bit-depth=32",
+        "--width=256 --height=256 --bit-depth=32"}) {
     EXPECT_NE(group.output.find(expected), std::string::npos) << expected << "\n" << group.output;
   }
   for (std::size_t i = 0; i < images.size(); ++i) {
     std::string raw = Path("image" + std::to_string(i + 1));
-    Shell("wrestool -x -R --type=3 --name=" + std::to_string(i + 1) + " " + Path("out.exe") + " > " + raw);
+    Shell("wrestool -x -R --type=3 --name=" + std::to_string(i + 1) + " " + Path("out.exe") +
+          " > " + raw);
     EXPECT_EQ(ReadBytes(raw), images[i]) << "image " << i + 1;
   }
 
@@ -495,7 +515,8 @@ TEST_F(BuildIdentity, IconAndVersionInfoAreWhatIcoutilsRead) {
   VersionNode root = ParseVersionBlock(version, 0, true);
   EXPECT_EQ(root.key, u"VS_VERSION_INFO");
   ASSERT_EQ(root.value.size(), 52u);
-  const std::uint32_t expected_fixed[] = {0xFEEF04BD, 0x00010000, 0x00010002, 0x00030000, 0x00020000, 0};
+  const std::uint32_t expected_fixed[] = {0xFEEF04BD, 0x00010000, 0x00010002,
+                                          0x00030000, 0x00020000, 0};
   for (std::size_t i = 0; i < std::size(expected_fixed); ++i) {
     EXPECT_EQ(LoadLe32(root.value.data() + 4 * i), expected_fixed[i]) << "field " << i;
   }
@@ -511,11 +532,12 @@ TEST_F(BuildIdentity, IconAndVersionInfoAreWhatIcoutilsRead) {
     strings[string.key] = Utf16Value(string.value);
     EXPECT_EQ(string.value_length, Utf16Value(string.value).size() + 1) << "in 16-bit units";
   }
-  EXPECT_EQ(strings, (std::map<std::u16string, std::u16string>{{u"FileDescription", u"Grüße, ☃ and 𝄞"},
-                                                              {u"CompanyName", u"Example"},
-                                                              {u"FileVersion", u"1.2.3"},
-                                                              {u"ProductVersion", u"2.0 beta"},
-                                                              {u"Comments", u""}}));
+  EXPECT_EQ(strings,
+            (std::map<std::u16string, std::u16string>{{u"FileDescription", u"Grüße, ☃ and 𝄞"},
+                                                      {u"CompanyName", u"Example"},
+                                                      {u"FileVersion", u"1.2.3"},
+                                                      {u"ProductVersion", u"2.0 beta"},
+                                                      {u"Comments", u""}}));
   EXPECT_EQ(root.children[1].key, u"VarFileInfo");
   ASSERT_EQ(root.children[1].children.size(), 1u);
   EXPECT_EQ(root.children[1].children[0].key, u"Translation");
