@@ -104,8 +104,9 @@ TEST_F(MakerIdentity, VersionInformationReadsBackThroughTheSystem) {
   // The ANSI call hands the strings over in code page 1252.
   ASSERT_EQ(1252u, GetACP());
   const std::pair<const char*, const char*> strings[] = {
-      {"FileDescription", "Gr\xFC\xDF"
-                          "e installer"},
+      {"FileDescription",
+       "Gr\xFC\xDF"
+       "e installer"},
       {"CompanyName", "Example Makers"},
       {"FileVersion", "3.4.5.6"},
       {"ProductVersion", "3.4 beta"},
@@ -113,8 +114,8 @@ TEST_F(MakerIdentity, VersionInformationReadsBackThroughTheSystem) {
   for (const auto& [key, expected] : strings) {
     char* value = nullptr;
     std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
-    ASSERT_TRUE(VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                               &length))
+    ASSERT_TRUE(
+        VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
         << key;
     EXPECT_EQ(std::string(expected), std::string(value)) << key;
   }
