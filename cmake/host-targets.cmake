@@ -19,8 +19,9 @@ target_compile_definitions(selfx PRIVATE SELFX_VERSION="${PROJECT_VERSION}")
 find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
-# The command-line reader is pure and tested directly.
-add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp)
+# The command-line reader and the stub's resource writer are tested directly.
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp
+               src/cli/resource_section.cpp src/cli/stub_identity.cpp src/cli/native_file.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
 target_include_directories(selfx_unit_tests PRIVATE tests/unit tests)
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
@@ -28,6 +29,29 @@ target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FI
 add_dependencies(selfx_unit_tests selfx)
 # Test tables name only the fields a case is about.
 target_compile_options(selfx_unit_tests PRIVATE -Wno-missing-field-initializers)
+# The resource writer's tests need a real Windows program with the stub's resources, and the
+# stub itself comes from the win32 preset, which a host build may not have made: a tiny one is
+# linked from res/stub.rc here.
+find_program(SELFX_MINGW_GCC i686-w64-mingw32-gcc)
+find_program(SELFX_MINGW_WINDRES i686-w64-mingw32-windres)
+set(SELFX_RESOURCE_FIXTURE "")
+if(SELFX_MINGW_GCC AND SELFX_MINGW_WINDRES)
+  set(SELFX_RESOURCE_FIXTURE ${CMAKE_BINARY_DIR}/resource-fixture.exe)
+  add_custom_command(OUTPUT ${SELFX_RESOURCE_FIXTURE}
+    COMMAND ${SELFX_MINGW_WINDRES} -I ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/res/stub.rc
+            -O coff -o resource-fixture.res.o
+    COMMAND ${SELFX_MINGW_GCC} -Os -s -mwindows ${CMAKE_SOURCE_DIR}/tests/unit/resource_fixture.c
+            resource-fixture.res.o -o ${SELFX_RESOURCE_FIXTURE}
+    DEPENDS res/stub.rc res/stub.manifest res/unzip.ico res/resource.h
+            tests/unit/resource_fixture.c
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR} VERBATIM)
+  add_custom_target(selfx_resource_fixture DEPENDS ${SELFX_RESOURCE_FIXTURE})
+  add_dependencies(selfx_unit_tests selfx_resource_fixture)
+else()
+  message(WARNING "mingw-w64 not found (scripts/setup installs it): the resource tests are skipped")
+endif()
+target_compile_definitions(selfx_unit_tests PRIVATE
+                           SELFX_RESOURCE_FIXTURE="${SELFX_RESOURCE_FIXTURE}")
 gtest_discover_tests(selfx_unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
 # gcc has no libFuzzer: the fuzz targets come only with the fuzz preset (clang).

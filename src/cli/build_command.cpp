@@ -24,6 +24,7 @@
 #include "cli/option_names.h"
 #include "cli/ready_zip.h"
 #include "cli/source_tree.h"
+#include "cli/stub_identity.h"
 #include "cli/stub_image.h"
 #include "cli/zip_writer.h"
 #include "platform/platform.h"
@@ -60,6 +61,7 @@ struct BuildRequest {
   std::vector<std::string> inputs;
   std::string stub;
   PackOptions pack;
+  StubIdentity identity;
   bool force_pack = false;
   bool verify = true;
   bool ask_password = false;
@@ -331,6 +333,35 @@ const BuildOption kBuildOptions[] = {
        state.request.settings.options |= static_cast<std::uint16_t>(*word);
        return 0;
      }},
+    {{nullptr, "icon", "FILE.ico",
+      "the archive's icon: every image of the .ico file (16 to 256\n"
+      "pixels, PNG images too) in place of the stub's"},
+     "\nThe program's identity (written into its copy of the stub):",
+     [](ParseState& state, const std::string& value) {
+       state.request.identity.icon_path = value;
+       return 0;
+     }},
+    {{nullptr, "version-info", "KEY=VALUE",
+      "version information shown in the file's properties; KEY is\n"
+      "FileDescription, CompanyName, ProductName, FileVersion,\n"
+      "ProductVersion, LegalCopyright, OriginalFilename or Comments;\n"
+      "FileVersion and ProductVersion start with a number such as 1.2.3\n"
+      "(repeat the option for each key)"},
+     nullptr,
+     [](ParseState& state, const std::string& value) {
+       std::string error_text;
+       if (AddVersionString(value, state.request.identity, error_text)) return 0;
+       ReportError(error_text);
+       return kExitUsage;
+     }},
+    {{nullptr, "admin", nullptr,
+      "ask Windows for administrator rights when the archive starts\n"
+      "(the manifest's requireAdministrator; without it: asInvoker)"},
+     nullptr,
+     [](ParseState& state, const std::string&) {
+       state.request.identity.require_administrator = true;
+       return 0;
+     }},
     {{"h", "help", nullptr, nullptr}, nullptr, ShowHelp},
 };
 
@@ -543,6 +574,12 @@ int BuildCommand(const Arguments& arguments) {
                 std::to_string(stub->size()) + " bytes, image " + std::to_string(*overlay_start) +
                 "); it carries a symbol table, a certificate or an archive already: "
                 "use a plain, stripped stub");
+    return kExitFailure;
+  }
+  // The maker's icon, version information and execution level go into this copy of the stub.
+  if (request.identity.Changes() &&
+      !ApplyStubIdentity(*stub, request.stub, request.identity, error_text)) {
+    ReportError(error_text);
     return kExitFailure;
   }
 
