@@ -77,7 +77,11 @@ std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxCo
 
 std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlayStart(image); }
 
-void LoadConfig() { LoadConfigAt(FindOverlayStart(platform::ModuleImage())); }
+void LoadConfig() {
+  const std::uint8_t* image = platform::ModuleImage();
+  LoadConfigAt(FindOverlayStart(image));
+  ExcludeSignature(image, ArchiveStart);
+}
 
 void LoadConfigAt(std::uint32_t overlay_start) {
   ArchiveConfigSource source(overlay_start);

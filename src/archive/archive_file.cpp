@@ -1,5 +1,6 @@
 #include "archive/archive_file.h"
 
+#include "archive/pe_image.h"
 #include "base/fatal_error.h"
 #include "base/text.h"
 
@@ -7,6 +8,7 @@ namespace selfx {
 
 ArchiveFileState ArchiveFile;
 std::uint32_t ArchiveStart = 0;
+std::uint32_t ArchiveEnd = 0;
 
 void OpenArchiveFile(const std::string& path) {
   ArchiveFile.path = path;
@@ -14,6 +16,12 @@ void OpenArchiveFile(const std::string& path) {
   if (ArchiveFile.handle == platform::kNoFile) {
     FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
   }
+  ArchiveEnd = platform::FileSize(ArchiveFile.handle);
+}
+
+void ExcludeSignature(const std::uint8_t* image, std::uint32_t archive_start) {
+  ArchiveEnd = pe::EndWithoutSignature(pe::ReadDataDirectory(image, pe::kCertificateTable),
+                                       archive_start, platform::FileSize(ArchiveFile.handle));
 }
 
 std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin) {

@@ -20,8 +20,19 @@ extern ArchiveFileState ArchiveFile;
 // the configuration has been loaded.
 extern std::uint32_t ArchiveStart;
 
-// Opens path as the archive file; FatalError "Error reading zip %s" when it cannot be opened.
+// Where the archive ends: the end of the file, or in a signed file the start of its
+// certificate table. Every search from the end of the file starts here instead.
+extern std::uint32_t ArchiveEnd;
+
+// Opens path as the archive file and sets ArchiveEnd to its size; FatalError "Error reading
+// zip %s" when it cannot be opened.
 void OpenArchiveFile(const std::string& path);
+
+// Leaves a signature out of the archive: when the certificate table recorded in the image's
+// headers was appended behind everything from archive_start on, ArchiveEnd becomes its start.
+// `image` holds the archive file's headers: the stub's own mapped image (the loader maps them
+// as they are in the file), or a file's first bytes that passed pe::CheckImageHeaders.
+void ExcludeSignature(const std::uint8_t* image, std::uint32_t archive_start);
 
 // Moves the archive's file position; returns the new position. No error is reported.
 std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin);

@@ -58,4 +58,15 @@ DataDirectory ReadDataDirectory(const std::uint8_t* image, std::uint32_t index) 
   return {LoadLe32(directory + kDirectoryAddress), LoadLe32(directory + kDirectorySize)};
 }
 
+std::uint32_t EndWithoutSignature(DataDirectory certificate_table, std::uint32_t content_start,
+                                  std::uint32_t file_size) {
+  std::uint32_t address = certificate_table.address;
+  // Compared as a distance from the end, so that an address and a size whose sum wraps past
+  // 2^32 onto the file's size are not taken for a table that ends there.
+  bool appended = address >= content_start && address <= file_size &&
+                  certificate_table.size >= kCertificateHeaderSize &&
+                  file_size - address == certificate_table.size;
+  return appended ? address : file_size;
+}
+
 }  // namespace selfx::pe

@@ -143,6 +143,7 @@ bool OpenArchive(const std::string& native_path) {
       if (!archive_offset) FatalError(kCorruptMessage);
       ArchiveStart = *overlay_start + *archive_offset;
     }
+    ExcludeSignature(headers.data(), ArchiveStart);
   }
   SeekArchive(0, platform::SeekOrigin::FromStart);
   // The core would call both of these corrupt; the user deserves the reason.
