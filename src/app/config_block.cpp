@@ -80,7 +80,9 @@ std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlaySt
 void LoadConfig() {
   const std::uint8_t* image = platform::ModuleImage();
   LoadConfigAt(FindOverlayStart(image));
-  ExcludeSignature(image, ArchiveStart);
+  // A signature appended behind the archive is not part of it. The loader maps the headers,
+  // the certificate table's entry with them, as they are in the file.
+  ArchiveEnd = pe::EndWithoutSignature(image, ArchiveStart, ArchiveEnd);
 }
 
 void LoadConfigAt(std::uint32_t overlay_start) {

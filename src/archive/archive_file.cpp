@@ -1,6 +1,5 @@
 #include "archive/archive_file.h"
 
-#include "archive/pe_image.h"
 #include "base/fatal_error.h"
 #include "base/text.h"
 
@@ -17,11 +16,6 @@ void OpenArchiveFile(const std::string& path) {
     FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
   }
   ArchiveEnd = platform::FileSize(ArchiveFile.handle);
-}
-
-void ExcludeSignature(const std::uint8_t* image, std::uint32_t archive_start) {
-  ArchiveEnd = pe::EndWithoutSignature(pe::ReadDataDirectory(image, pe::kCertificateTable),
-                                       archive_start, platform::FileSize(ArchiveFile.handle));
 }
 
 std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin) {

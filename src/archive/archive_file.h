@@ -21,18 +21,13 @@ extern ArchiveFileState ArchiveFile;
 extern std::uint32_t ArchiveStart;
 
 // Where the archive ends: the end of the file, or in a signed file the start of its
-// certificate table. Every search from the end of the file starts here instead.
+// certificate table (pe::EndWithoutSignature, once ArchiveStart is known). The search for the
+// end record looks back from here instead of from the end of the file.
 extern std::uint32_t ArchiveEnd;
 
 // Opens path as the archive file and sets ArchiveEnd to its size; FatalError "Error reading
 // zip %s" when it cannot be opened.
 void OpenArchiveFile(const std::string& path);
-
-// Leaves a signature out of the archive: when the certificate table recorded in the image's
-// headers was appended behind everything from archive_start on, ArchiveEnd becomes its start.
-// `image` holds the archive file's headers: the stub's own mapped image (the loader maps them
-// as they are in the file), or a file's first bytes that passed pe::CheckImageHeaders.
-void ExcludeSignature(const std::uint8_t* image, std::uint32_t archive_start);
 
 // Moves the archive's file position; returns the new position. No error is reported.
 std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin);

@@ -1,6 +1,5 @@
 #include "archive/directory.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "archive/archive_file.h"
@@ -83,13 +82,12 @@ std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::u
     // Only a record whose comment ends exactly at the end of the archive is the real one;
     // anything else is data that happens to look like a signature.
     std::uint32_t record_end = window_start + i + zip::kEndRecordSize + comment_length;
-    if (record_end == archive_end) return i;
+    std::uint32_t gap = archive_end - record_end;  // a record past the end wraps to a huge gap
+    if (gap > padding_allowed) continue;
     // In a signed file the signer's padding, a few zero bytes, may stand between the two.
-    if (record_end < archive_end && archive_end - record_end <= padding_allowed &&
-        std::all_of(window + (record_end - window_start), window + (archive_end - window_start),
-                    [](std::uint8_t byte) { return byte == 0; })) {
-      return i;
-    }
+    const std::uint8_t* padding = window + (record_end - window_start);
+    while (gap != 0 && padding[gap - 1] == 0) --gap;
+    if (gap == 0) return i;
   }
   return std::nullopt;
 }

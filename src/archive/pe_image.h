@@ -87,13 +87,13 @@ struct DataDirectory {
 // Data directory `index` (kCertificateTable, ...); empty when the image records fewer.
 DataDirectory ReadDataDirectory(const std::uint8_t* image, std::uint32_t index);
 
-// Where the signed content of a file of file_size bytes ends. A signer appends its
-// certificate table behind everything else, so a table that begins at or behind
-// content_start, holds at least one certificate header and ends exactly at the end of the
-// file is the file's signature: the content ends where the table begins. Any other table
-// (none, an empty one, one inside the content or one that does not reach the end) is just
-// bytes of the file, and the content ends with the file.
-std::uint32_t EndWithoutSignature(DataDirectory certificate_table, std::uint32_t content_start,
+// Where the signed content of a file of file_size bytes ends, from the certificate table
+// that the image's headers record. A signer appends that table behind everything else, so a
+// table that begins at or behind content_start, holds at least one certificate header and
+// ends exactly at the end of the file is the file's signature: the content ends where the
+// table begins. Any other table (none, an empty one, one inside the content or one that does
+// not reach the end) is just bytes of the file, and the content ends with the file.
+std::uint32_t EndWithoutSignature(const std::uint8_t* image, std::uint32_t content_start,
                                   std::uint32_t file_size);
 
 }  // namespace selfx::pe

@@ -89,8 +89,9 @@ void Inspect(InfoReport& report, const std::vector<std::uint8_t>& headers) {
     report.archive_start = report.overlay_start + report.config.archive_offset;
   }
   report.certificate_table = pe::ReadDataDirectory(headers.data(), pe::kCertificateTable);
-  ExcludeSignature(headers.data(), std::max(report.archive_start, report.overlay_start));
-  report.archive_end = ArchiveEnd;
+  report.archive_end = pe::EndWithoutSignature(
+      headers.data(), std::max(report.archive_start, report.overlay_start), ArchiveEnd);
+  ArchiveEnd = report.archive_end;
   if (!report.config.sound) return;
   ConfigSettings& settings = report.config.settings;
   if (settings.caption.empty()) settings.caption = kDefaultCaption;

@@ -41,8 +41,7 @@ std::uint32_t ChecksumOffset(const std::vector<std::uint8_t>& file) {
 
 bool LeaveOutSignature(std::vector<std::uint8_t>& file, std::uint32_t overlay_start) {
   auto size = static_cast<std::uint32_t>(file.size());
-  std::uint32_t end = pe::EndWithoutSignature(
-      pe::ReadDataDirectory(file.data(), pe::kCertificateTable), overlay_start, size);
+  std::uint32_t end = pe::EndWithoutSignature(file.data(), overlay_start, size);
   if (end == size) return false;
   // The signer pads the file to a multiple of 8 with zero bytes before its table.
   if (end - overlay_start < pe::kCertificateAlignment &&
