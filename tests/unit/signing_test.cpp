@@ -62,8 +62,10 @@ class Signing : public ::testing::Test {
       fs::create_directories(fs::path(Path("input/" + std::string(name))).parent_path());
       std::ofstream(Path("input/" + std::string(name)), std::ios::binary) << data;
     }
-    RunResult made = Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=selfx-test"
-                           " -keyout " + Path("key.pem") + " -out " + Path("cert.pem"));
+    RunResult made = Shell(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=selfx-test"
+        " -keyout " +
+        Path("key.pem") + " -out " + Path("cert.pem"));
     ASSERT_EQ(made.status, 0) << made.output;
   }
 
@@ -73,7 +75,8 @@ class Signing : public ::testing::Test {
   // (which moves the archive's end by as much). Gives the output's size.
   std::uintmax_t Build(const std::string& output, std::size_t caption_length = 0,
                        const std::string& stub = "stub.exe") {
-    std::string caption = caption_length == 0 ? "" : " --caption " + std::string(caption_length, 'c');
+    std::string caption = caption_length == 0 ? ""
+                                              : " --caption " + std::string(caption_length, 'c');
     RunResult built = RunTool("build -q --stub " + Path(stub) + caption + " -o " + Path(output) +
                               " " + Path("input"));
     EXPECT_EQ(built.status, 0) << built.output;
@@ -91,8 +94,8 @@ class Signing : public ::testing::Test {
     RunResult verified = Shell("osslsigncode verify -CAfile " + Path("cert.pem") + " -in " +
                                Path(file));
     EXPECT_EQ(verified.status, 0) << verified.output;
-    EXPECT_TRUE(Contains(verified.output,
-                         "Number of verified signatures: " + std::to_string(signatures)))
+    EXPECT_TRUE(
+        Contains(verified.output, "Number of verified signatures: " + std::to_string(signatures)))
         << verified.output;
   }
 
@@ -177,8 +180,8 @@ TEST_F(Signing, SignedTwiceAndSignedAgain) {
 
   // Removing the signature leaves the signer's padding behind the end record: an unsigned
   // file with bytes behind its end record, damaged as ever. Signed again, it reads.
-  RunResult removed = Shell("osslsigncode remove-signature -in " + Path("signed.exe") +
-                            " -out " + Path("removed.exe"));
+  RunResult removed = Shell("osslsigncode remove-signature -in " + Path("signed.exe") + " -out " +
+                            Path("removed.exe"));
   ASSERT_EQ(removed.status, 0) << removed.output;
   RunResult removed_info = RunTool("info " + Path("removed.exe"));
   EXPECT_EQ(removed_info.status, 1) << removed_info.output;
@@ -227,9 +230,9 @@ TEST_F(Signing, SignedStubIsBuiltWithoutItsSignature) {
         << built.output;
     EXPECT_EQ(test::ReadFileText(Path("built.exe")).substr(0, plain_stub.size()), plain_stub);
 
-    RunResult json = RunTool("build --json --stub " + Path(stub) + " -o " + Path("built.exe") +
-                                 " " + Path("input"),
-                             {"", false});
+    RunResult json = RunTool(
+        "build --json --stub " + Path(stub) + " -o " + Path("built.exe") + " " + Path("input"),
+        {"", false});
     EXPECT_TRUE(Contains(json.output, "\"warnings\":[\"" + Path(stub) + ": its signature"))
         << json.output;
 
