@@ -125,7 +125,8 @@ void PrintSignature(const InfoReport& report) {
     std::printf("%-16sat %u, %u bytes (Authenticode; the archive ends before it)\n", "signature",
                 table.address, table.size);
   } else if (table.address != 0 || table.size != 0) {
-    std::printf("%-16snone (a certificate table at %u, %u bytes, does not end the file)\n",
+    // Any other table is bytes of the file, as the stub reads it.
+    std::printf("%-16snone (a certificate table at %u, %u bytes, not appended at the end)\n",
                 "signature", table.address, table.size);
   } else {
     std::printf("%-16snone\n", "signature");
