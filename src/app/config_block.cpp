@@ -77,7 +77,13 @@ std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxCo
 
 std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlayStart(image); }
 
-void LoadConfig() { LoadConfigAt(FindOverlayStart(platform::ModuleImage())); }
+void LoadConfig() {
+  const std::uint8_t* image = platform::ModuleImage();
+  LoadConfigAt(FindOverlayStart(image));
+  // A signature appended behind the archive is not part of it. The loader maps the headers,
+  // the certificate table's entry with them, as they are in the file.
+  ArchiveEnd = pe::EndWithoutSignature(image, ArchiveStart, ArchiveEnd);
+}
 
 void LoadConfigAt(std::uint32_t overlay_start) {
   ArchiveConfigSource source(overlay_start);

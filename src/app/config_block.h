@@ -137,8 +137,8 @@ std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxCo
 std::uint32_t FindOverlayStart(const std::uint8_t* image);
 
 // Reads and checks the block behind the stub's image, fills SfxConfig, resolves
-// TargetFolder, asks the start-up question and sets ArchiveStart; ends the program on a
-// damaged block or a declined question.
+// TargetFolder, asks the start-up question and sets ArchiveStart, and ArchiveEnd before a
+// signature; ends the program on a damaged block or a declined question.
 void LoadConfig();
 // LoadConfig for a block known to start at overlay_start.
 void LoadConfigAt(std::uint32_t overlay_start);

@@ -7,6 +7,7 @@ namespace selfx {
 
 ArchiveFileState ArchiveFile;
 std::uint32_t ArchiveStart = 0;
+std::uint32_t ArchiveEnd = 0;
 
 void OpenArchiveFile(const std::string& path) {
   ArchiveFile.path = path;
@@ -14,6 +15,7 @@ void OpenArchiveFile(const std::string& path) {
   if (ArchiveFile.handle == platform::kNoFile) {
     FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
   }
+  ArchiveEnd = platform::FileSize(ArchiveFile.handle);
 }
 
 std::uint32_t SeekArchive(std::int32_t distance, platform::SeekOrigin origin) {

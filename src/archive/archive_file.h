@@ -20,7 +20,13 @@ extern ArchiveFileState ArchiveFile;
 // the configuration has been loaded.
 extern std::uint32_t ArchiveStart;
 
-// Opens path as the archive file; FatalError "Error reading zip %s" when it cannot be opened.
+// Where the archive ends: the end of the file, or in a signed file the start of its
+// certificate table (pe::EndWithoutSignature, once ArchiveStart is known). The search for the
+// end record looks back from here instead of from the end of the file.
+extern std::uint32_t ArchiveEnd;
+
+// Opens path as the archive file and sets ArchiveEnd to its size; FatalError "Error reading
+// zip %s" when it cannot be opened.
 void OpenArchiveFile(const std::string& path);
 
 // Moves the archive's file position; returns the new position. No error is reported.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "archive/archive_file.h"
+#include "archive/pe_image.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/fatal_error.h"
@@ -39,20 +40,22 @@ std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size,
 }  // namespace
 
 std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
-  std::uint32_t file_size = platform::FileSize(ArchiveFile.handle);
-  std::optional<std::uint32_t> window_size = SearchWindowSize(file_size, archive_start);
+  std::optional<std::uint32_t> window_size = SearchWindowSize(ArchiveEnd, archive_start);
   if (!window_size) return std::nullopt;
+  // Only a signed file's archive ends before the file does.
+  bool is_signed = ArchiveEnd != platform::FileSize(ArchiveFile.handle);
 
   std::vector<std::uint8_t> window(*window_size);
   std::uint32_t position_before = SeekArchive(0, platform::SeekOrigin::FromCurrent);
-  std::uint32_t window_start = SeekArchive(-static_cast<std::int32_t>(*window_size),
-                                           platform::SeekOrigin::FromEnd);
+  std::uint32_t window_start = SeekArchive(static_cast<std::int32_t>(ArchiveEnd - *window_size),
+                                           platform::SeekOrigin::FromStart);
   std::uint32_t read = ReadArchive(window.data(), *window_size);
   SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
   if (read < *window_size) return std::nullopt;
 
-  std::optional<std::uint32_t> offset = ScanForEndRecord(window.data(), *window_size, window_start,
-                                                         file_size);
+  std::optional<std::uint32_t> offset = ScanForEndRecord(
+      window.data(), *window_size, window_start, ArchiveEnd,
+      is_signed ? pe::kCertificateAlignment - 1 : 0);
   if (!offset) return std::nullopt;
   return window_start + *offset;
 }
@@ -70,14 +73,21 @@ std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
 }
 
 std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::uint32_t window_size,
-                                              std::uint32_t window_start, std::uint32_t file_size) {
+                                              std::uint32_t window_start, std::uint32_t archive_end,
+                                              std::uint32_t padding_allowed) {
   if (window_size < zip::kEndRecordSize) return std::nullopt;
   for (std::uint32_t i = 0; i <= window_size - zip::kEndRecordSize; ++i) {
     if (LoadLe32(window + i) != EndRecordSignature) continue;
     std::uint32_t comment_length = LoadLe16(window + i + zip::kEndCommentLength);
-    // Only a record whose comment ends exactly at the end of the file is the real one;
+    // Only a record whose comment ends exactly at the end of the archive is the real one;
     // anything else is data that happens to look like a signature.
-    if (file_size == window_start + i + zip::kEndRecordSize + comment_length) return i;
+    std::uint32_t record_end = window_start + i + zip::kEndRecordSize + comment_length;
+    std::uint32_t gap = archive_end - record_end;  // a record past the end wraps to a huge gap
+    if (gap > padding_allowed) continue;
+    // In a signed file the signer's padding, a few zero bytes, may stand between the two.
+    const std::uint8_t* padding = window + (record_end - window_start);
+    while (gap != 0 && padding[gap - 1] == 0) --gap;
+    if (gap == 0) return i;
   }
   return std::nullopt;
 }

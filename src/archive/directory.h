@@ -17,14 +17,18 @@ namespace selfx {
 // as it was.
 extern std::int32_t ArchiveBase;
 
-// Searches the last 65,558 bytes behind archive_start for an end record whose comment ends
-// exactly at the end of the file; the one nearest the window's start wins. Returns its file
-// position, or nothing. The archive file position is left where it was.
+// Searches the last 65,558 bytes of the archive (those before ArchiveEnd) behind
+// archive_start for an end record whose comment ends exactly at the archive's end; the one
+// nearest the window's start wins. Returns its file position, or nothing. The archive file
+// position is left where it was.
 std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start);
 // The scan itself, over a window of the file that starts at window_start: the first
-// signature whose record and comment end exactly at file_size. Returns the window offset.
+// signature whose record and comment end exactly at archive_end, or, when the window reaches
+// archive_end, up to padding_allowed zero bytes before it (a signed file's padding). Returns
+// the window offset.
 std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::uint32_t window_size,
-                                              std::uint32_t window_start, std::uint32_t file_size);
+                                              std::uint32_t window_start, std::uint32_t archive_end,
+                                              std::uint32_t padding_allowed = 0);
 // The same search over a whole file held in memory: the end record's file position, or
 // nothing. The builder and `selfx info` judge a file by it exactly as the stub will.
 std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,

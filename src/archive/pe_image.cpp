@@ -10,6 +10,15 @@ const std::uint8_t* PeHeader(const std::uint8_t* image) {
   return image + LoadLe32(image + kDosPeHeaderOffset);
 }
 
+// Where data directory `index` lies in the headers, or nothing when the image records fewer.
+const std::uint8_t* DirectoryEntry(const std::uint8_t* image, std::uint32_t index) {
+  const std::uint8_t* optional_header = PeHeader(image) + kOptionalHeader;
+  // A count above the header's room would point into the section table.
+  std::uint32_t count = LoadLe32(optional_header + kOptionalNumberOfRvaAndSizes);
+  if (index >= count || index >= kDataDirectoryCount) return nullptr;
+  return optional_header + kOptionalDataDirectories + index * kDataDirectorySize;
+}
+
 }  // namespace
 
 ImageFault CheckImageHeaders(const std::uint8_t* file, std::size_t size) {
@@ -49,13 +58,22 @@ std::uint32_t OverlayStart(const std::uint8_t* image) {
 }
 
 DataDirectory ReadDataDirectory(const std::uint8_t* image, std::uint32_t index) {
-  const std::uint8_t* optional_header = PeHeader(image) + kOptionalHeader;
-  // A count above the header's room would point into the section table.
-  std::uint32_t count = LoadLe32(optional_header + kOptionalNumberOfRvaAndSizes);
-  if (index >= count || index >= kDataDirectoryCount) return {};
-  const std::uint8_t* directory = optional_header + kOptionalDataDirectories +
-                                  index * kDataDirectorySize;
+  const std::uint8_t* directory = DirectoryEntry(image, index);
+  if (directory == nullptr) return {};
   return {LoadLe32(directory + kDirectoryAddress), LoadLe32(directory + kDirectorySize)};
+}
+
+std::uint32_t EndWithoutSignature(const std::uint8_t* image, std::uint32_t content_start,
+                                  std::uint32_t file_size) {
+  const std::uint8_t* table = DirectoryEntry(image, kCertificateTable);
+  if (table == nullptr) return file_size;
+  std::uint32_t address = LoadLe32(table + kDirectoryAddress);
+  std::uint32_t size = LoadLe32(table + kDirectorySize);
+  // Compared as a distance from the end, so that an address and a size whose sum wraps past
+  // 2^32 onto the file's size are not taken for a table that ends there.
+  bool appended = address >= content_start && address <= file_size &&
+                  size >= kCertificateHeaderSize && file_size - address == size;
+  return appended ? address : file_size;
 }
 
 }  // namespace selfx::pe

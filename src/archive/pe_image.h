@@ -34,6 +34,7 @@ constexpr std::uint32_t kOptionalHeader = kFileHeader + kFileHeaderSize;
 constexpr std::uint32_t kPe32OptionalHeaderSize = 224;
 constexpr int kOptionalMagic = 0;
 constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr int kOptionalCheckSum = 64;
 constexpr int kOptionalNumberOfRvaAndSizes = 92;
 constexpr int kOptionalDataDirectories = 96;
 
@@ -45,6 +46,11 @@ constexpr int kDirectoryAddress = 0;
 constexpr int kDirectorySize = 4;
 // Authenticode's signature; unlike every other directory its address is a file offset.
 constexpr std::uint32_t kCertificateTable = 4;
+// The table is a list of certificates, each behind an 8-byte header (length, revision, type)
+// and each starting at a multiple of 8: a signer pads the file with up to 7 zero bytes before
+// it appends the table.
+constexpr std::uint32_t kCertificateHeaderSize = 8;
+constexpr std::uint32_t kCertificateAlignment = 8;
 
 // The section table follows the optional header. Its position is taken as fixed: a PE32
 // image's optional header is 224 bytes, and the stub does not consult the size field.
@@ -80,5 +86,14 @@ struct DataDirectory {
 };
 // Data directory `index` (kCertificateTable, ...); empty when the image records fewer.
 DataDirectory ReadDataDirectory(const std::uint8_t* image, std::uint32_t index);
+
+// Where the signed content of a file of file_size bytes ends, from the certificate table
+// that the image's headers record. A signer appends that table behind everything else, so a
+// table that begins at or behind content_start, holds at least one certificate header and
+// ends exactly at the end of the file is the file's signature: the content ends where the
+// table begins. Any other table (none, an empty one, one inside the content or one that does
+// not reach the end) is just bytes of the file, and the content ends with the file.
+std::uint32_t EndWithoutSignature(const std::uint8_t* image, std::uint32_t content_start,
+                                  std::uint32_t file_size);
 
 }  // namespace selfx::pe

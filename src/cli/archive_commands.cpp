@@ -13,6 +13,7 @@
 #include "archive/extraction_run.h"
 #include "archive/extraction_state.h"
 #include "archive/paths.h"
+#include "archive/pe_image.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
@@ -143,6 +144,7 @@ bool OpenArchive(const std::string& native_path) {
       if (!archive_offset) FatalError(kCorruptMessage);
       ArchiveStart = *overlay_start + *archive_offset;
     }
+    ArchiveEnd = pe::EndWithoutSignature(headers.data(), ArchiveStart, ArchiveEnd);
   }
   SeekArchive(0, platform::SeekOrigin::FromStart);
   // The core would call both of these corrupt; the user deserves the reason.

@@ -567,6 +567,8 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(request.stub + ": " + error_text);
     return kExitFailure;
   }
+  // A signature made for the stub alone would not cover the archive appended to it.
+  bool signature_left_out = LeaveOutSignature(*stub, *overlay_start);
   // The stub finds its configuration exactly where its image ends; anything behind the image
   // (a symbol table, a signature, an archive built before) would stand in its place.
   if (*overlay_start != stub->size()) {
@@ -575,6 +577,13 @@ int BuildCommand(const Arguments& arguments) {
                 "); it carries a symbol table, a certificate or an archive already: "
                 "use a plain, stripped stub");
     return kExitFailure;
+  }
+  std::string signature_warning;
+  if (signature_left_out) {
+    signature_warning = request.stub +
+                        ": its signature was left out; sign the built file again (build "
+                        "first, then sign)";
+    ReportError("warning: " + signature_warning);
   }
   // The maker's icon, version information and execution level go into this copy of the stub.
   if (request.identity.Changes() &&
@@ -672,6 +681,7 @@ int BuildCommand(const Arguments& arguments) {
     json.Bool("encrypted", request.pack.password.has_value());
     json.BeginArray("warnings");
     for (const std::string& warning : tree.warnings) json.ConsoleText(nullptr, warning);
+    if (!signature_warning.empty()) json.ConsoleText(nullptr, signature_warning);
     json.EndArray().BeginArray("empty_folders");
     for (const std::string& folder : tree.empty_folders)
       json.Text(nullptr, platform::Utf8TextToAnsi(folder));

@@ -8,6 +8,7 @@
 #include "app/config_block.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
+#include "archive/pe_image.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
@@ -30,7 +31,9 @@ const CommandDescription kInfo{
     "Shows the configuration of a self-extracting archive made by selfx build (option bits,\n"
     "texts, overwrite mode, offsets) and whether its configuration trailer and its ZIP end\n"
     "record are sound, read as its stub reads them. A plain .zip is shown as such, with its end\n"
-    "record. Only the headers, the configuration block and the file's last 64 KiB are read.\n",
+    "record. A signed file's Authenticode signature is shown with its place and size; the\n"
+    "archive ends where the signature begins. Only the headers, the configuration block and\n"
+    "the archive's last 64 KiB are read.\n",
     {&kJsonOption, &kHelpOption},
     "--json prints the same as one JSON object (\"plain_zip\" tells the two kinds apart). Exit\n"
     "status: 0 sound, 1 damaged or not such a file, 2 bad usage.\n",
@@ -48,6 +51,8 @@ struct InfoReport {
   std::uint32_t overlay_start = 0;
   DecodedConfig config;
   std::uint32_t archive_start = 0;
+  pe::DataDirectory certificate_table;  // as the headers record it
+  std::uint32_t archive_end = 0;        // the table's start in a signed file, else the size
   bool end_record_sound = false;
   std::uint32_t end_position = 0;
   std::uint16_t entries = 0;
@@ -56,6 +61,7 @@ struct InfoReport {
   std::int32_t offset_base = 0;
 
   bool Sound() const { return (plain_zip || config.sound) && end_record_sound; }
+  bool Signed() const { return !plain_zip && archive_end < size; }
 };
 
 // The end record behind archive_start, found as the stub finds it (its last 64 KiB).
@@ -74,14 +80,21 @@ void InspectEndRecord(InfoReport& report) {
 }
 
 // The configuration block read in the stub's own three steps from the opened file: the stub
-// accepts a trailer whose signature is there, whether or not the rest of it is.
-void Inspect(InfoReport& report) {
+// accepts a trailer whose signature is there, whether or not the rest of it is. Then the
+// signature, which the stub leaves out of the archive before it searches for the end record.
+void Inspect(InfoReport& report, const std::vector<std::uint8_t>& headers) {
   ArchiveConfigSource source(report.overlay_start);
   report.config = DecodeConfig(source);
+  if (report.config.sound) {
+    report.archive_start = report.overlay_start + report.config.archive_offset;
+  }
+  report.certificate_table = pe::ReadDataDirectory(headers.data(), pe::kCertificateTable);
+  report.archive_end = pe::EndWithoutSignature(
+      headers.data(), std::max(report.archive_start, report.overlay_start), ArchiveEnd);
+  ArchiveEnd = report.archive_end;
   if (!report.config.sound) return;
   ConfigSettings& settings = report.config.settings;
   if (settings.caption.empty()) settings.caption = kDefaultCaption;
-  report.archive_start = report.overlay_start + report.config.archive_offset;
   InspectEndRecord(report);
 }
 
@@ -106,6 +119,20 @@ void PrintEndRecord(const InfoReport& report) {
                                              : "offsets recorded from elsewhere");
 }
 
+void PrintSignature(const InfoReport& report) {
+  const pe::DataDirectory& table = report.certificate_table;
+  if (report.Signed()) {
+    std::printf("%-16sat %u, %u bytes (Authenticode; the archive ends before it)\n", "signature",
+                table.address, table.size);
+  } else if (table.address != 0 || table.size != 0) {
+    // Any other table is bytes of the file, as the stub reads it.
+    std::printf("%-16snone (a certificate table at %u, %u bytes, not appended at the end)\n",
+                "signature", table.address, table.size);
+  } else {
+    std::printf("%-16snone\n", "signature");
+  }
+}
+
 void PrintHuman(const InfoReport& report) {
   const DecodedConfig& config = report.config;
   const ConfigSettings& settings = config.settings;
@@ -118,6 +145,7 @@ void PrintHuman(const InfoReport& report) {
   }
   std::printf("%-16s%u bytes (the configuration block starts here)\n", "stub image",
               report.overlay_start);
+  PrintSignature(report);
   if (!config.found) {
     std::printf("%-16sMISSING: no configuration block behind the image\n", "configuration");
     return;
@@ -155,6 +183,12 @@ void PrintJson(const InfoReport& report) {
   json.Bool("sound", report.Sound());
   if (!report.plain_zip) {
     json.Number("overlay_start", report.overlay_start);
+    json.Bool("signed", report.Signed());
+    const pe::DataDirectory& table = report.certificate_table;
+    if (table.address != 0 || table.size != 0) {
+      json.BeginObject("certificate_table").Number("position", table.address);
+      json.Number("size", table.size).EndObject();
+    }
     json.Bool("configuration_found", config.found);
   }
   if (config.found) {
@@ -242,7 +276,7 @@ int InfoCommand(const Arguments& arguments) {
   std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(head, error_text);
   if (overlay_start) {
     report.overlay_start = *overlay_start;
-    Inspect(report);
+    Inspect(report, head);
   } else {
     // No stub: a plain ZIP archive, as selfx list reads one, or nothing selfx knows.
     report.plain_zip = true;

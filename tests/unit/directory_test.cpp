@@ -80,6 +80,61 @@ TEST(EndRecord, TooLittleBehindTheTrailerIsCorrupt) {
   EXPECT_EQ(FindEndRecord(), 40u);
 }
 
+// A signed file: the ZIP, the signer's padding, and a certificate table that ends the file.
+// The archive ends where the table begins.
+TEST(EndRecord, SignedFileEndsBeforeItsCertificateTable) {
+  Bytes zip = MakeZip({{{"a.txt", "data"}}, "a comment"});
+  // A table whose bytes hold an end record that would end the file: only the archive's own
+  // record may be found.
+  Bytes table = test::Le32(0x06054B50);
+  Append(table, Bytes(16, 0));
+  Append(table, test::Le16(6));
+  Append(table, Bytes(6, 0xAA));
+  struct Case {
+    const char* what;
+    Bytes padding;
+    bool signed_file;  // else the same bytes with nothing to say where a table starts
+    bool found;
+  };
+  const Case cases[] = {
+      {"no padding", {}, true, true},
+      {"six zero bytes of padding", Bytes(6, 0), true, true},
+      {"seven, the most a signer adds", Bytes(7, 0), true, true},
+      {"eight zero bytes", Bytes(8, 0), true, false},
+      {"padding that is not zero", {0, 0, 1, 0}, true, false},
+      {"unsigned, zero bytes behind the record", Bytes(6, 0), false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file_bytes = WithPrefix(300, zip);
+    Append(file_bytes, c.padding);
+    auto table_start = static_cast<std::uint32_t>(file_bytes.size());
+    if (c.signed_file) Append(file_bytes, table);
+    auto file = test::OpenAsArchive(file_bytes);
+    EXPECT_EQ(ArchiveEnd, file_bytes.size());  // every file is taken as unsigned when opened
+    ArchiveStart = 300;
+    ArchiveEnd = table_start;
+    std::optional<std::uint32_t> found = SearchEndRecord(ArchiveStart);
+    ASSERT_EQ(found.has_value(), c.found);
+    if (found) {
+      EXPECT_EQ(*found, 300 + zip.size() - 22 - 9);
+    }
+  }
+
+  // The directory is read as in an unsigned file.
+  Bytes file_bytes = WithPrefix(300, zip);
+  Append(file_bytes, Bytes(3, 0));
+  auto table_start = static_cast<std::uint32_t>(file_bytes.size());
+  Append(file_bytes, table);
+  auto file = test::OpenAsArchive(file_bytes);
+  ArchiveStart = 300;
+  ArchiveEnd = table_start;
+  LoadDirectory(nullptr);
+  EXPECT_EQ(ArchiveBase, 300);
+  ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
+  EXPECT_EQ(TheScriptedUi.rows[0].row.name, "a.txt");
+}
+
 TEST(Directory, OffsetBaseFromTheEndRecord) {
   // Recorded offsets 13,312 below the true positions: end record at 54,032 of 54,054 bytes,
   // directory of 113 bytes (one entry with a 67-byte name), recorded at 40,607.

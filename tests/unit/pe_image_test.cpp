@@ -1,5 +1,5 @@
-// The PE image reader: which file headers it lets through, where the raw data ends, and the
-// data directories.
+// The PE image reader: which file headers it lets through, where the raw data ends, the
+// data directories, and where a signed file's content ends.
 
 #include <gtest/gtest.h>
 
@@ -118,6 +118,41 @@ TEST(PeImage, DataDirectoriesUpToTheCountRecorded) {
   Put32(image, kPe + 248, 0x12345678);  // the section table, where directory 16 would be
   EXPECT_EQ(pe::ReadDataDirectory(image.data(), 16).address, 0u);
   EXPECT_EQ(pe::ReadDataDirectory(image.data(), pe::kCertificateTable).size, 0x1A8u);
+}
+
+TEST(PeImage, OnlyATableAppendedAtTheEndIsASignature) {
+  // The images' raw data ends at 0x600; the files are 0x2000 bytes long.
+  constexpr std::uint32_t kContentStart = 0x600, kFileSize = 0x2000;
+  struct Case {
+    const char* what;
+    std::uint32_t address;
+    std::uint32_t size;
+    std::uint32_t directory_count;
+    std::uint32_t content_end;
+  };
+  const Case cases[] = {
+      {"no table", 0, 0, 16, kFileSize},
+      {"a table that ends the file", 0x1800, 0x800, 16, 0x1800},
+      {"a table right behind the image", 0x600, 0x1A00, 16, 0x600},
+      {"the smallest table: one certificate header", 0x1FF8, 8, 16, 0x1FF8},
+      {"a table that ends before the file does", 0x1800, 0x7F8, 16, kFileSize},
+      {"a table that runs past the end", 0x1800, 0x801, 16, kFileSize},
+      {"an empty table at the end", kFileSize, 0, 16, kFileSize},
+      {"a table too small for a header", 0x1FF9, 7, 16, kFileSize},
+      {"a table that starts inside the image", 0x500, 0x1B00, 16, kFileSize},
+      {"address and size that wrap past 2^32 onto the end", 0xFFFFF000, 0x3000, 16, kFileSize},
+      {"a table that starts past the end", 0x3000, 0xFFFFF000, 16, kFileSize},
+      {"an image that records only four directories", 0x1800, 0x800, 4, kFileSize},
+      {"an image that records five", 0x1800, 0x800, 5, 0x1800},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes image = Image();
+    Put32(image, kPe + 24 + 92, c.directory_count);
+    Put32(image, kPe + 24 + 96 + 4 * 8, c.address);
+    Put32(image, kPe + 24 + 96 + 4 * 8 + 4, c.size);
+    EXPECT_EQ(pe::EndWithoutSignature(image.data(), kContentStart, kFileSize), c.content_end);
+  }
 }
 
 }  // namespace
