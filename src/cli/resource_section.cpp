@@ -5,6 +5,7 @@
 
 #include "archive/pe_image.h"
 #include "base/byte_order.h"
+#include "cli/stub_image.h"
 
 namespace selfx::cli {
 
@@ -502,22 +503,6 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
   image = std::move(result);
   error_text.clear();
   return true;
-}
-
-std::uint32_t ImageChecksum(const std::vector<std::uint8_t>& image) {
-  std::size_t field = LoadLe32(image.data() + pe::kDosPeHeaderOffset) + pe::kOptionalHeader +
-                      kOptionalCheckSum;
-  auto byte = [&](std::size_t at) -> std::uint32_t {
-    if (at >= image.size() || (at >= field && at < field + 4)) return 0;
-    return image[at];
-  };
-  std::uint64_t sum = 0;
-  for (std::size_t at = 0; at < image.size(); at += 2) {
-    sum += byte(at) | byte(at + 1) << 8;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<std::uint32_t>(sum + image.size());
 }
 
 }  // namespace selfx::cli

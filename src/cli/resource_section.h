@@ -59,8 +59,4 @@ std::optional<std::vector<Resource>> ReadResources(const std::vector<std::uint8_
 bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resource>& resources,
                       std::string& error_text);
 
-// The image checksum of the optional header: the file's 16-bit words summed with end-around
-// carry, the checksum field itself left out, plus the file's length.
-std::uint32_t ImageChecksum(const std::vector<std::uint8_t>& image);
-
 }  // namespace selfx::cli

@@ -21,6 +21,7 @@
 #include "base/byte_order.h"
 #include "cli/resource_section.h"
 #include "cli/stub_identity.h"
+#include "cli/stub_image.h"
 #include "test_support.h"
 
 namespace selfx {
