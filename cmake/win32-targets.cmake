@@ -14,12 +14,17 @@ target_compile_options(selfx-stub PRIVATE
   # 17 KB) into the file's data instead of leaving them to .bss.
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/stub/lean_runtime.h>)
-target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
+# The stub starts at its own entry point (StubStart, stub/stub_main.cpp) instead of the C
+# run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
+# calls, msvcrt for the few memory and string routines that the compiler and the standard
+# library call, and libgcc's helpers.
+target_link_options(selfx-stub PRIVATE -nostdlib -Wl,-e,_StubStart -s -Wl,--gc-sections -mwindows)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
 # speed (source options follow the target's, so -O2 overrides -Os for them).
 set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
                             PROPERTIES COMPILE_OPTIONS -O2)
-target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
+set(SELFX_STUB_LIBS ${SELFX_WIN32_LIBS} msvcrt gcc)
+target_link_libraries(selfx-stub PRIVATE ${SELFX_STUB_LIBS})
 
 # Every build reports its size and checks its form (PE32, i386, GUI, nothing behind the image,
 # no ZIP signature in it); the test does the same for CTest.

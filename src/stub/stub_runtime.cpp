@@ -1,6 +1,12 @@
-// The stub's run-time: memory from the process heap, and the top-level handling of faults.
-// Every run-time failure ends the program at once through the process-end steps, without a
-// message, with its own exit code.
+// The stub's run-time: its start-up, memory from the process heap, and the top-level handling
+// of faults. Every run-time failure ends the program at once through the process-end steps,
+// without a message, with its own exit code.
+//
+// The program starts at its own entry point, without the C run-time's start-up code: it reads
+// no command line or environment block, uses no C streams, no floating point and no
+// thread-local data, and it ends only through ExitProcess. Of what that start-up code does,
+// the program needs only the constructors of its program-wide objects, which StartProgram
+// runs.
 
 #include <windows.h>
 
@@ -41,6 +47,13 @@ void __throw_bad_alloc() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 void __throw_bad_array_new_length() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
 }  // namespace std
 
+// The constructors of program-wide objects register their destructors here. The program ends
+// only through ExitProcess, which would run none of them, so none is kept.
+extern "C" int atexit(void (*)()) { return 0; }
+
+// The linker's list of constructors: -1, the constructors, 0.
+extern "C" void (*__CTOR_LIST__[])();
+
 namespace selfx {
 
 namespace {
@@ -67,6 +80,15 @@ extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECO
 }
 
 }  // namespace
+
+void StartProgram(void (*program)()) {
+  std::size_t count = 0;
+  while (__CTOR_LIST__[count + 1] != nullptr) ++count;
+  // From the last to the first, as the run-time's start-up code runs them.
+  while (count > 0) __CTOR_LIST__[count--]();
+  RunWithFaultHandling(program);
+  ExitProcess(0);
+}
 
 void RunWithFaultHandling(void (*program)()) {
   ExceptionRegistration registration;
