@@ -18,7 +18,10 @@ target_compile_options(selfx-stub PRIVATE
 # run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
 # calls, msvcrt for the few memory and string routines that the compiler and the standard
 # library call, and libgcc's helpers.
-target_link_options(selfx-stub PRIVATE -nostdlib -Wl,-e,_StubStart -s -Wl,--gc-sections -mwindows)
+# Its sections are laid out by stub/sections.ld.
+target_link_options(selfx-stub PRIVATE -nostdlib -Wl,-e,_StubStart -s -Wl,--gc-sections -mwindows
+  -Wl,-T,${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
+set_property(TARGET selfx-stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
 # speed (source options follow the target's, so -O2 overrides -Os for them).
 set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
