@@ -3,8 +3,8 @@
 set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
 
 # The stub is overhead on every archive: size-optimised, no exceptions, no RTTI, the
-# standard library's templates instantiated in place (see stub/lean_runtime.h), stripped, and its
-# unused sections dropped.
+# standard library's string classes instantiated once in the stub (see stub/stub_runtime.cpp),
+# stripped, and its unused sections dropped.
 file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp)
 add_executable(selfx-stub WIN32
   ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
@@ -13,7 +13,7 @@ target_compile_options(selfx-stub PRIVATE
   # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
   # 17 KB) into the file's data instead of leaving them to .bss.
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/stub/lean_runtime.h>)
+  -ffunction-sections>)
 # The stub starts at its own entry point (StubStart, stub/stub_main.cpp) instead of the C
 # run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
 # calls, msvcrt for the few memory and string routines that the compiler and the standard

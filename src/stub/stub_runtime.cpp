@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "app/run_time_failure.h"
 #include "base/fatal_error.h"
@@ -34,6 +35,13 @@ void operator delete(void* block) noexcept {
 void operator delete[](void* block) noexcept { operator delete(block); }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
+
+// libstdc++ declares its string classes as instantiated in its own library, which would bring
+// in the exception machinery and its locale support (about 150 KB). The stub instantiates
+// them here instead, once: every other file calls this one copy of the members, and the
+// linker keeps only the members that are called. The few throw helpers they call are below.
+template class std::basic_string<char>;
+template class std::basic_string<wchar_t>;
 
 // The standard library's containers report impossible sizes through these; with the
 // templates instantiated in the stub they are the only way such a request could end, and
