@@ -247,6 +247,9 @@ bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
   return true;
 }
 
+// The console, and below the random source, serve the selfx tool alone: the stub is built
+// without them, as an unused function's imports would stay in it.
+#ifdef SELFX_TOOL_BUILD
 bool ReadTerminalLine(std::string& line, bool echo) {
   HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, 0, nullptr);
@@ -293,6 +296,7 @@ void OnInterrupt(void (*handler)()) {
   interrupt_handler = handler;
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
+#endif
 
 namespace {
 // The text from one code page to another, through UTF-16.
@@ -327,11 +331,13 @@ bool Utf8FitsAnsiCodePage(const std::string& text) {
   return !lossy;
 }
 
+#ifdef SELFX_TOOL_BUILD
 std::string AnsiToConsole(const std::string& text) {
   std::string converted = text;
   if (!converted.empty()) CharToOemA(&converted[0], &converted[0]);
   return converted;
 }
+#endif
 
 std::string WithNativeSeparators(const std::string& text) { return text; }
 
@@ -421,6 +427,7 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
   return true;
 }
 
+#ifdef SELFX_TOOL_BUILD
 bool RandomBytes(void* buffer, std::size_t count) {
   // RtlGenRandom: the system's cryptographic source, in advapi32 since Windows XP.
   using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
@@ -430,6 +437,7 @@ bool RandomBytes(void* buffer, std::size_t count) {
                                           GetProcAddress(advapi, "SystemFunction036")));
   return generate != nullptr && generate(buffer, static_cast<ULONG>(count));
 }
+#endif
 
 int ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),
