@@ -9,23 +9,25 @@ file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp
 add_executable(selfx-stub WIN32
   ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
+# No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
+# 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra: at -Os, gcc's
+# copies of functions with their parameters rewritten cost more room than they save.
 target_compile_options(selfx-stub PRIVATE
-  # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
-  # 17 KB) into the file's data instead of leaving them to .bss.
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections>)
+  -ffunction-sections -fno-ipa-sra>)
+# Decoding and its CRC are where an extraction spends its time: those files alone are built for
+# speed (source options follow the target's, so -O2 overrides -Os for them, and they keep
+# -O2's own choices).
+set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
+                            PROPERTIES COMPILE_OPTIONS "-O2;-fipa-sra")
 # The stub starts at its own entry point (StubStart, stub/stub_main.cpp) instead of the C
 # run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
 # calls, msvcrt for the few memory and string routines that the compiler and the standard
-# library call, and libgcc's helpers.
-# Its sections are laid out by stub/sections.ld.
+# library call, and libgcc's helpers. Its sections are laid out by stub/sections.ld.
 target_link_options(selfx-stub PRIVATE -nostdlib -Wl,-e,_StubStart -s -Wl,--gc-sections -mwindows
   -Wl,-T,${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
-set_property(TARGET selfx-stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
-# Decoding and its CRC are where an extraction spends its time: those files alone are built for
-# speed (source options follow the target's, so -O2 overrides -Os for them).
-set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
-                            PROPERTIES COMPILE_OPTIONS -O2)
+set_property(TARGET selfx-stub APPEND PROPERTY LINK_DEPENDS
+             ${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
 set(SELFX_STUB_LIBS ${SELFX_WIN32_LIBS} msvcrt gcc)
 target_link_libraries(selfx-stub PRIVATE ${SELFX_STUB_LIBS})
 
