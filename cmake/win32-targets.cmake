@@ -3,8 +3,8 @@
 set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
 
 # The stub is overhead on every archive: size-optimised, no exceptions, no RTTI, the
-# standard library's string classes instantiated once in the stub (see stub/stub_runtime.cpp),
-# stripped, and its unused sections dropped.
+# standard library's string classes instantiated once in the stub (stub/stub_runtime.cpp and
+# stub/string_instances.h), stripped, and its unused sections dropped.
 file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp)
 add_executable(selfx-stub WIN32
   ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
@@ -14,7 +14,7 @@ target_include_directories(selfx-stub PRIVATE src res)
 # copies of functions with their parameters rewritten cost more room than they save.
 target_compile_options(selfx-stub PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fno-ipa-sra>)
+  -ffunction-sections -fno-ipa-sra -include ${CMAKE_SOURCE_DIR}/src/stub/string_instances.h>)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
 # speed (source options follow the target's, so -O2 overrides -Os for them, and they keep
 # -O2's own choices).

@@ -38,9 +38,11 @@ void operator delete[](void* block, std::size_t) noexcept { operator delete(bloc
 
 // libstdc++ declares its string classes as instantiated in its own library, which would bring
 // in the exception machinery and its locale support (about 150 KB). The stub instantiates
-// them here instead, once: every other file calls this one copy of the members, and the
-// linker keeps only the members that are called. The few throw helpers they call are below.
+// them here instead, once: every other file calls this one copy of the members (see
+// string_instances.h), and the linker keeps only the members that are called. The few throw
+// helpers they call are below.
 template class std::basic_string<char>;
+template std::string::basic_string(const char*, const std::allocator<char>&);
 template class std::basic_string<wchar_t>;
 
 // The standard library's containers report impossible sizes through these; with the
