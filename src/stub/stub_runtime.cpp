@@ -89,11 +89,29 @@ extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECO
   EndProgram(ExitCodeForFault(record->ExceptionCode));
 }
 
+// A self-extracting archive is usually run from a downloads folder full of other files. A DLL
+// there named like one that the shell loads later by name (for the folder browser, or to
+// start the command) would be found before the system's own, as Windows searches the
+// program's folder first. From here on every DLL loaded by name comes from the system folder.
+// Windows without SetDefaultDllDirectories (Vista and 7 before their update) get the next
+// best thing: SetDllDirectoryA("") takes the current folder out of the search.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  auto set_default_directories = reinterpret_cast<SetDefaultDllDirectoriesCall>(
+      reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set_default_directories == nullptr ||
+      !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    SetDllDirectoryA("");
+  }
+}
+
 }  // namespace
 
 // The system calls the entry point with the stack aligned to 4 bytes only. The compiler's code
 // assumes 16 (the CRC's SSE steps rely on it), which this establishes and every call keeps.
 __attribute__((force_align_arg_pointer)) void StartProgram(void (*program)()) {
+  RestrictDllSearch();
   std::size_t count = 0;
   while (__CTOR_LIST__[count + 1] != nullptr) ++count;
   // From the last to the first, as the run-time's start-up code runs them.
