@@ -13,7 +13,7 @@ target_include_directories(selfx-stub PRIVATE src res)
 # 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra: at -Os, gcc's
 # copies of functions with their parameters rewritten cost more room than they save.
 target_compile_options(selfx-stub PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  $<$<COMPILE_LANGUAGE:CXX>:-Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -fno-ipa-sra -include ${CMAKE_SOURCE_DIR}/src/stub/string_instances.h>)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
 # speed (source options follow the target's, so -O2 overrides -Os for them, and they keep
