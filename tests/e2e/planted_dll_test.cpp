@@ -61,14 +61,14 @@ TEST_F(PlantedDll, StubThatBrowsesAndStartsACommandLoadsNone) {
   settings.options = kOptRunCheckbox | kOptQuietSuccess;
   settings.folder = out;
   settings.command = "setup.exe";
-  Process stub = Run(Combine(StubBytes(), settings,
-                             MakeStoredZip({{"setup.exe", MarkerProgramBytes()}}).bytes));
+  Process stub = Run(
+      Combine(StubBytes(), settings, MakeStoredZip({{"setup.exe", MarkerProgramBytes()}}).bytes));
   HWND dialog = WaitForMainDialog(stub);
   ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
 
   PressButton(dialog, kBrowseId);
-  HWND browser =
-      WaitForWindow(stub, [dialog](HWND window) { return IsFolderBrowser(window, dialog); });
+  HWND browser = WaitForWindow(stub,
+                               [dialog](HWND window) { return IsFolderBrowser(window, dialog); });
   ASSERT_NE(nullptr, browser) << "no folder browser: " << DescribeWindows(stub.id());
   PressButton(browser, IDCANCEL);
   ASSERT_TRUE(WaitForWindowToClose(browser));
@@ -77,8 +77,8 @@ TEST_F(PlantedDll, StubThatBrowsesAndStartsACommandLoadsNone) {
   EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
   ASSERT_TRUE(WaitForMarker(out).has_value()) << "the command did not start in " << out;
   // Whatever loaded the DLL did so inside the stub's process, which has ended.
-  EXPECT_FALSE(PathExists(Marker())) << "the stub loaded the planted " << kPlantedName
-                                     << ": " << ReadText(Marker());
+  EXPECT_FALSE(PathExists(Marker()))
+      << "the stub loaded the planted " << kPlantedName << ": " << ReadText(Marker());
 }
 
 TEST_F(PlantedDll, ControlProgramThatLeavesTheSearchAloneLoadsIt) {
@@ -88,8 +88,8 @@ TEST_F(PlantedDll, ControlProgramThatLeavesTheSearchAloneLoadsIt) {
   Process process = Process::Start(control, "", folder_);
   ASSERT_TRUE(process.started()) << process.error();
   EXPECT_EQ(0u, process.WaitForExit().value_or(kNoExitCode));
-  EXPECT_TRUE(PathExists(Marker())) << "the planted " << kPlantedName
-                                    << " was not loaded: the test cannot see a planted DLL";
+  EXPECT_TRUE(PathExists(Marker()))
+      << "the planted " << kPlantedName << " was not loaded: the test cannot see a planted DLL";
 }
 
 }  // namespace

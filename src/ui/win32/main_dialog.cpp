@@ -99,14 +99,17 @@ BOOL OnInitDialog(HWND dialog) {
 
   if (SfxConfig.CommandLength() != 0 && HasOption(OptRunCheckbox)) {
     SetDlgItemTextA(dialog, IDC_RUN_CHECKBOX, RunCheckboxText().c_str());
-    CheckDlgButton(dialog, IDC_RUN_CHECKBOX, BST_CHECKED);
+    // Buttons are checked and read with their own messages (as CheckDlgButton and
+    // IsDlgButtonChecked would send them), which spares the stub two imports.
+    SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_SETCHECK, BST_CHECKED, 0);
   } else {
     DestroyControl(dialog, IDC_RUN_CHECKBOX);
   }
 
   SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
   SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
-  CheckDlgButton(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BST_CHECKED);
+  SendDlgItemMessageA(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BM_SETCHECK,
+                      BST_CHECKED, 0);
 
   CompactLowerPart(dialog);
   SetWindowTextA(dialog, SfxConfig.Caption.c_str());
@@ -134,7 +137,7 @@ void OnRunSucceeded(HWND dialog) {
   }
   // A removed checkbox reports unchecked, so with the option set and no command nothing runs.
   bool declined = HasOption(OptRunCheckbox) &&
-                  IsDlgButtonChecked(dialog, IDC_RUN_CHECKBOX) != BST_CHECKED;
+                  SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_GETCHECK, 0, 0) != BST_CHECKED;
   if (!declined && !SfxConfig.Command.empty() && RunCommand() <= 32) {
     ShowError(dialog, RunFailureText());
   }

@@ -12,8 +12,8 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   lstrcpyA(path + length, "selfx-planted-dll.txt");
   char program[MAX_PATH] = {};
   const DWORD program_length = GetModuleFileNameA(nullptr, program, MAX_PATH);
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     WriteFile(file, program, program_length, &written, nullptr);
