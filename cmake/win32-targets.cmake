@@ -10,16 +10,17 @@ add_executable(selfx-stub WIN32
   ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
 # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
-# 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra: at -Os, gcc's
-# copies of functions with their parameters rewritten cost more room than they save.
+# 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra -fno-ipa-cp:
+# gcc's copies of functions with their parameters rewritten or made constant cost more room
+# than they save.
 target_compile_options(selfx-stub PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fno-ipa-sra -include ${CMAKE_SOURCE_DIR}/src/stub/string_instances.h>)
+  -ffunction-sections -fno-ipa-sra -fno-ipa-cp -include ${CMAKE_SOURCE_DIR}/src/stub/string_instances.h>)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
-# speed (source options follow the target's, so -O2 overrides -Os for them, and they keep
+# speed (source options follow the target's, so -O2 overrides -Oz for them, and they keep
 # -O2's own choices).
 set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
-                            PROPERTIES COMPILE_OPTIONS "-O2;-fipa-sra")
+                            PROPERTIES COMPILE_OPTIONS "-O2;-fipa-sra;-fipa-cp")
 # The stub starts at its own entry point (StubStart, stub/stub_main.cpp) instead of the C
 # run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
 # calls, msvcrt for the few memory and string routines that the compiler and the standard
