@@ -251,7 +251,11 @@ BOOL OnNotify(HWND dialog, const NMHDR* header) {
 
 }  // namespace
 
-INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+// The extraction runs inside this procedure, and the CRC's SSE steps below it need the 16-byte
+// stack alignment that the compiler's code assumes; the system calls window procedures with
+// the stack aligned to 4 bytes only (Wine happens to give 16), so the procedure aligns it.
+__attribute__((force_align_arg_pointer)) INT_PTR CALLBACK MainDialog(HWND dialog, UINT message,
+                                                                     WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(dialog);
