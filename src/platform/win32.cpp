@@ -16,6 +16,12 @@ namespace selfx::platform {
 
 namespace {
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle OpenFile(const char* path, DWORD access, DWORD sharing, DWORD disposition) {
+  HANDLE handle = CreateFileA(path, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
 }  // namespace
 
 #ifdef SELFX_TOOL_BUILD
@@ -137,18 +143,14 @@ BOOL WINAPI OnEndingEvent(DWORD) {
 #endif
 
 FileHandle OpenForReading(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 FileHandle CreateForWriting(const std::string& path) {
 #ifdef SELFX_TOOL_BUILD
   if (BelowRoot(path)) return CreateBelowRoot(path);
 #endif
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS);
 }
 
 std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
@@ -190,9 +192,7 @@ bool Close(FileHandle file) {
 }
 
 FileHandle OpenNullOutput() {
-  HANDLE handle = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING);
 }
 
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
@@ -398,17 +398,19 @@ std::string CurrentDirectory() {
   return std::string(buffer, length);
 }
 
-std::string SystemDirectory() {
+namespace {
+// The folder that `get` (GetSystemDirectoryA or GetWindowsDirectoryA) reports; empty when it
+// fails.
+std::string SystemFolder(UINT(WINAPI* get)(LPSTR, UINT)) {
   char buffer[261] = {};
-  GetSystemDirectoryA(buffer, 260);
+  get(buffer, 260);
   return buffer;
 }
+}  // namespace
 
-std::string WindowsDirectory() {
-  char buffer[261] = {};
-  GetWindowsDirectoryA(buffer, 260);
-  return buffer;
-}
+std::string SystemDirectory() { return SystemFolder(&GetSystemDirectoryA); }
+
+std::string WindowsDirectory() { return SystemFolder(&GetWindowsDirectoryA); }
 
 bool ReadRegistryValue(int root, const std::string& key_path, const std::string& value_name,
                        std::size_t max_size, std::string& data) {

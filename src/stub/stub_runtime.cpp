@@ -18,9 +18,15 @@
 #include "base/fatal_error.h"
 #include "stub/stub_runtime.h"
 
+namespace {
+[[noreturn]] __attribute__((noinline)) void MemoryExhausted() {
+  selfx::EndProgram(selfx::kExitMemoryExhausted);
+}
+}  // namespace
+
 void* operator new(std::size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), 0, size);
-  if (block == nullptr) selfx::EndProgram(selfx::kExitMemoryExhausted);
+  if (block == nullptr) MemoryExhausted();
   return block;
 }
 
@@ -49,12 +55,12 @@ template class std::basic_string<wchar_t>;
 // templates instantiated in the stub they are the only way such a request could end, and
 // it can only mean that memory ran out.
 namespace std {
-void __throw_length_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_logic_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_out_of_range(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_out_of_range_fmt(const char*, ...) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_bad_alloc() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_bad_array_new_length() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_length_error(const char*) { MemoryExhausted(); }
+void __throw_logic_error(const char*) { MemoryExhausted(); }
+void __throw_out_of_range(const char*) { MemoryExhausted(); }
+void __throw_out_of_range_fmt(const char*, ...) { MemoryExhausted(); }
+void __throw_bad_alloc() { MemoryExhausted(); }
+void __throw_bad_array_new_length() { MemoryExhausted(); }
 }  // namespace std
 
 // The constructors of program-wide objects register their destructors here. The program ends
@@ -112,10 +118,8 @@ void RestrictDllSearch() {
 // assumes 16 (the CRC's SSE steps rely on it), which this establishes and every call keeps.
 __attribute__((force_align_arg_pointer)) void StartProgram(void (*program)()) {
   RestrictDllSearch();
-  std::size_t count = 0;
-  while (__CTOR_LIST__[count + 1] != nullptr) ++count;
-  // From the last to the first, as the run-time's start-up code runs them.
-  while (count > 0) __CTOR_LIST__[count--]();
+  // In the linker's order; the order between files is unspecified in C++ anyway.
+  for (std::size_t i = 1; __CTOR_LIST__[i] != nullptr; ++i) __CTOR_LIST__[i]();
   RunWithFaultHandling(program);
   ExitProcess(0);
 }
