@@ -3,23 +3,34 @@
 set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
 
 # The stub is overhead on every archive: size-optimised, no exceptions, no RTTI, the
-# standard library's templates instantiated in place (see stub/lean_runtime.h), stripped, and its
-# unused sections dropped.
+# standard library's string classes instantiated once in the stub (stub/stub_runtime.cpp and
+# stub/string_instances.h), stripped, and its unused sections dropped.
 file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp)
 add_executable(selfx-stub WIN32
   ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
+# No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
+# 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra -fno-ipa-cp:
+# gcc's copies of functions with their parameters rewritten or made constant cost more room
+# than they save.
 target_compile_options(selfx-stub PRIVATE
-  # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
-  # 17 KB) into the file's data instead of leaving them to .bss.
-  $<$<COMPILE_LANGUAGE:CXX>:-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -include ${CMAKE_SOURCE_DIR}/src/stub/lean_runtime.h>)
-target_link_options(selfx-stub PRIVATE -static -s -Wl,--gc-sections -mwindows)
+  $<$<COMPILE_LANGUAGE:CXX>:-Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -ffunction-sections -fno-ipa-sra -fno-ipa-cp -include ${CMAKE_SOURCE_DIR}/src/stub/string_instances.h>)
 # Decoding and its CRC are where an extraction spends its time: those files alone are built for
-# speed (source options follow the target's, so -O2 overrides -Os for them).
+# speed (source options follow the target's, so -O2 overrides -Oz for them, and they keep
+# -O2's own choices).
 set_source_files_properties(src/codec/inflate.cpp src/codec/decode_table.cpp src/codec/crc32.cpp
-                            PROPERTIES COMPILE_OPTIONS -O2)
-target_link_libraries(selfx-stub PRIVATE ${SELFX_WIN32_LIBS})
+                            PROPERTIES COMPILE_OPTIONS "-O2;-fipa-sra;-fipa-cp")
+# The stub starts at its own entry point (StubStart, stub/stub_main.cpp) instead of the C
+# run-time's start-up code (see stub/stub_runtime.cpp), and links only the import libraries it
+# calls, msvcrt for the few memory and string routines that the compiler and the standard
+# library call, and libgcc's helpers. Its sections are laid out by stub/sections.ld.
+target_link_options(selfx-stub PRIVATE -nostdlib -Wl,-e,_StubStart -s -Wl,--gc-sections -mwindows
+  -Wl,-T,${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
+set_property(TARGET selfx-stub APPEND PROPERTY LINK_DEPENDS
+             ${CMAKE_SOURCE_DIR}/src/stub/sections.ld)
+set(SELFX_STUB_LIBS ${SELFX_WIN32_LIBS} msvcrt gcc)
+target_link_libraries(selfx-stub PRIVATE ${SELFX_STUB_LIBS})
 
 # Every build reports its size and checks its form (PE32, i386, GUI, nothing behind the image,
 # no ZIP signature in it); the test does the same for CTest.

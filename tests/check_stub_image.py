@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
 """Checks the built stub: a PE32 image for i386 with the Windows GUI subsystem, whose file ends
-exactly where its last section's raw data ends (the builder appends there), and which holds
-none of the four ZIP record signatures as plain bytes (a scanner looking for the archive would
-otherwise stop inside the stub's code). Prints the stub's size."""
+exactly where its last section's raw data ends (the builder appends there), which holds none
+of the four ZIP record signatures as plain bytes (a scanner looking for the archive would
+otherwise stop inside the stub's code), which keeps ASLR and DEP, and which stays within its
+size budget (every archive carries the stub). Prints the stub's size."""
 import struct
 import sys
+
+# The stub's size budget in bytes. The goal is 45,056 (44 KiB); the budget holds what has been
+# reached so that the stub grows no further while the rest of the way is made.
+SIZE_BUDGET = 46592
 
 path = sys.argv[1]
 data = open(path, "rb").read()
@@ -24,6 +29,10 @@ if magic != 0x10B or optional_size != 224:
     problems.append("not a PE32 image with the standard optional header")
 if subsystem != 2:
     problems.append("subsystem %d, not the Windows GUI" % subsystem)
+dll_characteristics = struct.unpack_from("<H", data, pe + 24 + 70)[0]
+for flag, name in ((0x40, "DYNAMIC_BASE (ASLR)"), (0x100, "NX_COMPAT (DEP)")):
+    if not dll_characteristics & flag:
+        problems.append("%s is not set" % name)
 end = 0
 for i in range(sections):
     size, pointer = struct.unpack_from("<II", data, pe + 248 + 40 * i + 16)
@@ -34,6 +43,10 @@ for signature in (b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06", b"PK\x07\x08"):
     at = data.find(signature)
     if at >= 0:
         problems.append("holds the ZIP signature %r at %d" % (signature, at))
+if len(data) > SIZE_BUDGET:
+    problems.append("the stub is %d bytes, %d over its budget of %d bytes (SIZE_BUDGET in %s): "
+                    "every archive carries it, so make it smaller instead of raising the budget"
+                    % (len(data), len(data) - SIZE_BUDGET, SIZE_BUDGET, sys.argv[0]))
 print("selfx-stub.exe: %d bytes" % len(data))
 for problem in problems:
     print("problem:", problem)

@@ -17,6 +17,12 @@ namespace selfx::platform {
 
 namespace {
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle OpenFile(const char* path, DWORD access, DWORD sharing, DWORD disposition) {
+  HANDLE handle = CreateFileA(path, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
 }  // namespace
 
 #ifdef SELFX_TOOL_BUILD
@@ -138,18 +144,14 @@ BOOL WINAPI OnEndingEvent(DWORD) {
 #endif
 
 FileHandle OpenForReading(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 FileHandle CreateForWriting(const std::string& path) {
 #ifdef SELFX_TOOL_BUILD
   if (BelowRoot(path)) return CreateBelowRoot(path);
 #endif
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS);
 }
 
 std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
@@ -191,9 +193,7 @@ bool Close(FileHandle file) {
 }
 
 FileHandle OpenNullOutput() {
-  HANDLE handle = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+  return OpenFile("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING);
 }
 
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
@@ -248,6 +248,9 @@ bool CommandLineTextToAnsi(const std::string& text, std::string& ansi) {
   return true;
 }
 
+// The console, and below the random source, serve the selfx tool alone: the stub is built
+// without them, as an unused function's imports would stay in it.
+#ifdef SELFX_TOOL_BUILD
 bool ReadTerminalLine(std::string& line, bool echo) {
   HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, 0, nullptr);
@@ -294,6 +297,7 @@ void OnInterrupt(void (*handler)()) {
   interrupt_handler = handler;
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
+#endif
 
 namespace {
 // The text from one code page to another, through UTF-16.
@@ -328,11 +332,13 @@ bool Utf8FitsAnsiCodePage(const std::string& text) {
   return !lossy;
 }
 
+#ifdef SELFX_TOOL_BUILD
 std::string AnsiToConsole(const std::string& text) {
   std::string converted = text;
   if (!converted.empty()) CharToOemA(&converted[0], &converted[0]);
   return converted;
 }
+#endif
 
 std::string WithNativeSeparators(const std::string& text) { return text; }
 
@@ -393,17 +399,19 @@ std::string CurrentDirectory() {
   return std::string(buffer, length);
 }
 
-std::string SystemDirectory() {
+namespace {
+// The folder that `get` (GetSystemDirectoryA or GetWindowsDirectoryA) reports; empty when it
+// fails.
+std::string SystemFolder(UINT(WINAPI* get)(LPSTR, UINT)) {
   char buffer[261] = {};
-  GetSystemDirectoryA(buffer, 260);
+  get(buffer, 260);
   return buffer;
 }
+}  // namespace
 
-std::string WindowsDirectory() {
-  char buffer[261] = {};
-  GetWindowsDirectoryA(buffer, 260);
-  return buffer;
-}
+std::string SystemDirectory() { return SystemFolder(&GetSystemDirectoryA); }
+
+std::string WindowsDirectory() { return SystemFolder(&GetWindowsDirectoryA); }
 
 bool ReadRegistryValue(int root, const std::string& key_path, const std::string& value_name,
                        std::size_t max_size, std::string& data) {
@@ -422,6 +430,7 @@ bool ReadRegistryValue(int root, const std::string& key_path, const std::string&
   return true;
 }
 
+#ifdef SELFX_TOOL_BUILD
 bool RandomBytes(void* buffer, std::size_t count) {
   // RtlGenRandom: the system's cryptographic source, in advapi32 since Windows XP.
   using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
@@ -431,6 +440,7 @@ bool RandomBytes(void* buffer, std::size_t count) {
                                           GetProcAddress(advapi, "SystemFunction036")));
   return generate != nullptr && generate(buffer, static_cast<ULONG>(count));
 }
+#endif
 
 int ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),

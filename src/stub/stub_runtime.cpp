@@ -1,19 +1,32 @@
-// The stub's run-time: memory from the process heap, and the top-level handling of faults.
-// Every run-time failure ends the program at once through the process-end steps, without a
-// message, with its own exit code.
+// The stub's run-time: its start-up, memory from the process heap, and the top-level handling
+// of faults. Every run-time failure ends the program at once through the process-end steps,
+// without a message, with its own exit code.
+//
+// The program starts at its own entry point, without the C run-time's start-up code: it reads
+// no command line or environment block, uses no C streams, no floating point and no
+// thread-local data, and it ends only through ExitProcess. Of what that start-up code does,
+// the program needs only the constructors of its program-wide objects, which StartProgram
+// runs.
 
 #include <windows.h>
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "app/run_time_failure.h"
 #include "base/fatal_error.h"
 #include "stub/stub_runtime.h"
 
+namespace {
+[[noreturn]] __attribute__((noinline)) void MemoryExhausted() {
+  selfx::EndProgram(selfx::kExitMemoryExhausted);
+}
+}  // namespace
+
 void* operator new(std::size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), 0, size);
-  if (block == nullptr) selfx::EndProgram(selfx::kExitMemoryExhausted);
+  if (block == nullptr) MemoryExhausted();
   return block;
 }
 
@@ -29,17 +42,33 @@ void operator delete[](void* block) noexcept { operator delete(block); }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
 
+// libstdc++ declares its string classes as instantiated in its own library, which would bring
+// in the exception machinery and its locale support (about 150 KB). The stub instantiates
+// them here instead, once: every other file calls this one copy of the members (see
+// string_instances.h), and the linker keeps only the members that are called. The few throw
+// helpers they call are below.
+template class std::basic_string<char>;
+template std::string::basic_string(const char*, const std::allocator<char>&);
+template class std::basic_string<wchar_t>;
+
 // The standard library's containers report impossible sizes through these; with the
 // templates instantiated in the stub they are the only way such a request could end, and
 // it can only mean that memory ran out.
 namespace std {
-void __throw_length_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_logic_error(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_out_of_range(const char*) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_out_of_range_fmt(const char*, ...) { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_bad_alloc() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
-void __throw_bad_array_new_length() { selfx::EndProgram(selfx::kExitMemoryExhausted); }
+void __throw_length_error(const char*) { MemoryExhausted(); }
+void __throw_logic_error(const char*) { MemoryExhausted(); }
+void __throw_out_of_range(const char*) { MemoryExhausted(); }
+void __throw_out_of_range_fmt(const char*, ...) { MemoryExhausted(); }
+void __throw_bad_alloc() { MemoryExhausted(); }
+void __throw_bad_array_new_length() { MemoryExhausted(); }
 }  // namespace std
+
+// The constructors of program-wide objects register their destructors here. The program ends
+// only through ExitProcess, which would run none of them, so none is kept.
+extern "C" int atexit(void (*)()) { return 0; }
+
+// The linker's list of constructors: -1, the constructors, 0.
+extern "C" void (*__CTOR_LIST__[])();
 
 namespace selfx {
 
@@ -66,7 +95,34 @@ extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECO
   EndProgram(ExitCodeForFault(record->ExceptionCode));
 }
 
+// A self-extracting archive is usually run from a downloads folder full of other files. A DLL
+// there named like one that the shell loads later by name (for the folder browser, or to
+// start the command) would be found before the system's own, as Windows searches the
+// program's folder first. From here on every DLL loaded by name comes from the system folder.
+// Windows without SetDefaultDllDirectories (Vista and 7 before their update) get the next
+// best thing: SetDllDirectoryA("") takes the current folder out of the search.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  auto set_default_directories = reinterpret_cast<SetDefaultDllDirectoriesCall>(
+      reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set_default_directories == nullptr ||
+      !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    SetDllDirectoryA("");
+  }
+}
+
 }  // namespace
+
+// The system calls the entry point with the stack aligned to 4 bytes only. The compiler's code
+// assumes 16 (the CRC's SSE steps rely on it), which this establishes and every call keeps.
+__attribute__((force_align_arg_pointer)) void StartProgram(void (*program)()) {
+  RestrictDllSearch();
+  // In the linker's order; the order between files is unspecified in C++ anyway.
+  for (std::size_t i = 1; __CTOR_LIST__[i] != nullptr; ++i) __CTOR_LIST__[i]();
+  RunWithFaultHandling(program);
+  ExitProcess(0);
+}
 
 void RunWithFaultHandling(void (*program)()) {
   ExceptionRegistration registration;

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "app/config_block.h"
 #include "archive/entry_table.h"
 #include "archive/paths.h"
@@ -25,7 +27,7 @@ void AddListColumn(HWND dialog, int column, const char* title, int width,
   column_info.fmt = alignment == ColumnAlignment::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
   column_info.cx = width;
   column_info.pszText = const_cast<char*>(title);
-  column_info.cchTextMax = lstrlenA(title);
+  column_info.cchTextMax = static_cast<int>(std::strlen(title));
   column_info.iSubItem = column;
   SendMessageA(FileList(dialog), LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
 }

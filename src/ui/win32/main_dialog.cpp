@@ -99,14 +99,17 @@ BOOL OnInitDialog(HWND dialog) {
 
   if (SfxConfig.CommandLength() != 0 && HasOption(OptRunCheckbox)) {
     SetDlgItemTextA(dialog, IDC_RUN_CHECKBOX, RunCheckboxText().c_str());
-    CheckDlgButton(dialog, IDC_RUN_CHECKBOX, BST_CHECKED);
+    // Buttons are checked and read with their own messages (as CheckDlgButton and
+    // IsDlgButtonChecked would send them), which spares the stub two imports.
+    SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_SETCHECK, BST_CHECKED, 0);
   } else {
     DestroyControl(dialog, IDC_RUN_CHECKBOX);
   }
 
   SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
   SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
-  CheckDlgButton(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BST_CHECKED);
+  SendDlgItemMessageA(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BM_SETCHECK,
+                      BST_CHECKED, 0);
 
   CompactLowerPart(dialog);
   SetWindowTextA(dialog, SfxConfig.Caption.c_str());
@@ -134,7 +137,7 @@ void OnRunSucceeded(HWND dialog) {
   }
   // A removed checkbox reports unchecked, so with the option set and no command nothing runs.
   bool declined = HasOption(OptRunCheckbox) &&
-                  IsDlgButtonChecked(dialog, IDC_RUN_CHECKBOX) != BST_CHECKED;
+                  SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_GETCHECK, 0, 0) != BST_CHECKED;
   if (!declined && !SfxConfig.Command.empty() && RunCommand() <= 32) {
     ShowError(dialog, RunFailureText());
   }
@@ -248,7 +251,11 @@ BOOL OnNotify(HWND dialog, const NMHDR* header) {
 
 }  // namespace
 
-INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+// The extraction runs inside this procedure, and the CRC's SSE steps below it need the 16-byte
+// stack alignment that the compiler's code assumes; the system calls window procedures with
+// the stack aligned to 4 bytes only (Wine happens to give 16), so the procedure aligns it.
+__attribute__((force_align_arg_pointer)) INT_PTR CALLBACK MainDialog(HWND dialog, UINT message,
+                                                                     WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(dialog);

@@ -36,7 +36,7 @@ INT_PTR CALLBACK FileExistsDialog(HWND dialog, UINT message, WPARAM wparam, LPAR
     case WM_COMMAND: {
       int id = LOWORD(wparam);
       if (id != IDC_EXISTS_YES && id != IDC_EXISTS_NO) return FALSE;
-      if (IsDlgButtonChecked(dialog, IDC_DONT_ASK_AGAIN) == BST_CHECKED) {
+      if (SendDlgItemMessageA(dialog, IDC_DONT_ASK_AGAIN, BM_GETCHECK, 0, 0) == BST_CHECKED) {
         // The answer becomes the mode for the rest of this run and for later ones, and the
         // main dialog's buttons show it.
         bool overwrite = id == IDC_EXISTS_YES;

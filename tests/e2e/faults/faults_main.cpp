@@ -58,7 +58,5 @@ void Fault() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  selfx::RunWithFaultHandling(&Fault);
-  return 0;
-}
+// The stub's entry point, with this program in place of the stub's.
+extern "C" void StubStart() { selfx::StartProgram(&Fault); }
