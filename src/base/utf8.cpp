@@ -23,37 +23,32 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
   return length;
 }
 
-std::u16string Utf8ToUtf16(const std::string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
+std::size_t Utf8ToUtf16(const char* text, std::size_t size, char16_t* out) {
+  std::size_t written = 0;
+  for (std::size_t at = 0; at < size;) {
     auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++at;
-      continue;
-    }
     // The second byte's range is narrower after E0, ED, F0 and F4: that is what keeps out
     // overlong forms, surrogates and values past U+10FFFF, each at its first wrong byte.
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0x80 ? 2 : 1;
     unsigned char low = 0x80, high = 0xBF;
-    if (lead < 0xC2 || lead > 0xF4) length = 1;
+    if (length > 1 && (lead < 0xC2 || lead > 0xF4)) length = 0;
     if (lead == 0xE0) low = 0xA0;
     if (lead == 0xED) high = 0x9F;
     if (lead == 0xF0) low = 0x90;
     if (lead == 0xF4) high = 0x8F;
-    std::uint32_t code = lead & (0x7Fu >> length);
+    std::uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
     std::size_t taken = 1;
-    for (; taken < length && at + taken < text.size(); ++taken) {
+    for (; taken < length && at + taken < size; ++taken) {
       auto next = static_cast<unsigned char>(text[at + taken]);
-      if (next < (taken == 1 ? low : 0x80) || next > (taken == 1 ? high : 0xBF)) break;
+      if (next < low || next > high) break;
       code = (code << 6) | (next & 0x3Fu);
+      low = 0x80;
+      high = 0xBF;
     }
-    bool whole = length > 1 && taken == length;
-    out += whole && code <= 0xFFFF ? static_cast<char16_t>(code) : u'\uFFFD';
+    out[written++] = taken == length && code <= 0xFFFF ? static_cast<char16_t>(code) : u'\uFFFD';
     at += taken;
   }
-  return out;
+  return written;
 }
 
 namespace {

@@ -18,7 +18,9 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t at);
 // maximal part of an ill-formed sequence (an overlong form, a surrogate, a value past
 // U+10FFFF, a cut sequence, a stray byte), the way the Unicode standard recommends. So no
 // invalid form can turn into "/", "\" or "." on one system and not on another.
-std::u16string Utf8ToUtf16(const std::string& text);
+// Writes the units to out, which has room for size of them (no byte gives more than one
+// unit), and returns how many it wrote.
+std::size_t Utf8ToUtf16(const char* text, std::size_t size, char16_t* out);
 
 // The text with what a terminal would obey written as \xNN: C0 controls and DEL, and for a
 // UTF-8 terminal also C1 controls (U+0080 to U+009F) and bytes that are not well-formed UTF-8.

@@ -255,7 +255,8 @@ constexpr std::uint32_t kFinalStretchSlack = 16;
 // can come: it decodes on up to the last real bit instead of stopping kFastInputMargin bytes
 // before the end, loading zeros from the slack behind it, and stops before any symbol that
 // would take a bit past the end. The tail then decides that symbol, which fails the stream.
-// Without it, the last bytes of every entry would be left to the readable tables.
+// Without it, the last bytes of every entry would be left to the readable tables; a build
+// that must be small (SELFX_COMPACT_DECODER) leaves it out all the same.
 template <bool kFinal>
 //
 // Its 64-bit bit buffer is refilled with one unaligned load per symbol: at least 56 bits, enough
@@ -457,10 +458,12 @@ bool DecodeSymbols(BlockCodes& codes) {
     if (UseFastInflate) {
       const CompressedInputState& in = CompressedInput;
       if (in.fill - in.position >= kFastInputMargin && DecodeSymbolsFast<false>(codes)) return true;
+#ifndef SELFX_COMPACT_DECODER
       // The last of the entry's bytes are all in the buffer: no read can follow.
       bool last_buffer = in.position < in.fill &&
                          in.remaining == static_cast<std::int32_t>(in.fill - in.position);
       if (last_buffer && DecodeSymbolsFast<true>(codes)) return true;
+#endif
     }
     if (codes.lengths != nullptr) BuildReadableTables(codes);
     SymbolResult result = DecodeOneSymbol(codes.literals, codes.literal_width, codes.distances,

@@ -475,8 +475,10 @@ std::string OemTextToAnsi(const std::string& text) {
 }
 
 std::string Utf8TextToAnsi(const std::string& text) {
+  std::u16string units(text.size(), u'\0');
+  units.resize(Utf8ToUtf16(text.data(), text.size(), &units[0]));
   std::string out;
-  for (char16_t unit : Utf8ToUtf16(text)) {
+  for (char16_t unit : units) {
     std::uint8_t ansi = UnicodeToAnsi(unit);
     out += (ansi == 0 && unit != 0) ? '_' : static_cast<char>(ansi);
   }

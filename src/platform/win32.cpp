@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 #ifdef SELFX_TOOL_BUILD
@@ -229,10 +230,10 @@ std::string OemTextToAnsi(const std::string& text) {
 std::string Utf8TextToAnsi(const std::string& text) {
   // The UTF-8 is decoded by the core's own rule, not by MultiByteToWideChar, whose handling of
   // invalid forms differs between Windows versions and from the tool's on other systems.
-  std::u16string wide = Utf8ToUtf16(text);
-  if (wide.empty()) return std::string();
-  auto units = reinterpret_cast<const wchar_t*>(wide.data());
-  int wide_length = static_cast<int>(wide.size());
+  if (text.empty()) return text;
+  std::unique_ptr<char16_t[]> wide(new char16_t[text.size()]);
+  auto units = reinterpret_cast<const wchar_t*>(wide.get());
+  int wide_length = static_cast<int>(Utf8ToUtf16(text.data(), text.size(), wide.get()));
   // No best fit: a character the code page lacks must not turn into a look-alike that names
   // another file (or a path separator).
   int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, wide_length, nullptr, 0,
