@@ -141,6 +141,8 @@ void DecodeAhead::Stop() {
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
+  for (platform::FileHandle& handle : handles_) CloseAndReset(handle);
+  handles_.clear();
 }
 
 // The memory an entry's pieces take.
@@ -236,7 +238,11 @@ void DecodeAhead::WorkerLoop() {
     done_.notify_all();
     can_start_.notify_all();
   }
-  CloseAndReset(ArchiveFile.handle);
+  // Closed by the run's thread once this one is joined: closing is where the platform layer
+  // looks at the output file the run is writing.
+  std::lock_guard<std::mutex> lock(mutex_);
+  handles_.push_back(ArchiveFile.handle);
+  ArchiveFile.handle = platform::kNoFile;
 }
 
 bool DecodeAhead::Take(std::size_t index, const std::string& password, DecodedEntry& result) {

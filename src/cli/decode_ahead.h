@@ -19,14 +19,15 @@
 
 #include "archive/archive_entry.h"
 #include "archive/entry_extraction.h"
+#include "platform/platform.h"
 
 namespace selfx::cli {
 
 // What a thread found for one entry.
 struct DecodedEntry {
-  bool sound = false;               // decoded to its end and its CRC-32 matched
-  std::string password;             // what an encrypted entry was decoded with
-  DecodedPieces decoded;            // its size, and its bytes when they are kept
+  bool sound = false;     // decoded to its end and its CRC-32 matched
+  std::string password;   // what an encrypted entry was decoded with
+  DecodedPieces decoded;  // its size, and its bytes when they are kept
 };
 
 // The largest entry whose bytes are kept in memory: a larger one is decoded by the run itself,
@@ -43,8 +44,8 @@ class DecodeAhead {
   // Starts threads over entries (the rows in the run's order) of the archive at archive_path
   // (as the core names it). keep_bytes: hold each decoded entry's bytes (extract), or only
   // check it (test). password: the first password to try on encrypted entries.
-  DecodeAhead(const std::string& archive_path, std::vector<ArchiveEntry> entries,
-              unsigned threads, bool keep_bytes, const std::string& password);
+  DecodeAhead(const std::string& archive_path, std::vector<ArchiveEntry> entries, unsigned threads,
+              bool keep_bytes, const std::string& password);
   // Stops and joins the threads.
   ~DecodeAhead();
   DecodeAhead(const DecodeAhead&) = delete;
@@ -75,6 +76,7 @@ class DecodeAhead {
   const bool keep_bytes_;
   const std::uint64_t budget_;
   std::vector<std::thread> threads_;
+  std::vector<platform::FileHandle> handles_;  // the threads' archive handles, once they end
   std::atomic<bool> stopping_{false};
 
   std::mutex mutex_;
@@ -83,8 +85,8 @@ class DecodeAhead {
   std::vector<std::optional<DecodedEntry>> results_;
   std::vector<bool> finished_;
   std::string password_;
-  std::size_t next_ = 0;      // the next entry a thread takes up
-  std::size_t floor_ = 0;     // the run wants nothing before this entry any more
+  std::size_t next_ = 0;   // the next entry a thread takes up
+  std::size_t floor_ = 0;  // the run wants nothing before this entry any more
   std::uint64_t reserved_ = 0;
   bool stop_ = false;
   // Pieces the run is done with, for the next entries: fresh memory costs a page fault per page,
