@@ -120,7 +120,8 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
 
 #ifndef SELFX_SINGLE_THREADED
 // The output end of ExtractEntry for bytes decoded ahead: the same pieces the decoders hand
-// over (32,768 bytes each, then the rest), through the same writer and CRC.
+// over (32,768 bytes each, then the rest), through the same writer; the CRC register is the one
+// the decoding thread kept over these bytes.
 bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output_path,
                          const ArchiveEntry& entry, const DecodedPieces& decoded) {
   CurrentEntry = entry;
@@ -138,9 +139,10 @@ bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output
   for (const std::unique_ptr<std::uint8_t[]>& piece : decoded.pieces) {
     std::uint32_t count = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(left, deflate::kWindowSize));
-    WriteOutputPiece(piece.get(), count);
+    WriteOutput(OutputFile.handle, piece.get(), count, OutputFile.path);
     left -= count;
   }
+  RunningCrc = decoded.crc_register;
   return FinishOutput(owner, entry, true);
 }
 #endif

@@ -25,10 +25,11 @@ bool TestEntry(platform::WindowHandle owner, const std::string& name, const Arch
 
 #ifndef SELFX_SINGLE_THREADED
 // The bytes of an entry decoded elsewhere, in the pieces the decoders hand over: 32,768 bytes
-// each, the last one the rest.
+// each, the last one the rest; and the CRC register over all of them.
 struct DecodedPieces {
   std::vector<std::unique_ptr<std::uint8_t[]>> pieces;
   std::uint64_t size = 0;
+  std::uint32_t crc_register = 0xFFFFFFFF;
 };
 
 // The command-line tool decodes entries ahead on other threads. When set, ExtractEntry asks it

@@ -202,6 +202,7 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   result.sound = read_whole && !out.too_long && !stopping_ &&
                  entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu);
   result.decoded.size = out.count;
+  result.decoded.crc_register = RunningCrc;
   if (entry.IsEncrypted()) result.password = password;
   if (!result.sound) GiveBack(result.decoded);
   out = AheadOutput{};
