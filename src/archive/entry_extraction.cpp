@@ -136,10 +136,10 @@ bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output
     return false;
   }
   std::uint64_t left = decoded.size;
-  for (const std::unique_ptr<std::uint8_t[]>& piece : decoded.pieces) {
+  for (const std::uint8_t* piece : decoded.pieces) {
     std::uint32_t count = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(left, deflate::kWindowSize));
-    WriteOutput(OutputFile.handle, piece.get(), count, OutputFile.path);
+    WriteOutput(OutputFile.handle, piece, count, OutputFile.path);
     left -= count;
   }
   RunningCrc = decoded.crc_register;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,7 @@ bool TestEntry(platform::WindowHandle owner, const std::string& name, const Arch
 // The bytes of an entry decoded elsewhere, in the pieces the decoders hand over: 32,768 bytes
 // each, the last one the rest; and the CRC register over all of them.
 struct DecodedPieces {
-  std::vector<std::unique_ptr<std::uint8_t[]>> pieces;
+  std::vector<std::uint8_t*> pieces;
   std::uint64_t size = 0;
   std::uint32_t crc_register = 0xFFFFFFFF;
 };

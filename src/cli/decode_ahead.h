@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,7 +38,7 @@ constexpr std::uint32_t kMostKeptEntryBytes = 8u << 20;
 // kept): entries taken in order reserve their size before they are decoded and return it once
 // the run has moved past them. A few entries ahead keep every thread busy; more would only
 // cost memory.
-constexpr std::uint64_t kKeptBytesPerThread = 4u << 20;
+constexpr std::uint64_t kKeptBytesPerThread = 16u << 20;
 
 class DecodeAhead {
  public:
@@ -61,8 +62,9 @@ class DecodeAhead {
   // Stops the threads after the entry each is decoding, and joins them.
   void Stop();
 
-  // A piece's worth of memory for a thread's decoder, and the pieces back once used.
-  std::unique_ptr<std::uint8_t[]> Block();
+  // A piece's worth of memory for a thread's decoder (nullptr when none is free), and the
+  // pieces back once used.
+  std::uint8_t* Block();
   void GiveBack(DecodedPieces& decoded);
 
  private:
@@ -89,9 +91,10 @@ class DecodeAhead {
   std::size_t floor_ = 0;  // the run wants nothing before this entry any more
   std::uint64_t reserved_ = 0;
   bool stop_ = false;
-  // Pieces the run is done with, for the next entries: fresh memory costs a page fault per page,
-  // about as much again as decoding into it. There are never more than the budget's worth.
-  std::vector<std::unique_ptr<std::uint8_t[]>> spare_blocks_;
+  // The memory of every piece kept, made once for the run: a piece the run is done with goes
+  // to the next entries, as fresh memory would cost a page fault per page.
+  std::unique_ptr<std::uint8_t[]> region_;
+  std::vector<std::uint8_t*> free_blocks_;
 };
 
 // Stops the threads of the run going on, if any: the process end calls it, as a fatal error
