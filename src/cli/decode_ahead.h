@@ -36,8 +36,8 @@ struct DecodedEntry {
 constexpr std::uint32_t kMostKeptEntryBytes = 8u << 20;
 // The decoded bytes all threads may hold at once, per thread (but at least the largest entry
 // kept): entries taken in order reserve their size before they are decoded and return it once
-// the run has moved past them. A few entries ahead keep every thread busy; more would only
-// cost memory.
+// the run has moved past them. Room for a few of the largest entries keeps every thread busy
+// while the run waits for one of them.
 constexpr std::uint64_t kKeptBytesPerThread = 16u << 20;
 
 class DecodeAhead {

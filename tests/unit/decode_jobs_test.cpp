@@ -162,7 +162,8 @@ Observed RunCommands(const std::string& folder, const JobsCase& c, int jobs) {
   seen.tree = Tree(out);
   seen.extract_again = RunTool("extract --overwrite skip " + common + "-d " + out + " " + archive);
   std::filesystem::remove_all(out);
-  seen.extract_json = RunTool("extract --json " + common + "-d " + out + " " + archive, {"", false});
+  seen.extract_json = RunTool("extract --json " + common + "-d " + out + " " + archive,
+                              {"", false});
   std::filesystem::remove_all(out);
   return seen;
 }
@@ -174,11 +175,12 @@ TEST(DecodeJobs, EveryResultIsTheSameWithOneJobAndWithFour) {
     std::ofstream(archive.folder() + "/password.txt") << "secret\n";
     Observed one = RunCommands(archive.folder(), c, 1);
     Observed four = RunCommands(archive.folder(), c, 4);
-    for (auto [what, a, b] : {std::tuple{"test", &one.test, &four.test},
-                              std::tuple{"test --json", &one.test_json, &four.test_json},
-                              std::tuple{"extract", &one.extract, &four.extract},
-                              std::tuple{"extract --json", &one.extract_json, &four.extract_json},
-                              std::tuple{"extract again", &one.extract_again, &four.extract_again}}) {
+    for (auto [what, a, b] :
+         {std::tuple{"test", &one.test, &four.test},
+          std::tuple{"test --json", &one.test_json, &four.test_json},
+          std::tuple{"extract", &one.extract, &four.extract},
+          std::tuple{"extract --json", &one.extract_json, &four.extract_json},
+          std::tuple{"extract again", &one.extract_again, &four.extract_again}}) {
       SCOPED_TRACE(what);
       EXPECT_EQ(a->status, b->status);
       EXPECT_EQ(a->output, b->output);
