@@ -48,7 +48,8 @@ add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
 target_include_directories(selfx_core PUBLIC src)
 target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
 # What only the command-line tool needs of the platform layer stays out of the stub.
-target_compile_definitions(selfx_core PRIVATE SELFX_TOOL_BUILD)
+# Public: whatever links this core declares its per-thread state as it was defined.
+target_compile_definitions(selfx_core PUBLIC SELFX_TOOL_BUILD)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
 # The builder's compressors, linked in: zlib from libz-mingw-w64-dev, and libdeflate, which

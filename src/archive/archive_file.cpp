@@ -1,11 +1,12 @@
 #include "archive/archive_file.h"
 
 #include "base/fatal_error.h"
+#include "base/per_thread.h"
 #include "base/text.h"
 
 namespace selfx {
 
-ArchiveFileState ArchiveFile;
+SELFX_PER_THREAD ArchiveFileState ArchiveFile;
 std::uint32_t ArchiveStart = 0;
 std::uint32_t ArchiveEnd = 0;
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/per_thread.h"
 #include "platform/platform.h"
 
 namespace selfx {
@@ -14,7 +15,7 @@ struct ArchiveFileState {
   std::string path;  // the %s of "Error reading zip %s"
   platform::FileHandle handle = platform::kNoFile;
 };
-extern ArchiveFileState ArchiveFile;
+extern SELFX_PER_THREAD ArchiveFileState ArchiveFile;
 
 // The first file offset behind the configuration trailer: where the archive begins. Set once
 // the configuration has been loaded.

@@ -1,5 +1,6 @@
 #include "archive/entry_extraction.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "archive/archive_file.h"
@@ -11,6 +12,7 @@
 #include "base/fatal_error.h"
 #include "base/text.h"
 #include "codec/compressed_input.h"
+#include "codec/deflate_format.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
 #include "ui/ui.h"
@@ -90,16 +92,10 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
   return true;
 }
 
-// Runs the entry's decoder into OutputFile, sets the time and compares the CRC. The output
-// is closed on every way out.
-bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
+// After the entry's bytes went to OutputFile: sets the time, compares the CRC and closes the
+// output.
+bool FinishOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
   bool sound = false;
-  if (entry.Method() == zip::kMethodStored) {
-    CopyStoredEntry();
-  } else {
-    StartInput(ReadArchive, CompressedRemaining, entry.IsEncrypted());
-    DecodeDeflatedEntry(WriteOutputPiece);
-  }
   if (set_time) {
     SetFileTimeFromDos(OutputFile.handle,
                        (static_cast<std::uint32_t>(entry.DosDate()) << 16) | entry.DosTime());
@@ -116,10 +112,63 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
   return sound;
 }
 
+// Runs the entry's decoder into OutputFile, sets the time and compares the CRC. The output
+// is closed on every way out.
+bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
+  if (entry.Method() == zip::kMethodStored) {
+    CopyStoredEntry();
+  } else {
+    StartInput(ReadArchive, CompressedRemaining, entry.IsEncrypted());
+    DecodeDeflatedEntry(WriteOutputPiece);
+  }
+  return FinishOutput(owner, entry, set_time);
+}
+
+#ifndef SELFX_SINGLE_THREADED
+// The output end of ExtractEntry for bytes decoded ahead: the same pieces the decoders hand
+// over (32,768 bytes each, then the rest), through the same writer; the CRC register is the one
+// the decoding thread kept over these bytes.
+bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output_path,
+                         const ArchiveEntry& entry, const DecodedPieces& decoded) {
+  CurrentEntry = entry;
+  RunningCrc = 0xFFFFFFFF;
+  PumpOneMessage();
+  if (CancelRequested) return false;
+
+  OutputFile.path = output_path;
+  OutputFile.handle = platform::CreateForWriting(output_path);
+  if (OutputFile.handle == platform::kNoFile) {
+    ShowError(owner, FormatWith("Cannot write to %s", output_path));
+    return false;
+  }
+  std::uint64_t left = decoded.size;
+  for (const std::uint8_t* piece : decoded.pieces) {
+    std::uint32_t count = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(left, deflate::kWindowSize));
+    WriteOutput(OutputFile.handle, piece, count, OutputFile.path);
+    left -= count;
+  }
+  RunningCrc = decoded.crc_register;
+  return FinishOutput(owner, entry, true);
+}
+#endif
+
 }  // namespace
+
+#ifndef SELFX_SINGLE_THREADED
+DecodedAheadLookup LookUpDecodedAhead = nullptr;
+#endif
 
 bool ExtractEntry(platform::WindowHandle owner, const std::string& output_path,
                   const ArchiveEntry& entry, bool& password_abort) {
+#ifndef SELFX_SINGLE_THREADED
+  if (LookUpDecodedAhead != nullptr) {
+    if (const DecodedPieces* decoded = LookUpDecodedAhead(entry)) {
+      password_abort = false;
+      return ExtractDecodedAhead(owner, output_path, entry, *decoded);
+    }
+  }
+#endif
   if (!PrepareEntry(owner, entry, password_abort)) return false;
   RunningCrc = 0xFFFFFFFF;
   PumpOneMessage();

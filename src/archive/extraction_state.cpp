@@ -3,16 +3,17 @@
 #include "archive/archive_file.h"
 #include "archive/entry_table.h"
 #include "base/fatal_error.h"
+#include "base/per_thread.h"
 #include "base/text.h"
 #include "codec/crc32.h"
 #include "ui/ui.h"
 
 namespace selfx {
 
-ArchiveEntry CurrentEntry;
-std::int32_t CompressedRemaining = 0;
-std::uint32_t RunningCrc = 0xFFFFFFFF;
-OutputFileState OutputFile;
+SELFX_PER_THREAD ArchiveEntry CurrentEntry;
+SELFX_PER_THREAD std::int32_t CompressedRemaining = 0;
+SELFX_PER_THREAD std::uint32_t RunningCrc = 0xFFFFFFFF;
+SELFX_PER_THREAD OutputFileState OutputFile;
 std::string Password;
 bool CancelRequested = false;
 

@@ -7,18 +7,19 @@
 #include <string>
 
 #include "archive/archive_entry.h"
+#include "base/per_thread.h"
 #include "codec/stream.h"
 #include "platform/platform.h"
 
 namespace selfx {
 
-extern ArchiveEntry CurrentEntry;
+extern SELFX_PER_THREAD ArchiveEntry CurrentEntry;
 // Compressed bytes of CurrentEntry still to be read (signed: an encrypted entry smaller than
 // its 12-byte header starts below zero). The stored copy counts it down; the deflate decoder
 // takes it as its input's bound and counts down its own copy (CompressedInput.remaining).
-extern std::int32_t CompressedRemaining;
+extern SELFX_PER_THREAD std::int32_t CompressedRemaining;
 // CRC-32 register over every byte written for the entry; starts at 0xFFFFFFFF.
-extern std::uint32_t RunningCrc;
+extern SELFX_PER_THREAD std::uint32_t RunningCrc;
 
 // The remembered password: tried first for every encrypted entry, at most 80 characters.
 extern std::string Password;
@@ -29,7 +30,7 @@ struct OutputFileState {
   std::string path;  // the %s of the output messages; stays set after the close
   platform::FileHandle handle = platform::kNoFile;
 };
-extern OutputFileState OutputFile;
+extern SELFX_PER_THREAD OutputFileState OutputFile;
 
 // Writes the block with one write call; a short write ends the program with
 // "Cannot write to %s" and the path.

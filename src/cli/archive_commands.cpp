@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 #include "app/config_block.h"
 #include "app/target_folder.h"
@@ -20,6 +22,7 @@
 #include "base/fatal_error.h"
 #include "cli/command_description.h"
 #include "cli/commands.h"
+#include "cli/decode_ahead.h"
 #include "cli/json.h"
 #include "cli/native_file.h"
 #include "cli/option_names.h"
@@ -44,6 +47,10 @@ const OptionSpec kFolderOption{"d", "folder", "DIR",
                                "the folder to extract into (default: the current one)"};
 const OptionSpec kOverwriteOption{nullptr, "overwrite", "MODE",
                                   "overwrite, skip, or ask (default) when a file exists"};
+const OptionSpec kJobsOption{"j", "jobs", "N",
+                             "files decoded at once (default: the number of processors);\n"
+                             "what is shown, asked and written is the same whatever N is"};
+constexpr std::uint32_t kMostJobs = 256;
 
 const CommandDescription kList{
     "list",
@@ -62,7 +69,8 @@ const CommandDescription kTest{
     "test [options] FILE",
     "Decodes every file of the archive and checks its CRC-32, writing nothing. A password from\n"
     "a file that does not fit a file fails that file (\"wrong password\").\n",
-    {&kPasswordFileOption, &kQuietOption, &kProgressOption, &kJsonOption, &kHelpOption},
+    {&kPasswordFileOption, &kJobsOption, &kQuietOption, &kProgressOption, &kJsonOption,
+     &kHelpOption},
     "--json prints {\"tested\", \"failed\", \"stopped\", \"files\": [{\"name\", \"ok\"}, "
     "...], \"errors\": [...]}.\nExit status: 0 all files sound, 1 some file failed, 2 bad usage, "
     "3 stopped (no password\ntyped, or Ctrl-C).\n",
@@ -72,8 +80,8 @@ const CommandDescription kExtract{
     "extract",
     "extract [options] FILE",
     "Extracts every file of the archive exactly as its stub would.\n",
-    {&kFolderOption, &kOverwriteOption, &kPasswordFileOption, &kQuietOption, &kProgressOption,
-     &kJsonOption, &kHelpOption},
+    {&kFolderOption, &kOverwriteOption, &kPasswordFileOption, &kJobsOption, &kQuietOption,
+     &kProgressOption, &kJsonOption, &kHelpOption},
     "Entries whose names would leave DIR (absolute paths, drives, \"..\") or name a device are\n"
     "refused and reported. Each file is written under a temporary name and takes its own only\n"
     "when complete, so a failed write leaves an existing file as it was; nothing below DIR is\n"
@@ -248,6 +256,57 @@ bool ReadPasswordFile(const std::string& path) {
   return true;
 }
 
+std::optional<unsigned> ParseJobs(const std::string& value) {
+  std::optional<std::uint32_t> jobs = ParseNumber(value, kMostJobs);
+  if (!jobs || *jobs == 0) {
+    ReportError("--jobs: expected 1 to " + std::to_string(kMostJobs) + ", not \"" + value + "\"");
+    return std::nullopt;
+  }
+  return *jobs;
+}
+
+// The threads that decode ahead of a run of more than one job, over the rows in their order.
+// Encrypted entries are first tried with the password from --password-file, which the first
+// prompt turns into the password held.
+std::unique_ptr<DecodeAhead> StartDecodingAhead(unsigned jobs, bool keep_bytes) {
+  if (jobs <= 1 || console::Rows().size() <= 1) return nullptr;
+  std::vector<ArchiveEntry> entries;
+  for (const console::ConsoleRow& row : console::Rows()) entries.push_back(row.row.entry);
+  std::string password = Password;
+  if (password.empty() && console::Settings().password) {
+    password = console::Settings().password->substr(0, 80);
+  }
+  return std::make_unique<DecodeAhead>(ArchiveFile.path, std::move(entries), jobs, keep_bytes,
+                                       password);
+}
+
+// An entry tested ahead moves the bar as its decoding would have, a piece at a time.
+void CountDecodedBytes(std::uint64_t size) {
+  for (std::uint64_t left = size; left > 0;) {
+    std::uint32_t piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 32768));
+    CountWrittenBytes(piece);
+    left -= piece;
+  }
+}
+
+// ExtractEntry's source of entries decoded ahead. The core's run asks for rows in order and
+// passes the entry only: the next row at or after the cursor with the same directory record is
+// the one (rows with the same record decode to the same bytes anyway).
+DecodeAhead* extract_ahead = nullptr;
+std::size_t extract_cursor = 0;
+DecodedEntry extract_taken;
+
+const DecodedPieces* TakeDecodedForExtract(const ArchiveEntry& entry) {
+  const std::vector<console::ConsoleRow>& rows = console::Rows();
+  for (std::size_t row = extract_cursor; row < rows.size(); ++row) {
+    if (std::memcmp(rows[row].row.entry.bytes, entry.bytes, sizeof entry.bytes) != 0) continue;
+    extract_cursor = row + 1;
+    if (!extract_ahead->Take(row, Password, extract_taken)) return nullptr;
+    return &extract_taken.decoded;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int ListCommand(const Arguments& arguments) {
@@ -292,12 +351,18 @@ int TestCommand(const Arguments& arguments) {
   if (std::optional<int> status = ReadCommand(arguments, kTest, options, files)) return *status;
   bool as_json = JsonOutputRequested();
   bool quiet = false;
+  unsigned jobs = DefaultDecodeJobs();
   for (const CommandLineItem& item : options) {
     if (item.option == &kQuietOption) quiet = true;
     if (item.option == &kQuietOption || item.option == &kProgressOption) {
       console::Settings().show_progress = false;
     }
     if (item.option == &kPasswordFileOption && !ReadPasswordFile(item.value)) return kExitFailure;
+    if (item.option == &kJobsOption) {
+      std::optional<unsigned> parsed = ParseJobs(item.value);
+      if (!parsed) return kExitUsage;
+      jobs = *parsed;
+    }
   }
   const std::string& file = files[0];
   if (!OpenArchive(file)) return kExitFailure;
@@ -305,7 +370,7 @@ int TestCommand(const Arguments& arguments) {
   TestSummary summary;
   {
     ProgressOfRows progress;
-    summary = TestOpenedArchive();
+    summary = TestOpenedArchive(jobs);
   }
   if (as_json) {
     JsonWriter json;
@@ -323,9 +388,12 @@ int TestCommand(const Arguments& arguments) {
   return summary.failed == 0 ? kExitSuccess : kExitFailure;
 }
 
-TestSummary TestOpenedArchive() {
+TestSummary TestOpenedArchive(unsigned jobs) {
   TestSummary summary;
-  for (const console::ConsoleRow& row : console::Rows()) {
+  std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(jobs, false);
+  DecodedEntry decoded;
+  for (std::size_t index = 0; index < console::Rows().size(); ++index) {
+    const console::ConsoleRow& row = console::Rows()[index];
     PumpOneMessage();
     if (CancelRequested) {
       summary.stopped = true;
@@ -334,7 +402,14 @@ TestSummary TestOpenedArchive() {
     OutputPath = row.row.name;
     bool password_abort = false;
     console::Settings().wrong_password = false;
-    bool sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
+    bool sound;
+    if (ahead && ahead->Take(index, Password, decoded)) {
+      // Tested here, it would have shown and asked nothing: it is sound.
+      sound = true;
+      CountDecodedBytes(decoded.decoded.size);
+    } else {
+      sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
+    }
     // The password from a file did not fit (the prompt said so): this file fails, the
     // others are tested.
     if (password_abort && console::Settings().wrong_password) password_abort = sound = false;
@@ -359,6 +434,7 @@ int ExtractCommand(const Arguments& arguments) {
   std::string folder;
   std::string folder_argument;
   std::uint8_t mode = kAsk;
+  unsigned jobs = DefaultDecodeJobs();
   for (const CommandLineItem& item : options) {
     if (item.option == &kFolderOption) {
       folder_argument = item.value;
@@ -375,6 +451,10 @@ int ExtractCommand(const Arguments& arguments) {
       mode = *parsed;
     } else if (item.option == &kPasswordFileOption) {
       if (!ReadPasswordFile(item.value)) return kExitFailure;
+    } else if (item.option == &kJobsOption) {
+      std::optional<unsigned> parsed = ParseJobs(item.value);
+      if (!parsed) return kExitUsage;
+      jobs = *parsed;
     } else if (item.option == &kQuietOption || item.option == &kProgressOption) {
       quiet |= item.option == &kQuietOption;
       console::Settings().show_progress = false;
@@ -398,7 +478,17 @@ int ExtractCommand(const Arguments& arguments) {
   bool all_extracted;
   {
     ProgressOfRows progress;
+    std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(jobs, true);
+    if (ahead) {
+      extract_ahead = ahead.get();
+      extract_cursor = 0;
+      LookUpDecodedAhead = &TakeDecodedForExtract;
+    }
     all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
+    LookUpDecodedAhead = nullptr;
+    extract_ahead = nullptr;
+    ahead.reset();
+    extract_taken = DecodedEntry();
   }
   int left = SelectedRowCount(nullptr);
   int extracted = RowCount(nullptr) - left;

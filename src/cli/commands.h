@@ -28,8 +28,9 @@ struct TestSummary {
   bool stopped = false;       // no password, or Ctrl-C
   std::vector<bool> results;  // per row, in order, as far as the test went
 };
-// Decodes and CRC-checks every row of the opened archive.
-TestSummary TestOpenedArchive();
+// Decodes and CRC-checks every row of the opened archive; with more than one job, entries are
+// decoded ahead on that many threads, with the same results and messages.
+TestSummary TestOpenedArchive(unsigned jobs = 1);
 
 // Prints "selfx: message" on stderr.
 void ReportError(const std::string& message);

@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/decode_ahead.h"
 #include "cli/json.h"
 #include "platform/platform.h"
 #include "ui/console/report.h"
@@ -16,7 +17,10 @@ void ReportError(const std::string& message) { console::ReportLine(message); }
 namespace {
 
 // A fatal error of the core ends the process without returning to main().
-void OnExit(std::uint32_t exit_code) { FinishJsonOutput(static_cast<int>(exit_code)); }
+void OnExit(std::uint32_t exit_code) {
+  StopDecodingAhead();
+  FinishJsonOutput(static_cast<int>(exit_code));
+}
 
 int RunCommand(const std::string& command, const Arguments& arguments) {
   // "selfx help build" is "selfx build --help".

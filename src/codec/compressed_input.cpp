@@ -3,12 +3,13 @@
 
 #include <algorithm>
 
+#include "base/per_thread.h"
 #include "codec/deflate_format.h"
 #include "codec/zip_crypto.h"
 
 namespace selfx {
 
-CompressedInputState CompressedInput;
+SELFX_PER_THREAD CompressedInputState CompressedInput;
 
 void StartInput(InputSource source, std::int32_t size, bool encrypted) {
   CompressedInput.source = source;

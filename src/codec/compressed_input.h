@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/per_thread.h"
 #include "codec/stream.h"
 
 namespace selfx {
@@ -21,7 +22,7 @@ struct CompressedInputState {
   std::uint16_t position = 0;
   std::uint32_t fill = 0;
 };
-extern CompressedInputState CompressedInput;
+extern SELFX_PER_THREAD CompressedInputState CompressedInput;
 
 // Starts the input of an entry of size compressed bytes (less its encryption header) with an
 // empty buffer. For an encrypted entry the decryption keys must be primed already.

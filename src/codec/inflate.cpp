@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/per_thread.h"
 #include "codec/compressed_input.h"
 #include "codec/deflate_format.h"
 
@@ -46,10 +47,10 @@ constexpr std::uint32_t kAreaSize = kWindowSize + kAreaPieces * kWindowSize + kA
 static_assert(kAreaSlack >= deflate::kMaxMatchLength + 3 + 40,
               "a match started before the area's end fits, with three literals and its overshoot");
 
-// One area for the program's life: an allocation of this size per entry costs more in page
+// One area for the thread's life: an allocation of this size per entry costs more in page
 // faults than decoding a small entry.
-std::uint8_t OutputArea[kAreaSize];
-bool HistoryWritten = true;
+SELFX_PER_THREAD std::uint8_t OutputArea[kAreaSize];
+SELFX_PER_THREAD bool HistoryWritten = true;
 
 struct InflaterState {
   std::uint8_t* area = nullptr;      // the output area
@@ -63,14 +64,14 @@ struct InflaterState {
   std::uint32_t past_end_bits = 0;
   OutputSink sink = nullptr;
 };
-InflaterState Inflater;
+SELFX_PER_THREAD InflaterState Inflater;
 
 // The fast loop's tables: those of the fixed code, built once, and those of the current dynamic
 // block, rebuilt in place for every block.
 std::uint32_t FixedFastLiterals[kFastLiteralTableSize];
 std::uint32_t FixedFastDistances[kFastDistanceTableSize];
-std::uint32_t FastLiterals[kFastLiteralTableSize];
-std::uint32_t FastDistances[kFastDistanceTableSize];
+SELFX_PER_THREAD std::uint32_t FastLiterals[kFastLiteralTableSize];
+SELFX_PER_THREAD std::uint32_t FastDistances[kFastDistanceTableSize];
 
 enum class SymbolResult { Continue, EndOfBlock, Failure };
 

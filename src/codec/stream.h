@@ -1,9 +1,9 @@
 // The codec's two ends: a source it pulls compressed bytes from and a sink it hands decoded
 // bytes to, each one plain function, so that the codec knows nothing of files. The stub passes
 // ReadArchive and the function that writes the output file and keeps its CRC; a test passes a
-// reader of a vector and a recorder of every piece. There is one decoding at a time, so
-// whatever state a source or a sink keeps is its own program-wide state; no context pointer is
-// carried through the decoder.
+// reader of a vector and a recorder of every piece. There is one decoding at a time on a
+// thread, so whatever state a source or a sink keeps is its own per-thread (or, in the stub,
+// program-wide) state; no context pointer is carried through the decoder.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,12 @@
 // Traditional PKWARE decryption (ZIP application note, section 6.1).
 #include "codec/zip_crypto.h"
 
+#include "base/per_thread.h"
 #include "codec/crc32.h"
 
 namespace selfx {
 
-ZipDecryptorState ZipDecryptor;
+SELFX_PER_THREAD ZipDecryptorState ZipDecryptor;
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/per_thread.h"
 namespace selfx {
 
 struct ZipDecryptorState {
@@ -14,7 +15,7 @@ struct ZipDecryptorState {
 };
 // The one decryption state of the process: set up by CheckEncryptionHeader, advanced by every
 // byte DecryptBuffer decrypts afterwards.
-extern ZipDecryptorState ZipDecryptor;
+extern SELFX_PER_THREAD ZipDecryptorState ZipDecryptor;
 
 // The 12 bytes in front of an encrypted entry's data.
 constexpr int kEncryptionHeaderSize = 12;

@@ -79,9 +79,10 @@ void AppendUtf8(std::string& out, std::uint32_t code_point) {
 
 namespace {
 
-// Why the last failed call failed: an errno value, or a reason of this layer's own.
-int last_error = 0;
-const char* last_reason = nullptr;
+// Why the last failed call failed: an errno value, or a reason of this layer's own. Like errno,
+// each thread has its own: a thread decoding ahead must not change the reason another shows.
+thread_local int last_error = 0;
+thread_local const char* last_reason = nullptr;
 
 void NoteFailure(int error, const char* reason = nullptr) {
   last_error = error;

@@ -1,0 +1,295 @@
+#include "cli/decode_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+#include <memory>
+
+#include "archive/archive_file.h"
+#include "archive/directory.h"
+#include "archive/extraction_state.h"
+#include "archive/zip_format.h"
+#include "archive/zip_signatures.h"
+#include "base/byte_order.h"
+#include "codec/compressed_input.h"
+#include "codec/crc32.h"
+#include "codec/deflate_format.h"
+#include "codec/inflate.h"
+#include "codec/zip_crypto.h"
+#include "platform/platform.h"
+
+namespace selfx::cli {
+
+namespace {
+
+// The run going on, for StopDecodingAhead; set and cleared on the run's own thread.
+DecodeAhead* running = nullptr;
+
+// Where one thread's decoder hands its bytes: counted and folded into the thread's RunningCrc,
+// and kept up to the entry's declared size when asked. An entry that runs past it is left to
+// the run (which writes whatever decodes), so that memory stays bounded by what the directory
+// says.
+struct AheadOutput {
+  DecodeAhead* owner = nullptr;
+  DecodedPieces* decoded = nullptr;
+  bool keep = false;  // false: only checked
+  std::uint64_t limit = 0;
+  std::uint64_t count = 0;
+  bool too_long = false;
+  const std::atomic<bool>* stopping = nullptr;
+};
+thread_local AheadOutput ahead_output;
+
+void TakePiece(const std::uint8_t* bytes, std::uint32_t count) {
+  AheadOutput& out = ahead_output;
+  UpdateCrc(bytes, static_cast<std::int32_t>(count), RunningCrc);
+  out.count += count;
+  if (!out.keep || out.too_long) return;
+  if (out.count > out.limit) {
+    out.too_long = true;
+    return;
+  }
+  std::uint8_t* block = out.owner->Block();
+  if (block == nullptr) {
+    out.too_long = true;  // cannot happen within the budget; the run decodes it then
+    return;
+  }
+  std::memcpy(block, bytes, count);
+  out.decoded->pieces.push_back(block);
+}
+
+// The thread's own archive handle; ends the input early once the result no longer matters, so
+// that the decoder finishes what it has buffered and returns.
+std::uint32_t ReadAhead(void* buffer, std::uint32_t count) {
+  if (ahead_output.too_long || ahead_output.stopping->load(std::memory_order_relaxed)) return 0;
+  return ReadArchive(buffer, count);
+}
+
+// What preparing the entry on the run's thread does, without a word: false wherever that would
+// show a message, end the program or ask for a password. Leaves the archive at the first data
+// byte with CompressedRemaining and the keys set.
+bool PrepareSilently(const ArchiveEntry& entry, const std::string& password) {
+  CurrentEntry = entry;
+  if (entry.Signature() != CentralHeaderSignature) return false;
+  if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
+    return false;
+  }
+  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
+  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
+                                            platform::SeekOrigin::FromStart) != header_at) {
+    return false;
+  }
+  std::uint8_t local_header[zip::kLocalHeaderSize];
+  if (ReadArchive(local_header, zip::kLocalHeaderSize) != zip::kLocalHeaderSize) return false;
+  if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) return false;
+  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
+                  LoadLe16(local_header + zip::kLocalExtraLength),
+              platform::SeekOrigin::FromCurrent);
+  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
+  if (!entry.IsEncrypted()) return true;
+  CompressedRemaining -= kEncryptionHeaderSize;
+  std::uint8_t work[2 * kEncryptionHeaderSize];
+  if (ReadArchive(work + kEncryptionHeaderSize, kEncryptionHeaderSize) != kEncryptionHeaderSize) {
+    return false;
+  }
+  return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
+                               entry.DosTime(), password);
+}
+
+// The stored copy, where a short read (fatal on the run's thread) only fails the entry.
+bool CopyStoredSilently() {
+  if (CompressedRemaining <= 0) return true;
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[deflate::kInputBlockSize]);
+  while (CompressedRemaining > 0) {
+    std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
+                               deflate::kInputBlockSize);
+    if (ReadAhead(buffer.get(), n) != n) return false;
+    CompressedRemaining -= static_cast<std::int32_t>(n);
+    if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
+    TakePiece(buffer.get(), n);
+  }
+  return true;
+}
+
+}  // namespace
+
+unsigned DefaultDecodeJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+DecodeAhead::DecodeAhead(const std::string& archive_path, std::vector<ArchiveEntry> entries,
+                         unsigned threads, bool keep_bytes, const std::string& password)
+    : archive_path_(archive_path),
+      entries_(std::move(entries)),
+      keep_bytes_(keep_bytes),
+      budget_(std::max<std::uint64_t>(kKeptBytesPerThread * threads, kMostKeptEntryBytes)),
+      results_(entries_.size()),
+      finished_(entries_.size(), false),
+      password_(password) {
+  if (keep_bytes_) {
+    // Every entry kept holds no more blocks than its cost reserves, so the budget's worth is
+    // enough. In one piece, aligned, and (on Linux) in huge pages where the system has them:
+    // each page of fresh memory costs a fault, and a 4 KiB page costs as much as one of 2 MiB.
+    constexpr std::uintptr_t kAlignment = 2u << 20;
+    std::size_t blocks = static_cast<std::size_t>(budget_ / deflate::kWindowSize);
+    region_.reset(new std::uint8_t[blocks * deflate::kWindowSize + kAlignment]);
+    std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(region_.get()) + kAlignment - 1) &
+                           ~(kAlignment - 1);
+    auto* first = region_.get() + (start - reinterpret_cast<std::uintptr_t>(region_.get()));
+#ifdef __linux__
+    ::madvise(first, blocks * deflate::kWindowSize, MADV_HUGEPAGE);
+#endif
+    for (std::size_t block = blocks; block-- > 0;) {
+      free_blocks_.push_back(first + block * deflate::kWindowSize);
+    }
+  }
+  running = this;
+  for (unsigned thread = 0; thread < threads; ++thread) {
+    threads_.emplace_back([this] { WorkerLoop(); });
+  }
+}
+
+DecodeAhead::~DecodeAhead() {
+  Stop();
+  if (running == this) running = nullptr;
+}
+
+void DecodeAhead::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  stopping_ = true;
+  can_start_.notify_all();
+  done_.notify_all();
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  for (platform::FileHandle& handle : handles_) CloseAndReset(handle);
+  handles_.clear();
+}
+
+// The memory an entry's pieces take.
+std::uint64_t DecodeAhead::Cost(std::size_t item) const {
+  if (!keep_bytes_) return 0;
+  std::uint64_t size = entries_[item].UncompressedSize();
+  if (size > kMostKeptEntryBytes) return 0;
+  return (size + deflate::kWindowSize - 1) / deflate::kWindowSize * deflate::kWindowSize;
+}
+
+std::uint8_t* DecodeAhead::Block() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (free_blocks_.empty()) return nullptr;
+  std::uint8_t* block = free_blocks_.back();
+  free_blocks_.pop_back();
+  return block;
+}
+
+void DecodeAhead::GiveBack(DecodedPieces& decoded) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  GiveBackLocked(decoded);
+}
+
+void DecodeAhead::GiveBackLocked(DecodedPieces& decoded) {
+  free_blocks_.insert(free_blocks_.end(), decoded.pieces.begin(), decoded.pieces.end());
+  decoded = DecodedPieces();
+}
+
+DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& password) {
+  DecodedEntry result;
+  if (ArchiveFile.handle == platform::kNoFile) return result;
+  if (keep_bytes_ && entry.UncompressedSize() > kMostKeptEntryBytes) return result;
+  if (!PrepareSilently(entry, password)) return result;
+  AheadOutput& out = ahead_output;
+  out = AheadOutput{};
+  out.owner = this;
+  out.decoded = &result.decoded;
+  out.keep = keep_bytes_;
+  out.limit = entry.UncompressedSize();
+  out.stopping = &stopping_;
+  RunningCrc = 0xFFFFFFFF;
+  bool read_whole = true;
+  if (entry.Method() == zip::kMethodStored) {
+    read_whole = CopyStoredSilently();
+  } else {
+    StartInput(ReadAhead, CompressedRemaining, entry.IsEncrypted());
+    DecodeDeflatedEntry(TakePiece);
+  }
+  result.sound = read_whole && !out.too_long && !stopping_ &&
+                 entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu);
+  result.decoded.size = out.count;
+  result.decoded.crc_register = RunningCrc;
+  if (entry.IsEncrypted()) result.password = password;
+  if (!result.sound) GiveBack(result.decoded);
+  out = AheadOutput{};
+  return result;
+}
+
+void DecodeAhead::WorkerLoop() {
+  ArchiveFile.path = archive_path_;
+  ArchiveFile.handle = platform::OpenForReading(archive_path_);
+  for (;;) {
+    std::size_t item;
+    std::string password;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      can_start_.wait(lock, [this] {
+        return stop_ || next_ == entries_.size() || reserved_ + Cost(next_) <= budget_;
+      });
+      if (stop_ || next_ == entries_.size()) break;
+      item = next_++;
+      reserved_ += Cost(item);
+      password = password_;
+    }
+    DecodedEntry result = Decode(entries_[item], password);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_[item] = true;
+      if (item < floor_) {
+        GiveBackLocked(result.decoded);
+        reserved_ -= Cost(item);  // the run went past it meanwhile
+      } else {
+        results_[item] = std::move(result);
+      }
+    }
+    done_.notify_all();
+    can_start_.notify_all();
+  }
+  // Closed by the run's thread once this one is joined: closing is where the platform layer
+  // looks at the output file the run is writing.
+  std::lock_guard<std::mutex> lock(mutex_);
+  handles_.push_back(ArchiveFile.handle);
+  ArchiveFile.handle = platform::kNoFile;
+}
+
+bool DecodeAhead::Take(std::size_t index, const std::string& password, DecodedEntry& result) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!password.empty()) password_ = password;
+  // Entries not finished yet are returned by their thread when it finishes.
+  GiveBackLocked(result.decoded);
+  for (std::size_t item = floor_; item < index && item < entries_.size(); ++item) {
+    if (!finished_[item]) continue;
+    reserved_ -= Cost(item);
+    if (results_[item]) GiveBackLocked(results_[item]->decoded);
+    results_[item].reset();
+  }
+  floor_ = std::max(floor_, index);
+  can_start_.notify_all();
+  if (index >= entries_.size()) return false;
+  done_.wait(lock, [this, index] { return stop_ || finished_[index]; });
+  if (!finished_[index] || !results_[index] || !results_[index]->sound) return false;
+  DecodedEntry& found = *results_[index];
+  if (entries_[index].IsEncrypted() && (password.empty() || found.password != password)) {
+    return false;
+  }
+  result = std::move(found);
+  results_[index].reset();
+  return true;
+}
+
+void StopDecodingAhead() {
+  if (running != nullptr) running->Stop();
+}
+
+}  // namespace selfx::cli
