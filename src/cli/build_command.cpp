@@ -522,12 +522,14 @@ std::string EmptyFoldersNotice(const std::vector<std::string>& empty_folders) {
          "); the stub does not create such folders, other unzip tools do";
 }
 
-// Tests the written file with the stub's own core, as selfx test would.
-bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& password) {
+// Tests the written file with the stub's own core, as selfx test would, on as many threads as
+// the build compressed with.
+bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& password,
+                     unsigned jobs) {
   if (!OpenArchive(path)) return false;
   if (password) console::Settings().password = *password;
   console::Settings().show_progress = false;
-  TestSummary summary = TestOpenedArchive();
+  TestSummary summary = TestOpenedArchive(jobs);
   // Closed before the file is renamed or removed: Windows refuses both on an open file.
   CloseAndReset(ArchiveFile.handle);
   if (summary.stopped || summary.failed != 0) {
@@ -657,7 +659,8 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
-  if (request.verify && !VerifyBuiltFile(output.partial_path(), request.pack.password)) {
+  if (request.verify &&
+      !VerifyBuiltFile(output.partial_path(), request.pack.password, request.pack.jobs)) {
     return kExitFailure;
   }
   if (!output.Commit(error_text)) {
