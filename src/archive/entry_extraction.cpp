@@ -124,6 +124,20 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
   return FinishOutput(owner, entry, set_time);
 }
 
+// The start of an entry's output: a fresh CRC, a chance to cancel, and the file created.
+bool StartOutput(platform::WindowHandle owner, const std::string& output_path) {
+  RunningCrc = 0xFFFFFFFF;
+  PumpOneMessage();
+  if (CancelRequested) return false;
+  OutputFile.path = output_path;
+  OutputFile.handle = platform::CreateForWriting(output_path);
+  if (OutputFile.handle == platform::kNoFile) {
+    ShowError(owner, FormatWith("Cannot write to %s", output_path));
+    return false;
+  }
+  return true;
+}
+
 #ifndef SELFX_SINGLE_THREADED
 // The output end of ExtractEntry for bytes decoded ahead: the same pieces the decoders hand
 // over (32,768 bytes each, then the rest), through the same writer; the CRC register is the one
@@ -131,16 +145,7 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
 bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output_path,
                          const ArchiveEntry& entry, const DecodedPieces& decoded) {
   CurrentEntry = entry;
-  RunningCrc = 0xFFFFFFFF;
-  PumpOneMessage();
-  if (CancelRequested) return false;
-
-  OutputFile.path = output_path;
-  OutputFile.handle = platform::CreateForWriting(output_path);
-  if (OutputFile.handle == platform::kNoFile) {
-    ShowError(owner, FormatWith("Cannot write to %s", output_path));
-    return false;
-  }
+  if (!StartOutput(owner, output_path)) return false;
   std::uint64_t left = decoded.size;
   for (const std::uint8_t* piece : decoded.pieces) {
     std::uint32_t count = static_cast<std::uint32_t>(
@@ -170,16 +175,7 @@ bool ExtractEntry(platform::WindowHandle owner, const std::string& output_path,
   }
 #endif
   if (!PrepareEntry(owner, entry, password_abort)) return false;
-  RunningCrc = 0xFFFFFFFF;
-  PumpOneMessage();
-  if (CancelRequested) return false;
-
-  OutputFile.path = output_path;
-  OutputFile.handle = platform::CreateForWriting(output_path);
-  if (OutputFile.handle == platform::kNoFile) {
-    ShowError(owner, FormatWith("Cannot write to %s", output_path));
-    return false;
-  }
+  if (!StartOutput(owner, output_path)) return false;
   return DecodeIntoOutput(owner, entry, true);
 }
 
