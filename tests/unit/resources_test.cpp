@@ -45,17 +45,7 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 // Runs a shell command; its status and what it printed on both streams.
-RunResult Shell(const std::string& command) {
-  RunResult result{-1, {}};
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe))
-    result.output.append(buffer, read);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+RunResult Shell(const std::string& command) { return test::RunShell(command); }
 
 Bytes Fixture() {
   std::string path = SELFX_RESOURCE_FIXTURE;

@@ -19,17 +19,7 @@ using test::Bytes;
 using test::RunResult;
 using test::RunTool;
 
-RunResult Shell(const std::string& command) {
-  RunResult result{-1, ""};
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  int wait_status = ::pclose(pipe);
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return result;
-}
+RunResult Shell(const std::string& command) { return test::RunShell(command); }
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

@@ -42,9 +42,8 @@ std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents) {
   return file;
 }
 
-RunResult RunTool(const std::string& arguments, const RunOptions& options) {
-  std::string command = options.environment + " timeout -s KILL 120 " + SELFX_TOOL_PATH + " " +
-                        arguments + (options.capture_stderr ? " 2>&1" : " 2>/dev/null");
+namespace {
+RunResult RunCommandLine(const std::string& command) {
   RunResult result{-1, ""};
   std::FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -55,6 +54,18 @@ RunResult RunTool(const std::string& arguments, const RunOptions& options) {
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   if (result.status == 128 + SIGKILL) result.output += "\n(timed out)";
   return result;
+}
+}  // namespace
+
+RunResult RunTool(const std::string& arguments, const RunOptions& options) {
+  return RunCommandLine(options.environment + " timeout -s KILL 120 " + SELFX_TOOL_PATH + " " +
+                        arguments + (options.capture_stderr ? " 2>&1" : " 2>/dev/null"));
+}
+
+RunResult RunShell(const std::string& command) {
+  std::string quoted = "'";
+  for (char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return RunCommandLine("timeout -s KILL 120 sh -c " + quoted + "' 2>&1");
 }
 
 std::string ReadFileText(const std::string& path) {

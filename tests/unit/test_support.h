@@ -66,6 +66,10 @@ struct RunOptions {
 // (the output then ends in "(timed out)").
 RunResult RunTool(const std::string& arguments, const RunOptions& options = {});
 
+// Runs a shell command line (pipes and redirections allowed) under the same time limit, with
+// stdout and stderr together.
+RunResult RunShell(const std::string& command);
+
 // The file's bytes as a string; empty when it cannot be read.
 std::string ReadFileText(const std::string& path);
 
