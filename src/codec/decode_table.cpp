@@ -203,6 +203,15 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
   return result;
 }
 
+void BuildBlockTables(const std::uint16_t* lengths, int literal_count, int distance_count,
+                      DecodeTable** literals, int* literal_width, TableChain* literal_chain,
+                      DecodeTable** distances, int* distance_width, TableChain* distance_chain) {
+  BuildDecodeTable(lengths, literal_count, deflate::kFirstLengthSymbol, deflate::LengthBase, 31,
+                   deflate::LengthExtra, 31, literals, literal_chain, literal_width);
+  BuildDecodeTable(lengths + literal_count, distance_count, 0, deflate::DistanceBase, 30,
+                   deflate::DistanceExtra, 30, distances, distance_chain, distance_width);
+}
+
 void ReleaseDecodeTables(TableChain* chain) {
   DecodeTable* table = *chain;
   while (table != nullptr) {

@@ -37,6 +37,13 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
                              const std::uint16_t* base, int base_count, const std::uint8_t* extra,
                              int extra_count, DecodeTable** root, TableChain* chain, int* width);
 
+// The readable tables of a block's two codes: lengths holds literal_count literal/length
+// lengths, then distance_count distance lengths. Each width is the requested root width on
+// entry and the built one on return. The codes must be ones ClassifyCode accepts.
+void BuildBlockTables(const std::uint16_t* lengths, int literal_count, int distance_count,
+                      DecodeTable** literals, int* literal_width, TableChain* literal_chain,
+                      DecodeTable** distances, int* distance_width, TableChain* distance_chain);
+
 // What BuildDecodeTable would answer for the code, without building anything.
 BuildResult ClassifyCode(const std::uint16_t* lengths, int n);
 

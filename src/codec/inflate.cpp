@@ -224,12 +224,9 @@ void BuildReadableTables(BlockCodes& codes) {
   int literal_width = deflate::kLiteralRootBits;
   DecodeTable* distances = nullptr;
   int distance_width = deflate::kDistanceRootBits;
-  BuildDecodeTable(codes.lengths, static_cast<int>(codes.literal_count),
-                   deflate::kFirstLengthSymbol, deflate::LengthBase, 31, deflate::LengthExtra, 31,
-                   &literals, &codes.literal_chain, &literal_width);
-  BuildDecodeTable(codes.lengths + codes.literal_count, static_cast<int>(codes.distance_count), 0,
-                   deflate::DistanceBase, 30, deflate::DistanceExtra, 30, &distances,
-                   &codes.distance_chain, &distance_width);
+  BuildBlockTables(codes.lengths, static_cast<int>(codes.literal_count),
+                   static_cast<int>(codes.distance_count), &literals, &literal_width,
+                   &codes.literal_chain, &distances, &distance_width, &codes.distance_chain);
   codes.literals = literals;
   codes.literal_width = static_cast<std::uint32_t>(literal_width);
   codes.distances = distances;
@@ -632,25 +629,22 @@ bool DecodeBlock(bool* last) {
 
 void BuildFixedTables() {
   if (FixedLiteralTable != nullptr) return;
-  std::uint16_t lengths[deflate::kLiteralLengthSymbols];
-  int symbol = 0;
-  for (; symbol < 144; ++symbol) lengths[symbol] = 8;
-  for (; symbol < 256; ++symbol) lengths[symbol] = 9;
-  for (; symbol < 280; ++symbol) lengths[symbol] = 7;
-  for (; symbol < 288; ++symbol) lengths[symbol] = 8;
+  // Thirty distance codes of 5 bits leave two patterns free (symbols 30 and 31): an
+  // incomplete code, whose free patterns are invalid slots.
+  constexpr int kDistances = 30;
+  std::uint16_t lengths[deflate::kLiteralLengthSymbols + kDistances];
+  for (int symbol = 0; symbol < deflate::kLiteralLengthSymbols + kDistances; ++symbol) {
+    lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : symbol < 288 ? 8 : 5;
+  }
+  int literal_width = deflate::kFixedLiteralRootBits;
+  int distance_width = deflate::kFixedDistanceRootBits;
+  BuildBlockTables(lengths, deflate::kLiteralLengthSymbols, kDistances, &FixedLiteralTable,
+                   &literal_width, &FixedTableChain, &FixedDistanceTable, &distance_width,
+                   &FixedTableChain);
   BuildFastTable(lengths, deflate::kLiteralLengthSymbols, FastCode::LiteralLength,
                  FixedFastLiterals);
-  int width = deflate::kFixedLiteralRootBits;
-  BuildDecodeTable(lengths, deflate::kLiteralLengthSymbols, deflate::kFirstLengthSymbol,
-                   deflate::LengthBase, 31, deflate::LengthExtra, 31, &FixedLiteralTable,
-                   &FixedTableChain, &width);
-  // Thirty codes of 5 bits leave two patterns free (symbols 30 and 31): an incomplete code,
-  // whose free patterns are invalid slots.
-  for (symbol = 0; symbol < 30; ++symbol) lengths[symbol] = 5;
-  width = deflate::kFixedDistanceRootBits;
-  BuildDecodeTable(lengths, 30, 0, deflate::DistanceBase, 30, deflate::DistanceExtra, 30,
-                   &FixedDistanceTable, &FixedTableChain, &width);
-  BuildFastTable(lengths, 30, FastCode::Distance, FixedFastDistances);
+  BuildFastTable(lengths + deflate::kLiteralLengthSymbols, kDistances, FastCode::Distance,
+                 FixedFastDistances);
 }
 
 void DecodeDeflatedEntry(OutputSink sink) {
