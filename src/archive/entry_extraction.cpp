@@ -41,6 +41,42 @@ bool AcceptPassword(platform::WindowHandle owner, const ArchiveEntry& entry,
   return false;
 }
 
+}  // namespace
+
+EntryData SeekEntryData(const ArchiveEntry& entry) {
+  // The archive is read with signed 32-bit positions: a header at 2 GiB or more cannot be
+  // reached, and a seek that fails would leave the file where it was.
+  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
+  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
+                                            platform::SeekOrigin::FromStart) != header_at) {
+    return EntryData::kUnreachable;
+  }
+  std::uint8_t local_header[zip::kLocalHeaderSize];
+  if (ReadArchive(local_header, zip::kLocalHeaderSize) != zip::kLocalHeaderSize) {
+    return EntryData::kUnreachable;
+  }
+  if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) {
+    return EntryData::kNotLocalHeader;
+  }
+  // The local header's own lengths find the data: its extra field may differ from the
+  // directory's.
+  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
+                  LoadLe16(local_header + zip::kLocalExtraLength),
+              platform::SeekOrigin::FromCurrent);
+  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
+  if (entry.IsEncrypted()) {
+    // A size of 2 GiB or more reads as negative, which leaves nothing to read; near the bottom
+    // of the range the header's 12 bytes must not wrap it round to a large positive size.
+    if (CompressedRemaining < INT32_MIN + kEncryptionHeaderSize)
+      CompressedRemaining = INT32_MIN;
+    else
+      CompressedRemaining -= kEncryptionHeaderSize;
+  }
+  return EntryData::kFound;
+}
+
+namespace {
+
 // Everything before the output file: method, local header, data position, password. Leaves
 // the archive at the entry's first data byte with CompressedRemaining and the keys set.
 // False (with password_abort, or after the method's message) when the entry is not to be
@@ -56,32 +92,15 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
     return false;
   }
 
-  // The archive is read with signed 32-bit positions: a header at 2 GiB or more cannot be
-  // reached, and a seek that fails would leave the file where it was.
-  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
-  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
-                                            platform::SeekOrigin::FromStart) != header_at) {
-    FatalError(kCorruptMessage);
+  switch (SeekEntryData(entry)) {
+    case EntryData::kUnreachable:
+      FatalError(kCorruptMessage);
+    case EntryData::kNotLocalHeader:
+      FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
+    case EntryData::kFound:
+      break;
   }
-  std::uint8_t local_header[zip::kLocalHeaderSize];
-  ReadArchiveExact(local_header, zip::kLocalHeaderSize);
-  if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) {
-    FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
-  }
-  // The local header's own lengths find the data: its extra field may differ from the
-  // directory's.
-  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
-                  LoadLe16(local_header + zip::kLocalExtraLength),
-              platform::SeekOrigin::FromCurrent);
-  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
-
   if (entry.IsEncrypted()) {
-    // A size of 2 GiB or more reads as negative, which leaves nothing to read; near the bottom
-    // of the range the header's 12 bytes must not wrap it round to a large positive size.
-    if (CompressedRemaining < INT32_MIN + kEncryptionHeaderSize)
-      CompressedRemaining = INT32_MIN;
-    else
-      CompressedRemaining -= kEncryptionHeaderSize;
     // The second half keeps the header as read, so every attempt decrypts a fresh copy.
     std::uint8_t work[2 * kEncryptionHeaderSize];
     ReadArchiveExact(work, kEncryptionHeaderSize);

@@ -40,6 +40,13 @@ using DecodedAheadLookup = const DecodedPieces* (*)(const ArchiveEntry& entry);
 extern DecodedAheadLookup LookUpDecodedAhead;
 #endif
 
+// Finds the entry's data through its local header: the archive left at the first data byte and
+// CompressedRemaining set to the bytes behind it (less the encryption header, which is not read;
+// a size of 2 GiB or more leaves nothing to read). Or why it could not: the header cannot be
+// reached or read whole, or it is not a local header. Says nothing itself.
+enum class EntryData { kFound, kUnreachable, kNotLocalHeader };
+EntryData SeekEntryData(const ArchiveEntry& entry);
+
 // Sets the file's last-write time from a DOS date and time taken as local time.
 void SetFileTimeFromDos(platform::FileHandle file, std::uint32_t dos_date_time);
 

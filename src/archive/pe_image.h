@@ -34,6 +34,10 @@ constexpr std::uint32_t kOptionalHeader = kFileHeader + kFileHeaderSize;
 constexpr std::uint32_t kPe32OptionalHeaderSize = 224;
 constexpr int kOptionalMagic = 0;
 constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr int kOptionalSizeOfInitializedData = 8;
+constexpr int kOptionalSectionAlignment = 32;
+constexpr int kOptionalFileAlignment = 36;
+constexpr int kOptionalSizeOfImage = 56;
 constexpr int kOptionalCheckSum = 64;
 constexpr int kOptionalNumberOfRvaAndSizes = 92;
 constexpr int kOptionalDataDirectories = 96;
@@ -44,8 +48,10 @@ constexpr std::uint32_t kDataDirectoryCount = 16;
 constexpr std::uint32_t kDataDirectorySize = 8;
 constexpr int kDirectoryAddress = 0;
 constexpr int kDirectorySize = 4;
+constexpr std::uint32_t kResourceTable = 2;
 // Authenticode's signature; unlike every other directory its address is a file offset.
 constexpr std::uint32_t kCertificateTable = 4;
+constexpr std::uint32_t kBaseRelocationTable = 5;
 // The table is a list of certificates, each behind an 8-byte header (length, revision, type)
 // and each starting at a multiple of 8: a signer pads the file with up to 7 zero bytes before
 // it appends the table.
@@ -56,8 +62,12 @@ constexpr std::uint32_t kCertificateAlignment = 8;
 // image's optional header is 224 bytes, and the stub does not consult the size field.
 constexpr std::uint32_t kSectionTable = kOptionalHeader + kPe32OptionalHeaderSize;
 constexpr std::uint32_t kSectionHeaderSize = 40;
+constexpr int kSectionVirtualSize = 8;
+constexpr int kSectionVirtualAddress = 12;
 constexpr int kSectionSizeOfRawData = 16;
 constexpr int kSectionPointerToRawData = 20;
+constexpr int kSectionCharacteristics = 36;
+constexpr std::uint32_t kSectionInitializedData = 0x40;
 
 static_assert(kSectionTable == 248);
 static_assert(kOptionalDataDirectories + kDataDirectoryCount * kDataDirectorySize ==

@@ -6,24 +6,30 @@
 
 #include "archive/archive_file.h"
 #include "archive/extraction_state.h"
+#include "base/fatal_error.h"
 #include "codec/deflate_format.h"
 #include "codec/zip_crypto.h"
 
 namespace selfx {
 
-void CopyStoredEntry() {
-  if (CompressedRemaining <= 0) return;  // an empty file; also an encrypted entry < 12 bytes
+bool CopyStoredBytes(InputSource source, OutputSink sink) {
+  if (CompressedRemaining <= 0) return true;  // an empty file; also an encrypted entry < 12 bytes
   std::uint32_t size = std::min(static_cast<std::uint32_t>(CompressedRemaining),
                                 deflate::kInputBlockSize);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
   while (CompressedRemaining > 0) {
     std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
                                deflate::kInputBlockSize);
-    ReadArchiveExact(buffer.get(), n);  // a short read is fatal: the archive is corrupt
+    if (source(buffer.get(), n) != n) return false;
     CompressedRemaining -= static_cast<std::int32_t>(n);
     if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
-    WriteOutputPiece(buffer.get(), n);
+    sink(buffer.get(), n);
   }
+  return true;
+}
+
+void CopyStoredEntry() {
+  if (!CopyStoredBytes(ReadArchive, WriteOutputPiece)) FatalError(kCorruptMessage);
 }
 
 }  // namespace selfx

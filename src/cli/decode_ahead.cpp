@@ -10,7 +10,9 @@
 
 #include "archive/archive_file.h"
 #include "archive/directory.h"
+#include "archive/entry_extraction.h"
 #include "archive/extraction_state.h"
+#include "archive/stored_copy.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
@@ -77,41 +79,14 @@ bool PrepareSilently(const ArchiveEntry& entry, const std::string& password) {
   if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
     return false;
   }
-  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
-  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
-                                            platform::SeekOrigin::FromStart) != header_at) {
-    return false;
-  }
-  std::uint8_t local_header[zip::kLocalHeaderSize];
-  if (ReadArchive(local_header, zip::kLocalHeaderSize) != zip::kLocalHeaderSize) return false;
-  if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) return false;
-  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
-                  LoadLe16(local_header + zip::kLocalExtraLength),
-              platform::SeekOrigin::FromCurrent);
-  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
+  if (SeekEntryData(entry) != EntryData::kFound) return false;
   if (!entry.IsEncrypted()) return true;
-  CompressedRemaining -= kEncryptionHeaderSize;
   std::uint8_t work[2 * kEncryptionHeaderSize];
   if (ReadArchive(work + kEncryptionHeaderSize, kEncryptionHeaderSize) != kEncryptionHeaderSize) {
     return false;
   }
   return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
                                entry.DosTime(), password);
-}
-
-// The stored copy, where a short read (fatal on the run's thread) only fails the entry.
-bool CopyStoredSilently() {
-  if (CompressedRemaining <= 0) return true;
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[deflate::kInputBlockSize]);
-  while (CompressedRemaining > 0) {
-    std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
-                               deflate::kInputBlockSize);
-    if (ReadAhead(buffer.get(), n) != n) return false;
-    CompressedRemaining -= static_cast<std::int32_t>(n);
-    if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
-    TakePiece(buffer.get(), n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -211,7 +186,7 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   RunningCrc = 0xFFFFFFFF;
   bool read_whole = true;
   if (entry.Method() == zip::kMethodStored) {
-    read_whole = CopyStoredSilently();
+    read_whole = CopyStoredBytes(ReadAhead, TakePiece);  // a short read only fails the entry
   } else {
     StartInput(ReadAhead, CompressedRemaining, entry.IsEncrypted());
     DecodeDeflatedEntry(TakePiece);

@@ -11,21 +11,6 @@ namespace selfx::cli {
 
 namespace {
 
-// Optional header fields beyond those the archive reader needs.
-constexpr int kOptionalSizeOfInitializedData = 8;
-constexpr int kOptionalSectionAlignment = 32;
-constexpr int kOptionalFileAlignment = 36;
-constexpr int kOptionalSizeOfImage = 56;
-constexpr int kOptionalCheckSum = 64;
-constexpr std::uint32_t kResourceTable = 2;
-constexpr std::uint32_t kBaseRelocationTable = 5;
-
-// Section header fields beyond those the archive reader needs.
-constexpr int kSectionVirtualSize = 8;
-constexpr int kSectionVirtualAddress = 12;
-constexpr int kSectionCharacteristics = 36;
-constexpr std::uint32_t kSectionInitializedData = 0x40;
-
 // The resource tree's records. A directory: characteristics, time stamp, version (12 bytes),
 // then the counts of its entries keyed by text and by number, then the entries themselves,
 // those keyed by text first. An entry: the key (a number, or with the high bit the offset of
@@ -95,8 +80,8 @@ bool ReadLayout(const std::vector<std::uint8_t>& image, ImageLayout& layout,
   std::uint32_t pe_offset = LoadLe32(image.data() + pe::kDosPeHeaderOffset);
   layout.optional_header = pe_offset + pe::kOptionalHeader;
   const std::uint8_t* optional_header = image.data() + layout.optional_header;
-  layout.section_alignment = LoadLe32(optional_header + kOptionalSectionAlignment);
-  layout.file_alignment = LoadLe32(optional_header + kOptionalFileAlignment);
+  layout.section_alignment = LoadLe32(optional_header + pe::kOptionalSectionAlignment);
+  layout.file_alignment = LoadLe32(optional_header + pe::kOptionalFileAlignment);
   if (!IsPowerOfTwo(layout.file_alignment) || layout.file_alignment > 0x10000 ||
       !IsPowerOfTwo(layout.section_alignment) || layout.section_alignment < layout.file_alignment) {
     error_text = "the image's section and file alignments are not powers of two";
@@ -109,18 +94,18 @@ bool ReadLayout(const std::vector<std::uint8_t>& image, ImageLayout& layout,
     Section section;
     section.header = pe_offset + pe::kSectionTable + i * pe::kSectionHeaderSize;
     const std::uint8_t* header = image.data() + section.header;
-    section.virtual_size = LoadLe32(header + kSectionVirtualSize);
-    section.virtual_address = LoadLe32(header + kSectionVirtualAddress);
+    section.virtual_size = LoadLe32(header + pe::kSectionVirtualSize);
+    section.virtual_address = LoadLe32(header + pe::kSectionVirtualAddress);
     section.raw_size = LoadLe32(header + pe::kSectionSizeOfRawData);
     section.raw_pointer = LoadLe32(header + pe::kSectionPointerToRawData);
-    section.characteristics = LoadLe32(header + kSectionCharacteristics);
+    section.characteristics = LoadLe32(header + pe::kSectionCharacteristics);
     if (std::uint64_t{section.raw_pointer} + section.raw_size > image.size()) {
       error_text = "a section's raw data lies outside the file";
       return false;
     }
     layout.sections.push_back(section);
   }
-  pe::DataDirectory directory = pe::ReadDataDirectory(image.data(), kResourceTable);
+  pe::DataDirectory directory = pe::ReadDataDirectory(image.data(), pe::kResourceTable);
   if (directory.address == 0) {
     error_text = "the image has no resources";
     return false;
@@ -374,7 +359,7 @@ class TreeWriter {
 bool SectionsToMove(const std::vector<std::uint8_t>& image, const ImageLayout& layout,
                     std::vector<std::size_t>& moved, std::string& error_text) {
   const Section& resources = layout.sections[layout.resources];
-  pe::DataDirectory relocations = pe::ReadDataDirectory(image.data(), kBaseRelocationTable);
+  pe::DataDirectory relocations = pe::ReadDataDirectory(image.data(), pe::kBaseRelocationTable);
   for (std::size_t i = 0; i < layout.sections.size(); ++i) {
     const Section& section = layout.sections[i];
     if (i == layout.resources) continue;
@@ -394,7 +379,7 @@ bool SectionsToMove(const std::vector<std::uint8_t>& image, const ImageLayout& l
       return false;
     }
     for (std::uint32_t index = 0; index < pe::kDataDirectoryCount; ++index) {
-      if (index == pe::kCertificateTable || index == kBaseRelocationTable) continue;
+      if (index == pe::kCertificateTable || index == pe::kBaseRelocationTable) continue;
       pe::DataDirectory directory = pe::ReadDataDirectory(image.data(), index);
       if (directory.size != 0 && section.HoldsAddress(directory.address)) {
         error_text = "the base relocation section holds other tables too";
@@ -454,15 +439,16 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
   result.insert(result.end(), tree.begin(), tree.end());
   result.resize(std::size_t{old_resources.raw_pointer} + raw_size, 0);
   std::uint8_t* resource_header = result.data() + old_resources.header;
-  StoreLe32(resource_header + kSectionVirtualSize, tree_size);
+  StoreLe32(resource_header + pe::kSectionVirtualSize, tree_size);
   StoreLe32(resource_header + pe::kSectionSizeOfRawData, raw_size);
 
   std::uint8_t* optional_header = result.data() + layout.optional_header;
   std::uint8_t* directories = optional_header + pe::kOptionalDataDirectories;
-  StoreLe32(directories + kResourceTable * pe::kDataDirectorySize + pe::kDirectorySize, tree_size);
-  if (old_resources.characteristics & kSectionInitializedData) {
-    std::uint32_t initialized = LoadLe32(optional_header + kOptionalSizeOfInitializedData);
-    StoreLe32(optional_header + kOptionalSizeOfInitializedData,
+  StoreLe32(directories + pe::kResourceTable * pe::kDataDirectorySize + pe::kDirectorySize,
+            tree_size);
+  if (old_resources.characteristics & pe::kSectionInitializedData) {
+    std::uint32_t initialized = LoadLe32(optional_header + pe::kOptionalSizeOfInitializedData);
+    StoreLe32(optional_header + pe::kOptionalSizeOfInitializedData,
               initialized - old_resources.raw_size + raw_size);
   }
 
@@ -476,12 +462,12 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
     result.insert(result.end(), image.begin() + section.raw_pointer,
                   image.begin() + section.raw_pointer + section.raw_size);
     std::uint8_t* header = result.data() + section.header;
-    StoreLe32(header + kSectionVirtualAddress, address);
+    StoreLe32(header + pe::kSectionVirtualAddress, address);
     StoreLe32(header + pe::kSectionPointerToRawData, pointer);
-    std::uint8_t* relocations = directories + kBaseRelocationTable * pe::kDataDirectorySize;
+    std::uint8_t* relocations = directories + pe::kBaseRelocationTable * pe::kDataDirectorySize;
     StoreLe32(
         relocations + pe::kDirectoryAddress,
-        address + (DirectoryField(image, layout, kBaseRelocationTable, pe::kDirectoryAddress) -
+        address + (DirectoryField(image, layout, pe::kBaseRelocationTable, pe::kDirectoryAddress) -
                    section.virtual_address));
     next_address = AlignUp(std::uint64_t{address} + section.Extent(), layout.section_alignment);
   }
@@ -495,10 +481,11 @@ bool ReplaceResources(std::vector<std::uint8_t>& image, const std::vector<Resour
                          AlignUp(std::uint64_t{section.virtual_address} + section.Extent(),
                                  layout.section_alignment));
   }
-  StoreLe32(optional_header + kOptionalSizeOfImage, static_cast<std::uint32_t>(image_end));
+  StoreLe32(optional_header + pe::kOptionalSizeOfImage, static_cast<std::uint32_t>(image_end));
 
-  if (LoadLe32(optional_header + kOptionalCheckSum) != 0) {
-    StoreLe32(result.data() + layout.optional_header + kOptionalCheckSum, ImageChecksum(result));
+  if (LoadLe32(optional_header + pe::kOptionalCheckSum) != 0) {
+    StoreLe32(result.data() + layout.optional_header + pe::kOptionalCheckSum,
+              ImageChecksum(result));
   }
   image = std::move(result);
   error_text.clear();
