@@ -15,10 +15,11 @@ STUB is the built selfx-stub.exe, SELFX the host build of the selfx tool. In OUT
 import pathlib
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import zlib
+
+from make_signing_fixtures import Signer, run
 
 VERSION_INFO = {
     "FileDescription": "Gr\u00fc\u00dfe installer",
@@ -59,12 +60,6 @@ def icon_file(images):
     return header + entries + data
 
 
-def run(command):
-    result = subprocess.run(command, capture_output=True, text=True)
-    if result.returncode != 0:
-        sys.exit(f"{' '.join(command)} failed:\n{result.stdout}{result.stderr}")
-
-
 def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
@@ -86,14 +81,10 @@ def main():
             identity += ["--version-info", f"{key}={value}"]
         run(identity + ["-o", str(out_dir / "identity.exe"), str(tree)])
 
-        key, certificate = work / "key.pem", work / "certificate.pem"
-        run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
-             "-subj", "/CN=selfx test signer", "-keyout", str(key), "-out", str(certificate)])
+        signer = Signer(work)
         signed = out_dir / "identity_signed.exe"
-        signed.unlink(missing_ok=True)
-        run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key),
-             "-in", str(out_dir / "identity.exe"), "-out", str(signed)])
-        run(["osslsigncode", "verify", "-CAfile", str(certificate), "-in", str(signed)])
+        signer.sign(out_dir / "identity.exe", signed)
+        signer.verify(signed, 1)
     print(f"identity fixtures written to {out_dir}")
 
 
