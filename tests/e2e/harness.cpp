@@ -53,7 +53,17 @@ std::string LastErrorText(const char* what) {
 
 }  // namespace
 
+DWORD ScaledTimeout(DWORD timeout_ms) {
+  static const DWORD scale = [] {
+    const char* text = std::getenv("SELFX_E2E_TIME_SCALE");
+    const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
+    return value >= 1 && value <= 1000 ? static_cast<DWORD>(value) : 1;
+  }();
+  return timeout_ms * scale;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
+  timeout_ms = ScaledTimeout(timeout_ms);
   const DWORD start = GetTickCount();
   for (;;) {
     if (condition()) return true;
@@ -226,7 +236,8 @@ bool Process::running() const {
 }
 
 std::optional<DWORD> Process::WaitForExit(DWORD timeout_ms) {
-  if (handle_ == nullptr || WaitForSingleObject(handle_, timeout_ms) != WAIT_OBJECT_0) {
+  if (handle_ == nullptr ||
+      WaitForSingleObject(handle_, ScaledTimeout(timeout_ms)) != WAIT_OBJECT_0) {
     return std::nullopt;
   }
   DWORD code = 0;
@@ -238,13 +249,13 @@ void Process::Terminate() {
   if (!running()) return;
   // An exit code no program under test uses, so that a forced end is recognisable.
   TerminateProcess(handle_, 0xDEAD);
-  WaitForSingleObject(handle_, 5000);
+  WaitForSingleObject(handle_, ScaledTimeout(5000));
 }
 
 bool WaitForProcessEnd(DWORD process_id, DWORD timeout_ms) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
   if (process == nullptr) return true;
-  const bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
+  const bool ended = WaitForSingleObject(process, ScaledTimeout(timeout_ms)) == WAIT_OBJECT_0;
   CloseHandle(process);
   return ended;
 }
@@ -349,7 +360,8 @@ bool WaitUntilResponding(HWND window, DWORD timeout_ms) {
   DWORD_PTR ignored = 0;
   // A message sent from another thread is only taken when the window's thread looks at
   // its queue, which a dialog's thread does once its initialisation has returned.
-  return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &ignored) != 0;
+  return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ScaledTimeout(timeout_ms),
+                             &ignored) != 0;
 }
 
 HWND WaitForDialogWithControl(const Process& process, int control_id, DWORD timeout_ms) {

@@ -15,11 +15,16 @@
 
 namespace e2e {
 
-// Long enough for a cold start under Wine on a busy machine.
+// Long enough for a cold start under Wine on a busy machine. Every wait below is stretched by
+// the whole number in SELFX_E2E_TIME_SCALE when it is set: under an emulator (Wine through
+// qemu-i386 where the kernel runs no 32-bit code) a program takes a minute to start.
 constexpr DWORD kWindowTimeoutMs = 15000;
 constexpr DWORD kExitTimeoutMs = 15000;
 // How long to watch for something that must not happen (a window that must not appear).
 constexpr DWORD kQuietPeriodMs = 1500;
+
+// timeout_ms stretched by SELFX_E2E_TIME_SCALE.
+DWORD ScaledTimeout(DWORD timeout_ms);
 
 // Polls `condition` every few milliseconds until it holds or `timeout_ms` has passed.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms);
