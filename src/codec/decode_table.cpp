@@ -2,6 +2,8 @@
 // sub-tables it needs below the tables still open for its prefix.
 #include "codec/decode_table.h"
 
+#include <cstring>
+
 #include "codec/deflate_format.h"
 
 namespace selfx {
@@ -242,18 +244,25 @@ std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
          (bits + deflate::LengthExtra[index]);
 }
 
-// The low n bits of value in reverse order: a code's first stream bit is its highest bit.
-std::uint32_t Reversed(std::uint32_t value, int n) {
-  std::uint32_t result = 0;
-  for (int i = 0; i < n; ++i) {
-    result = result << 1 | (value & 1);
-    value >>= 1;
+// The next code of a canonical code, bit-reversed: code holds a length-bit code with its first
+// stream bit lowest, and the result is code + 1 read the same way. A longer code that follows
+// is this one with zeros appended, which in this order are bits above the top: the result
+// serves the longer codes as it is.
+inline std::uint32_t NextReversedCode(std::uint32_t code, int length) {
+  std::uint32_t bit = 1u << (length - 1);
+  while (code & bit) {
+    code ^= bit;
+    bit >>= 1;
   }
-  return result;
+  return code ^ bit;
 }
 
 }  // namespace
 
+// The root is built a length at a time, shortest first: once the codes of length L are in
+// table[0, 2^L), every longer pattern of the root only repeats them, so that half is copied
+// into the next before the codes of length L + 1 go in. The codes longer than the root come
+// last in canonical order, grouped by their root pattern, and each group fills one sub-table.
 void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uint32_t* table) {
   const int root_bits = kind == FastCode::LiteralLength ? kFastLiteralRootBits
                                                         : kFastDistanceRootBits;
@@ -262,7 +271,8 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   // The symbols in canonical order: by length, then by symbol.
   int count[deflate::kMaxCodeLength + 2] = {};
   for (int symbol = 0; symbol < n; ++symbol) ++count[lengths[symbol]];
-  // A complete code writes every root slot; an incomplete one leaves some without a symbol.
+  // A complete code writes every slot; an incomplete one leaves some without a symbol, and
+  // those must say so.
   std::uint32_t used = 0;
   for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
     used += static_cast<std::uint32_t>(count[length]) << (deflate::kMaxCodeLength - length);
@@ -273,58 +283,60 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   next_of_length[1] = 0;
   for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
     next_of_length[length + 1] = next_of_length[length] + count[length];
-  const int total = next_of_length[deflate::kMaxCodeLength + 1];
   std::uint16_t ordered[deflate::kLiteralLengthSymbols];
   for (int symbol = 0; symbol < n; ++symbol)
     if (lengths[symbol] != 0)
       ordered[next_of_length[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
 
-  // code is the canonical code of ordered[position], highest bit first.
-  std::uint32_t code = 0;
-  int previous_length = 0;
+  int length = 1;
+  while (length < root_bits && count[length] == 0) ++length;
+  std::uint32_t filled = 1u << length;  // table[0, filled) holds the codes up to length
+  std::uint32_t code = 0;               // the next code, bit-reversed
+  const std::uint16_t* symbol = ordered;
+  for (;; ++length) {
+    for (int left = count[length]; left > 0; --left) {
+      std::uint32_t entry = FastEntry(*symbol++, static_cast<std::uint32_t>(length), kind);
+      table[code] = entry;
+      code = NextReversedCode(code, length);
+    }
+    if (length == root_bits) break;
+    std::memcpy(table + filled, table, filled * sizeof(table[0]));
+    filled <<= 1;
+  }
+
+  // The sub-tables. Each is as wide as the codes under its root pattern need: the codes of a
+  // pattern follow each other, so it takes codes of the counts left until its slots are full
+  // (a complete code's always fill; an incomplete code's last ones may stay free).
   std::uint32_t open_prefix = ~0u;  // the root pattern of the sub-table being filled
-  std::uint32_t sub_start = 0, sub_bits = 0;
+  std::uint32_t sub_start = 0;
   std::uint32_t next_free = root_size;
-  for (int position = 0; position < total; ++position) {
-    int symbol = ordered[position];
-    int length = lengths[symbol];
-    if (position > 0) code = (code + 1) << (length - previous_length);
-    previous_length = length;
-    if (length <= root_bits) {
-      std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(length), kind);
-      for (std::uint32_t i = Reversed(code, length); i < root_size; i += 1u << length)
-        table[i] = entry;
-      continue;
-    }
-    std::uint32_t prefix = code >> (length - root_bits);
-    if (prefix != open_prefix) {
-      // A new sub-table, as wide as the longest code under this root pattern needs. The codes
-      // that share the pattern follow each other in canonical order.
-      int longest = length;
-      std::uint32_t c = code;
-      int l = length;
-      for (int j = position + 1; j < total; ++j) {
-        int next_length = lengths[ordered[j]];
-        c = (c + 1) << (next_length - l);
-        l = next_length;
-        if ((c >> (l - root_bits)) != prefix) break;
-        longest = l;
+  for (length = root_bits + 1; length <= deflate::kMaxCodeLength; ++length) {
+    for (; count[length] > 0; --count[length]) {
+      const std::uint32_t prefix = code & (root_size - 1);
+      if (prefix != open_prefix) {
+        int sub_bits = length - root_bits;
+        int free = 1 << sub_bits;
+        for (;;) {
+          free -= count[root_bits + sub_bits];
+          if (free <= 0 || root_bits + sub_bits == deflate::kMaxCodeLength) break;
+          ++sub_bits;
+          free <<= 1;
+        }
+        open_prefix = prefix;
+        sub_start = next_free;
+        next_free += 1u << sub_bits;
+        if (!complete)
+          for (std::uint32_t i = sub_start; i < next_free; ++i) table[i] = fast_entry::kExceptional;
+        table[prefix] = fast_entry::kExceptional | fast_entry::kSubTable | sub_start << 16 |
+                        static_cast<std::uint32_t>(sub_bits) << 8 |
+                        static_cast<std::uint32_t>(root_bits);
       }
-      open_prefix = prefix;
-      sub_start = next_free;
-      sub_bits = static_cast<std::uint32_t>(longest - root_bits);
-      next_free += 1u << sub_bits;
-      if (!complete)
-        for (std::uint32_t i = 0; i < (1u << sub_bits); ++i)
-          table[sub_start + i] = fast_entry::kExceptional;
-      table[Reversed(prefix, root_bits)] = fast_entry::kExceptional | fast_entry::kSubTable |
-                                           sub_start << 16 | sub_bits << 8 |
-                                           static_cast<std::uint32_t>(root_bits);
+      const int low_bits = length - root_bits;
+      const std::uint32_t entry = FastEntry(*symbol++, static_cast<std::uint32_t>(low_bits), kind);
+      for (std::uint32_t i = sub_start + (code >> root_bits); i < next_free; i += 1u << low_bits)
+        table[i] = entry;
+      code = NextReversedCode(code, length);
     }
-    int low_bits = length - root_bits;
-    std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(low_bits), kind);
-    for (std::uint32_t i = Reversed(code, low_bits); i < (1u << sub_bits); i += 1u << low_bits)
-      table[sub_start + i] = entry;
   }
 }
 
