@@ -340,4 +340,26 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   }
 }
 
+bool BuildCodeLengthTable(const std::uint16_t* lengths, std::uint16_t* table) {
+  constexpr int kSymbols = deflate::kCodeLengthSymbols;
+  CodeShape shape;
+  if (ShapeOfCode(lengths, kSymbols, shape) != BuildResult::Complete || shape.longest == 0 ||
+      shape.longest > kCodeLengthTableBits)
+    return false;
+  constexpr std::uint32_t kSize = 1u << kCodeLengthTableBits;
+  // A lone code of one bit is complete too; its other pattern has no code.
+  if (shape.free_patterns != 0)
+    for (std::uint32_t i = 0; i < kSize; ++i) table[i] = kNoCodeLength;
+  std::uint32_t code = 0;  // the next code, bit-reversed
+  for (int length = shape.shortest; length <= shape.longest; ++length) {
+    for (int symbol = 0; symbol < kSymbols; ++symbol) {
+      if (lengths[symbol] != length) continue;
+      const std::uint16_t entry = static_cast<std::uint16_t>(length << 8 | symbol);
+      for (std::uint32_t i = code; i < kSize; i += 1u << length) table[i] = entry;
+      code = NextReversedCode(code, length);
+    }
+  }
+  return true;
+}
+
 }  // namespace selfx

@@ -606,6 +606,103 @@ bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
   return sound;
 }
 
+#ifndef SELFX_COMPACT_DECODER
+// The most input a dynamic block's code lengths can take after the counts: the code-length
+// code's declared count and lengths (4 + 19 * 3 bits), then 320 codes of at most 7 bits, or
+// fewer with the repeats' extra bits (a repeat of at least 3 lengths takes at most 10 bits). Then
+// the loads' reach: the bits of a refill end up to 8 bytes past the consumed ones, and its load
+// reads 8 more.
+constexpr std::uint32_t kCodeLengthsInputMargin = (4 + 19 * 3 + 320 * 7 + 7) / 8 + 16;
+
+// Reads the code lengths as ReadCodeLengths does, but through a 64-bit bit buffer over the input
+// buffer and a flat table of the code-length code, when the input buffer holds all the bits
+// they can take: no read of the source can fall among them. Anything unusual (too little input,
+// a code-length code that is not complete, a pattern without a code, a repeat past the end)
+// makes it give up having consumed nothing; ReadCodeLengths then reads the same bits again and
+// decides, so how a damaged header fails is decided in one place.
+bool ReadCodeLengthsFast(std::uint16_t* lengths, std::uint32_t total) {
+  CompressedInputState& in = CompressedInput;
+  if (in.fill - in.position < kCodeLengthsInputMargin) return false;
+  const std::uint8_t* const buffer = in.buffer;
+  const std::uint32_t start = in.position;
+  const std::uint8_t* next = buffer + start;
+  std::uint64_t bits = Inflater.bits;
+  std::uint32_t count = Inflater.bit_count;
+  auto refill = [&] {
+    bits |= LoadLittle64(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  };
+  auto take = [&](std::uint32_t n) {
+    std::uint32_t value = static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << n) - 1));
+    bits >>= n;
+    count -= n;
+    return value;
+  };
+
+  refill();
+  const std::uint32_t declared = take(4) + 4;
+  std::uint16_t code_length_lengths[deflate::kCodeLengthSymbols] = {};
+  for (std::uint32_t i = 0; i < declared; ++i) {
+    if (count < 3) refill();
+    code_length_lengths[deflate::CodeLengthOrder[i]] = static_cast<std::uint16_t>(take(3));
+  }
+  std::uint16_t table[1 << kCodeLengthTableBits];
+  if (!BuildCodeLengthTable(code_length_lengths, table)) return false;
+
+  std::uint32_t i = 0;
+  std::uint16_t previous = 0;
+  while (i < total) {
+    refill();
+    const std::uint32_t entry = table[bits & ((1u << kCodeLengthTableBits) - 1)];
+    if (entry == kNoCodeLength) return false;
+    take(entry >> 8);
+    const std::uint32_t symbol = entry & 0xFF;
+    if (symbol < 16) {
+      previous = static_cast<std::uint16_t>(symbol);
+      lengths[i++] = previous;
+      continue;
+    }
+    std::uint32_t repeat;
+    std::uint16_t value = 0;
+    if (symbol == 16) {
+      repeat = take(2) + 3;
+      value = previous;
+    } else if (symbol == 17) {
+      repeat = take(3) + 3;
+    } else {
+      repeat = take(7) + 11;
+    }
+    previous = value;
+    if (repeat > total - i) return false;
+    while (repeat-- > 0) lengths[i++] = value;
+  }
+
+  // Hand back the whole bytes not consumed, as the fast loop does.
+  const std::int64_t bit = static_cast<std::int64_t>(next - buffer) * 8 - count;
+  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
+  std::uint32_t position = start;
+  if (bit < start_bit) {
+    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - Inflater.bit_count));
+    Inflater.bits >>= used;
+    Inflater.bit_count -= used;
+  } else {
+    position = static_cast<std::uint32_t>(bit >> 3);
+    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
+    Inflater.bits = 0;
+    Inflater.bit_count = 0;
+    if (within != 0) {
+      Inflater.bits = static_cast<std::uint32_t>(buffer[position] >> within);
+      Inflater.bit_count = 8 - within;
+      ++position;
+    }
+  }
+  in.remaining -= static_cast<std::int32_t>(position - start);
+  in.position = static_cast<std::uint16_t>(position);
+  return true;
+}
+#endif
+
 // Dynamic block: the header, the code lengths, the two codes, then the symbols. The tables
 // live for this block only and are released on every way out.
 bool DecodeDynamicBlock() {
@@ -615,7 +712,11 @@ bool DecodeDynamicBlock() {
   if (!ExtraBits(5, &distance_count)) return false;
   distance_count += 1;
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols];
-  if (!ReadCodeLengths(lengths, literal_count + distance_count)) return false;
+  bool read = false;
+#ifndef SELFX_COMPACT_DECODER
+  read = UseFastInflate && ReadCodeLengthsFast(lengths, literal_count + distance_count);
+#endif
+  if (!read && !ReadCodeLengths(lengths, literal_count + distance_count)) return false;
 
   // An incomplete literal/length code is refused; an incomplete distance code is not, since a
   // lone distance code of length 1 is what compressors write for a single distance.
