@@ -293,18 +293,23 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
   constexpr std::uint64_t kDistanceMask = (1u << kFastDistanceRootBits) - 1;
   auto mask = [](std::uint32_t n) { return (std::uint64_t{1} << n) - 1; };
 
-  // The bits above the count are the next bytes themselves, so loading them again is harmless.
+  // count holds the number of bits in its low byte only: a symbol subtracts its whole entry,
+  // whose low byte is the bits it takes, which saves masking the entry on every symbol. The
+  // bits above the count are the next bytes themselves, so loading them again is harmless.
   auto refill = [&] {
-    bits |= LoadLittle64(next) << count;
-    next += (63 - count) >> 3;
+    bits |= LoadLittle64(next) << static_cast<std::uint8_t>(count);
+    next += 7 - ((count >> 3) & 7);
     count |= 56;
   };
   // Whether a symbol that leaves `left` bits in the buffer took a bit past the input's end.
   auto past_end = [&](std::uint32_t left) {
-    return kFinal && static_cast<std::int64_t>(next - buffer) * 8 - left > end_bit;
+    return kFinal &&
+           static_cast<std::int64_t>(next - buffer) * 8 - static_cast<std::uint8_t>(left) > end_bit;
   };
   auto more_input = [&] {
-    if (kFinal) return static_cast<std::int64_t>(next - buffer) * 8 - count < end_bit;
+    if (kFinal)
+      return static_cast<std::int64_t>(next - buffer) * 8 - static_cast<std::uint8_t>(count) <
+             end_bit;
     return next <= last_load;
   };
   // The next symbol's entry is looked up before the refill, which then runs beside it: a symbol
@@ -320,45 +325,45 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
     const std::uint32_t symbol_count = count;
 
     if (entry & kLiteral) {
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
+      if (past_end(count - entry)) break;
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
       if (!(entry & kLiteral)) continue;
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
+      if (past_end(count - entry)) break;
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
       if (!(entry & kLiteral)) continue;
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
+      if (past_end(count - entry)) break;
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
       continue;
     }
     if (entry & kExceptional) {
       if (entry & kSubTable) {
-        bits >>= entry & 0xFF;
-        count -= entry & 0xFF;
+        bits >>= static_cast<std::uint8_t>(entry);
+        count -= entry;
         entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
         if (entry & kLiteral) {
-          if (past_end(count - (entry & 0xFF))) {
+          if (past_end(count - entry)) {
             count = symbol_count;
             break;
           }
-          bits >>= entry & 0xFF;
-          count -= entry & 0xFF;
+          bits >>= static_cast<std::uint8_t>(entry);
+          count -= entry;
           *out++ = static_cast<std::uint8_t>(entry >> 16);
           entry = literals[bits & kLiteralMask];
           continue;
         }
       }
       if (entry & kExceptional) {
-        if ((entry & kEndOfBlock) && !past_end(count - (entry & 0xFF))) {
-          count -= entry & 0xFF;
+        if ((entry & kEndOfBlock) && !past_end(count - entry)) {
+          count -= entry;
           block_ended = true;
         } else {
           count = symbol_count;  // no symbol has this pattern, or it runs past the end
@@ -367,11 +372,12 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       }
     }
     std::uint64_t saved = bits;
-    bits >>= entry & 0xFF;
-    count -= entry & 0xFF;
+    bits >>= static_cast<std::uint8_t>(entry);
+    count -= entry;
     const std::uint32_t length = (entry >> 16) +
-                                 static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
-                                                            ((entry >> 8) & 0xF));
+                                 static_cast<std::uint32_t>(
+                                     (saved & mask(static_cast<std::uint8_t>(entry))) >>
+                                     ((entry >> 8) & 0xF));
 
     entry = distances[bits & kDistanceMask];
     if (entry & kExceptional) {
@@ -379,8 +385,8 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
         count = symbol_count;
         break;
       }
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
       entry = distances[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
       if (entry & kExceptional) {
         count = symbol_count;
@@ -388,11 +394,12 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       }
     }
     saved = bits;
-    bits >>= entry & 0xFF;
-    count -= entry & 0xFF;
+    bits >>= static_cast<std::uint8_t>(entry);
+    count -= entry;
     const std::uint32_t distance = (entry >> 16) +
-                                   static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
-                                                              ((entry >> 8) & 0xF));
+                                   static_cast<std::uint32_t>(
+                                       (saved & mask(static_cast<std::uint8_t>(entry))) >>
+                                       ((entry >> 8) & 0xF));
     if (past_end(count)) {
       count = symbol_count;
       break;
@@ -400,7 +407,9 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
 
     // The history in front of the output covers every distance, and the slack behind it every
     // overshoot: the copy needs no bounds. Word steps at a distance of 8 or more read only bytes
-    // already final; a distance of 1 repeats one byte; the rest go a byte at a time.
+    // already final; a distance of 1 repeats one byte. A shorter distance still copies a word at
+    // a time but steps on by the distance: each word's first distance bytes are final, and the
+    // rest, copies of bytes not yet written, are overwritten by the next step.
     std::uint8_t* to = out;
     const std::uint8_t* from = out - distance;
     std::uint8_t* const end = out + length;
@@ -426,11 +435,16 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
         to += 8;
       } while (to < end);
     } else {
-      for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
+      do {
+        Copy8(to, from);
+        to += distance;
+        from += distance;
+      } while (to < end);
     }
     out = end;
     entry = literals[bits & kLiteralMask];
   }
+  count &= 0xFF;
 
   // Hand back the whole bytes not consumed. The first unconsumed bit lies at position bit of
   // the buffer; below start * 8 it is still one of the bits the readable path had pulled.
