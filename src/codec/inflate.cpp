@@ -241,6 +241,20 @@ void BuildReadableTables(BlockCodes& codes) {
   codes.lengths = nullptr;
 }
 
+// The low n bits of value, n below 64. The BMI2 build takes them with one bzhi, which the
+// compiler does not find by itself here: it makes the mask from a shifted -1 kept in a register.
+template <bool kBmi2>
+inline std::uint64_t LowBits(std::uint64_t value, std::uint32_t n) {
+#if defined(SELFX_INFLATE_BMI2) && defined(__x86_64__)
+  if constexpr (kBmi2) {
+    std::uint64_t low;
+    asm("bzhi %2, %1, %0" : "=r"(low) : "r"(value), "r"(std::uint64_t{n}));
+    return low;
+  }
+#endif
+  return value & ((std::uint64_t{1} << n) - 1);
+}
+
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
 // Zeros behind the last buffer of an entry, for the loads of the final stretch: a load starts at
@@ -271,7 +285,7 @@ constexpr std::uint32_t kFinalStretchSlack = 16;
 // to the sink once the loop stops, which is before any further read.
 //
 // It is compiled into each of the loops below (always inlined), once per instruction set.
-template <bool kFinal>
+template <bool kFinal, bool kBmi2 = false>
 __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& codes) {
   using namespace fast_entry;
   CompressedInputState& in = CompressedInput;
@@ -291,7 +305,6 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
   const std::uint32_t* const distances = codes.fast_distances;
   constexpr std::uint64_t kLiteralMask = (1u << kFastLiteralRootBits) - 1;
   constexpr std::uint64_t kDistanceMask = (1u << kFastDistanceRootBits) - 1;
-  auto mask = [](std::uint32_t n) { return (std::uint64_t{1} << n) - 1; };
 
   // count holds the number of bits in its low byte only: a symbol subtracts its whole entry,
   // whose low byte is the bits it takes, which saves masking the entry on every symbol. The
@@ -348,7 +361,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       if (entry & kSubTable) {
         bits >>= static_cast<std::uint8_t>(entry);
         count -= entry;
-        entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+        entry = literals[(entry >> 16) + LowBits<kBmi2>(bits, (entry >> 8) & 0xF)];
         if (entry & kLiteral) {
           if (past_end(count - entry)) {
             count = symbol_count;
@@ -376,7 +389,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
     count -= entry;
     const std::uint32_t length = (entry >> 16) +
                                  static_cast<std::uint32_t>(
-                                     (saved & mask(static_cast<std::uint8_t>(entry))) >>
+                                     LowBits<kBmi2>(saved, static_cast<std::uint8_t>(entry)) >>
                                      ((entry >> 8) & 0xF));
 
     entry = distances[bits & kDistanceMask];
@@ -387,7 +400,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       }
       bits >>= static_cast<std::uint8_t>(entry);
       count -= entry;
-      entry = distances[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+      entry = distances[(entry >> 16) + LowBits<kBmi2>(bits, (entry >> 8) & 0xF)];
       if (entry & kExceptional) {
         count = symbol_count;
         break;
@@ -398,7 +411,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
     count -= entry;
     const std::uint32_t distance = (entry >> 16) +
                                    static_cast<std::uint32_t>(
-                                       (saved & mask(static_cast<std::uint8_t>(entry))) >>
+                                       LowBits<kBmi2>(saved, static_cast<std::uint8_t>(entry)) >>
                                        ((entry >> 8) & 0xF));
     if (past_end(count)) {
       count = symbol_count;
@@ -484,7 +497,7 @@ bool DecodeSymbolsFastGeneric(const BlockCodes& codes) {
 // cl and a mask made from a shift. Most of the loop's work is such shifts.
 template <bool kFinal>
 __attribute__((target("bmi2"))) bool DecodeSymbolsFastBmi2(const BlockCodes& codes) {
-  return DecodeSymbolsFast<kFinal>(codes);
+  return DecodeSymbolsFast<kFinal, true>(codes);
 }
 #endif
 
