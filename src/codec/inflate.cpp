@@ -418,6 +418,9 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       break;
     }
 
+    // The next symbol's entry is looked up before the copy, whose branches it need not wait for.
+    entry = literals[bits & kLiteralMask];
+
     // The history in front of the output covers every distance, and the slack behind it every
     // overshoot: the copy needs no bounds. Word steps at a distance of 8 or more read only bytes
     // already final; a distance of 1 repeats one byte. A shorter distance still copies a word at
@@ -455,7 +458,6 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       } while (to < end);
     }
     out = end;
-    entry = literals[bits & kLiteralMask];
   }
   count &= 0xFF;
 
