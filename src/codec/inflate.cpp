@@ -335,7 +335,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
   }
   while (more_input() && out < out_end) {
     refill();
-    const std::uint32_t symbol_count = count;
+    std::uint32_t symbol_count = count;
 
     if (entry & kLiteral) {
       if (past_end(count - entry)) break;
@@ -343,19 +343,27 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
       count -= entry;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
-      if (!(entry & kLiteral)) continue;
-      if (past_end(count - entry)) break;
-      bits >>= static_cast<std::uint8_t>(entry);
-      count -= entry;
-      *out++ = static_cast<std::uint8_t>(entry >> 16);
-      entry = literals[bits & kLiteralMask];
-      if (!(entry & kLiteral)) continue;
-      if (past_end(count - entry)) break;
-      bits >>= static_cast<std::uint8_t>(entry);
-      count -= entry;
-      *out++ = static_cast<std::uint8_t>(entry >> 16);
-      entry = literals[bits & kLiteralMask];
-      continue;
+      if (entry & kLiteral) {
+        if (past_end(count - entry)) break;
+        bits >>= static_cast<std::uint8_t>(entry);
+        count -= entry;
+        *out++ = static_cast<std::uint8_t>(entry >> 16);
+        entry = literals[bits & kLiteralMask];
+        if (entry & kLiteral) {
+          if (past_end(count - entry)) break;
+          bits >>= static_cast<std::uint8_t>(entry);
+          count -= entry;
+          *out++ = static_cast<std::uint8_t>(entry >> 16);
+          entry = literals[bits & kLiteralMask];
+          continue;
+        }
+      }
+      // A length (or something exceptional) follows the literals: it is decoded in this round,
+      // after a refill under the same condition as the loop's (the slack takes the literals
+      // and a whole match past the area's end).
+      if (!more_input()) continue;
+      refill();
+      symbol_count = count;
     }
     if (entry & kExceptional) {
       if (entry & kSubTable) {
