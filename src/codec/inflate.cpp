@@ -245,7 +245,7 @@ void BuildReadableTables(BlockCodes& codes) {
 // compiler does not find by itself here: it makes the mask from a shifted -1 kept in a register.
 template <bool kBmi2>
 inline std::uint64_t LowBits(std::uint64_t value, std::uint32_t n) {
-#if defined(SELFX_INFLATE_BMI2) && defined(__x86_64__)
+#ifdef SELFX_INFLATE_BMI2
   if constexpr (kBmi2) {
     std::uint64_t low;
     asm("bzhi %2, %1, %0" : "=r"(low) : "r"(value), "r"(std::uint64_t{n}));
