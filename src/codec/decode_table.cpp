@@ -2,6 +2,8 @@
 // sub-tables it needs below the tables still open for its prefix.
 #include "codec/decode_table.h"
 
+#include <cstring>
+
 #include "codec/deflate_format.h"
 
 namespace selfx {
@@ -29,6 +31,33 @@ DecodeTable* NewTable(int index_bits, TableChain* chain) {
 
 namespace {
 
+// Adds to count[l] how many of the n lengths are l; false when one is above max_length. The
+// fast decoder's builds keep four tallies side by side and add them up at the end: runs of
+// equal lengths are the rule, and with one tally every increment would wait for the store of
+// the one before.
+bool CountLengths(const std::uint16_t* lengths, int n, int max_length, int* count) {
+  int symbol = 0;
+#ifndef SELFX_COMPACT_DECODER
+  int tally[3][kMaxLength + 1] = {};
+  for (; symbol + 4 <= n; symbol += 4) {
+    const int a = lengths[symbol], b = lengths[symbol + 1];
+    const int c = lengths[symbol + 2], d = lengths[symbol + 3];
+    if ((a > max_length) | (b > max_length) | (c > max_length) | (d > max_length)) return false;
+    ++count[a];
+    ++tally[0][b];
+    ++tally[1][c];
+    ++tally[2][d];
+  }
+  for (int length = 0; length <= max_length; ++length)
+    count[length] += tally[0][length] + tally[1][length] + tally[2][length];
+#endif
+  for (; symbol < n; ++symbol) {
+    if (lengths[symbol] > max_length) return false;
+    ++count[lengths[symbol]];
+  }
+  return true;
+}
+
 // Steps 1 to 4 of a build, shared with ClassifyCode: the count of codes of each length, the
 // shortest and longest length, and the patterns left free at the longest one; Invalid when a
 // length is out of range or the code is over-subscribed, Complete when it has no codes.
@@ -43,10 +72,7 @@ BuildResult ShapeOfCode(const std::uint16_t* lengths, int n, CodeShape& shape) {
   // 1. How many codes of each length.
   if (n < 1 || n > deflate::kLiteralLengthSymbols) return BuildResult::Invalid;
   int* count = shape.count;
-  for (int symbol = 0; symbol < n; ++symbol) {
-    if (lengths[symbol] > kMaxLength) return BuildResult::Invalid;
-    ++count[lengths[symbol]];
-  }
+  if (!CountLengths(lengths, n, kMaxLength, count)) return BuildResult::Invalid;
 
   // 2. No codes at all: a valid, empty code (a distance code of a block with literals only).
   if (count[0] == n) return BuildResult::Complete;
@@ -242,27 +268,35 @@ std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
          (bits + deflate::LengthExtra[index]);
 }
 
-// The low n bits of value in reverse order: a code's first stream bit is its highest bit.
-std::uint32_t Reversed(std::uint32_t value, int n) {
-  std::uint32_t result = 0;
-  for (int i = 0; i < n; ++i) {
-    result = result << 1 | (value & 1);
-    value >>= 1;
+// The next code of a canonical code, bit-reversed: code holds a length-bit code with its first
+// stream bit lowest, and the result is code + 1 read the same way. A longer code that follows
+// is this one with zeros appended, which in this order are bits above the top: the result
+// serves the longer codes as it is.
+inline std::uint32_t NextReversedCode(std::uint32_t code, int length) {
+  std::uint32_t bit = 1u << (length - 1);
+  while (code & bit) {
+    code ^= bit;
+    bit >>= 1;
   }
-  return result;
+  return code ^ bit;
 }
 
 }  // namespace
 
+// The root is built a length at a time, shortest first: once the codes of length L are in
+// table[0, 2^L), every longer pattern of the root only repeats them, so that half is copied
+// into the next before the codes of length L + 1 go in. The codes longer than the root come
+// last in canonical order, grouped by their root pattern, and each group fills one sub-table.
 void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uint32_t* table) {
   const int root_bits = kind == FastCode::LiteralLength ? kFastLiteralRootBits
                                                         : kFastDistanceRootBits;
   const std::uint32_t root_size = 1u << root_bits;
 
   // The symbols in canonical order: by length, then by symbol.
-  int count[deflate::kMaxCodeLength + 2] = {};
-  for (int symbol = 0; symbol < n; ++symbol) ++count[lengths[symbol]];
-  // A complete code writes every root slot; an incomplete one leaves some without a symbol.
+  int count[kMaxLength + 1] = {};
+  CountLengths(lengths, n, deflate::kMaxCodeLength, count);
+  // A complete code writes every slot; an incomplete one leaves some without a symbol, and
+  // those must say so.
   std::uint32_t used = 0;
   for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
     used += static_cast<std::uint32_t>(count[length]) << (deflate::kMaxCodeLength - length);
@@ -273,59 +307,83 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   next_of_length[1] = 0;
   for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
     next_of_length[length + 1] = next_of_length[length] + count[length];
-  const int total = next_of_length[deflate::kMaxCodeLength + 1];
   std::uint16_t ordered[deflate::kLiteralLengthSymbols];
   for (int symbol = 0; symbol < n; ++symbol)
     if (lengths[symbol] != 0)
       ordered[next_of_length[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
 
-  // code is the canonical code of ordered[position], highest bit first.
-  std::uint32_t code = 0;
-  int previous_length = 0;
-  std::uint32_t open_prefix = ~0u;  // the root pattern of the sub-table being filled
-  std::uint32_t sub_start = 0, sub_bits = 0;
-  std::uint32_t next_free = root_size;
-  for (int position = 0; position < total; ++position) {
-    int symbol = ordered[position];
-    int length = lengths[symbol];
-    if (position > 0) code = (code + 1) << (length - previous_length);
-    previous_length = length;
-    if (length <= root_bits) {
-      std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(length), kind);
-      for (std::uint32_t i = Reversed(code, length); i < root_size; i += 1u << length)
-        table[i] = entry;
-      continue;
+  int length = 1;
+  while (length < root_bits && count[length] == 0) ++length;
+  std::uint32_t filled = 1u << length;  // table[0, filled) holds the codes up to length
+  std::uint32_t code = 0;               // the next code, bit-reversed
+  const std::uint16_t* symbol = ordered;
+  for (;; ++length) {
+    for (int left = count[length]; left > 0; --left) {
+      std::uint32_t entry = FastEntry(*symbol++, static_cast<std::uint32_t>(length), kind);
+      table[code] = entry;
+      code = NextReversedCode(code, length);
     }
-    std::uint32_t prefix = code >> (length - root_bits);
-    if (prefix != open_prefix) {
-      // A new sub-table, as wide as the longest code under this root pattern needs. The codes
-      // that share the pattern follow each other in canonical order.
-      int longest = length;
-      std::uint32_t c = code;
-      int l = length;
-      for (int j = position + 1; j < total; ++j) {
-        int next_length = lengths[ordered[j]];
-        c = (c + 1) << (next_length - l);
-        l = next_length;
-        if ((c >> (l - root_bits)) != prefix) break;
-        longest = l;
-      }
-      open_prefix = prefix;
-      sub_start = next_free;
-      sub_bits = static_cast<std::uint32_t>(longest - root_bits);
-      next_free += 1u << sub_bits;
-      if (!complete)
-        for (std::uint32_t i = 0; i < (1u << sub_bits); ++i)
-          table[sub_start + i] = fast_entry::kExceptional;
-      table[Reversed(prefix, root_bits)] = fast_entry::kExceptional | fast_entry::kSubTable |
-                                           sub_start << 16 | sub_bits << 8 |
-                                           static_cast<std::uint32_t>(root_bits);
-    }
-    int low_bits = length - root_bits;
-    std::uint32_t entry = FastEntry(symbol, static_cast<std::uint32_t>(low_bits), kind);
-    for (std::uint32_t i = Reversed(code, low_bits); i < (1u << sub_bits); i += 1u << low_bits)
-      table[sub_start + i] = entry;
+    if (length == root_bits) break;
+    std::memcpy(table + filled, table, filled * sizeof(table[0]));
+    filled <<= 1;
   }
+
+  // The sub-tables. Each is as wide as the codes under its root pattern need: the codes of a
+  // pattern follow each other, so it takes codes of the counts left until its slots are full
+  // (a complete code's always fill; an incomplete code's last ones may stay free).
+  std::uint32_t open_prefix = ~0u;  // the root pattern of the sub-table being filled
+  std::uint32_t sub_start = 0;
+  std::uint32_t next_free = root_size;
+  for (length = root_bits + 1; length <= deflate::kMaxCodeLength; ++length) {
+    for (; count[length] > 0; --count[length]) {
+      const std::uint32_t prefix = code & (root_size - 1);
+      if (prefix != open_prefix) {
+        int sub_bits = length - root_bits;
+        int free = 1 << sub_bits;
+        for (;;) {
+          free -= count[root_bits + sub_bits];
+          if (free <= 0 || root_bits + sub_bits == deflate::kMaxCodeLength) break;
+          ++sub_bits;
+          free <<= 1;
+        }
+        open_prefix = prefix;
+        sub_start = next_free;
+        next_free += 1u << sub_bits;
+        if (!complete)
+          for (std::uint32_t i = sub_start; i < next_free; ++i) table[i] = fast_entry::kExceptional;
+        table[prefix] = fast_entry::kExceptional | fast_entry::kSubTable | sub_start << 16 |
+                        static_cast<std::uint32_t>(sub_bits) << 8 |
+                        static_cast<std::uint32_t>(root_bits);
+      }
+      const int low_bits = length - root_bits;
+      const std::uint32_t entry = FastEntry(*symbol++, static_cast<std::uint32_t>(low_bits), kind);
+      for (std::uint32_t i = sub_start + (code >> root_bits); i < next_free; i += 1u << low_bits)
+        table[i] = entry;
+      code = NextReversedCode(code, length);
+    }
+  }
+}
+
+bool BuildCodeLengthTable(const std::uint16_t* lengths, std::uint16_t* table) {
+  constexpr int kSymbols = deflate::kCodeLengthSymbols;
+  CodeShape shape;
+  if (ShapeOfCode(lengths, kSymbols, shape) != BuildResult::Complete || shape.longest == 0 ||
+      shape.longest > kCodeLengthTableBits)
+    return false;
+  constexpr std::uint32_t kSize = 1u << kCodeLengthTableBits;
+  // A lone code of one bit is complete too; its other pattern has no code.
+  if (shape.free_patterns != 0)
+    for (std::uint32_t i = 0; i < kSize; ++i) table[i] = kNoCodeLength;
+  std::uint32_t code = 0;  // the next code, bit-reversed
+  for (int length = shape.shortest; length <= shape.longest; ++length) {
+    for (int symbol = 0; symbol < kSymbols; ++symbol) {
+      if (lengths[symbol] != length) continue;
+      const std::uint16_t entry = static_cast<std::uint16_t>(length << 8 | symbol);
+      for (std::uint32_t i = code; i < kSize; i += 1u << length) table[i] = entry;
+      code = NextReversedCode(code, length);
+    }
+  }
+  return true;
 }
 
 }  // namespace selfx

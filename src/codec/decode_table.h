@@ -84,4 +84,11 @@ enum class FastCode { LiteralLength, Distance };
 // entries too.
 void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uint32_t* table);
 
+// A flat table of the code-length code (codes of at most 7 bits): one entry per 7-bit pattern,
+// the symbol and, above it, the code's length; kNoCodeLength where no code has the pattern.
+// False, and no table, unless the code is complete.
+constexpr int kCodeLengthTableBits = 7;
+constexpr std::uint16_t kNoCodeLength = 0xFFFF;
+bool BuildCodeLengthTable(const std::uint16_t* lengths, std::uint16_t* table);
+
 }  // namespace selfx

@@ -31,6 +31,13 @@ DecodeTable* FixedLiteralTable = nullptr;
 DecodeTable* FixedDistanceTable = nullptr;
 TableChain FixedTableChain = nullptr;
 bool UseFastInflate = true;
+#ifdef SELFX_INFLATE_BMI2
+static bool ProcessorHasBmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2");
+}
+bool UseBmi2Inflate = ProcessorHasBmi2();
+#endif
 
 namespace {
 
@@ -234,6 +241,20 @@ void BuildReadableTables(BlockCodes& codes) {
   codes.lengths = nullptr;
 }
 
+// The low n bits of value, n below 64. The BMI2 build takes them with one bzhi, which the
+// compiler does not find by itself here: it makes the mask from a shifted -1 kept in a register.
+template <bool kBmi2>
+inline std::uint64_t LowBits(std::uint64_t value, std::uint32_t n) {
+#ifdef SELFX_INFLATE_BMI2
+  if constexpr (kBmi2) {
+    std::uint64_t low;
+    asm("bzhi %2, %1, %0" : "=r"(low) : "r"(value), "r"(std::uint64_t{n}));
+    return low;
+  }
+#endif
+  return value & ((std::uint64_t{1} << n) - 1);
+}
+
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
 // Zeros behind the last buffer of an entry, for the loads of the final stretch: a load starts at
@@ -255,7 +276,6 @@ constexpr std::uint32_t kFinalStretchSlack = 16;
 // would take a bit past the end. The tail then decides that symbol, which fails the stream.
 // Without it, the last bytes of every entry would be left to the readable tables; a build
 // that must be small (SELFX_COMPACT_DECODER) leaves it out all the same.
-template <bool kFinal>
 //
 // Its 64-bit bit buffer is refilled with one unaligned load per symbol: at least 56 bits, enough
 // for a length code, its extra bits, a distance code and its extra bits (15 + 5 + 15 + 13), or
@@ -263,7 +283,10 @@ template <bool kFinal>
 // buffer; every look-ahead the readable path would make in the same stretch also lies in those
 // bytes, so the source is read at the same moments whichever loop ran. Full pieces are handed
 // to the sink once the loop stops, which is before any further read.
-bool DecodeSymbolsFast(const BlockCodes& codes) {
+//
+// It is compiled into each of the loops below (always inlined), once per instruction set.
+template <bool kFinal, bool kBmi2 = false>
+__attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& codes) {
   using namespace fast_entry;
   CompressedInputState& in = CompressedInput;
   const std::uint8_t* const buffer = in.buffer;
@@ -282,20 +305,24 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
   const std::uint32_t* const distances = codes.fast_distances;
   constexpr std::uint64_t kLiteralMask = (1u << kFastLiteralRootBits) - 1;
   constexpr std::uint64_t kDistanceMask = (1u << kFastDistanceRootBits) - 1;
-  auto mask = [](std::uint32_t n) { return (std::uint64_t{1} << n) - 1; };
 
-  // The bits above the count are the next bytes themselves, so loading them again is harmless.
+  // count holds the number of bits in its low byte only: a symbol subtracts its whole entry,
+  // whose low byte is the bits it takes, which saves masking the entry on every symbol. The
+  // bits above the count are the next bytes themselves, so loading them again is harmless.
   auto refill = [&] {
-    bits |= LoadLittle64(next) << count;
-    next += (63 - count) >> 3;
+    bits |= LoadLittle64(next) << static_cast<std::uint8_t>(count);
+    next += 7 - ((count >> 3) & 7);
     count |= 56;
   };
   // Whether a symbol that leaves `left` bits in the buffer took a bit past the input's end.
   auto past_end = [&](std::uint32_t left) {
-    return kFinal && static_cast<std::int64_t>(next - buffer) * 8 - left > end_bit;
+    return kFinal &&
+           static_cast<std::int64_t>(next - buffer) * 8 - static_cast<std::uint8_t>(left) > end_bit;
   };
   auto more_input = [&] {
-    if (kFinal) return static_cast<std::int64_t>(next - buffer) * 8 - count < end_bit;
+    if (kFinal)
+      return static_cast<std::int64_t>(next - buffer) * 8 - static_cast<std::uint8_t>(count) <
+             end_bit;
     return next <= last_load;
   };
   // The next symbol's entry is looked up before the refill, which then runs beside it: a symbol
@@ -308,48 +335,56 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
   }
   while (more_input() && out < out_end) {
     refill();
-    const std::uint32_t symbol_count = count;
+    std::uint32_t symbol_count = count;
 
     if (entry & kLiteral) {
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
+      if (past_end(count - entry)) break;
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
       *out++ = static_cast<std::uint8_t>(entry >> 16);
       entry = literals[bits & kLiteralMask];
-      if (!(entry & kLiteral)) continue;
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
-      *out++ = static_cast<std::uint8_t>(entry >> 16);
-      entry = literals[bits & kLiteralMask];
-      if (!(entry & kLiteral)) continue;
-      if (past_end(count - (entry & 0xFF))) break;
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
-      *out++ = static_cast<std::uint8_t>(entry >> 16);
-      entry = literals[bits & kLiteralMask];
-      continue;
+      if (entry & kLiteral) {
+        if (past_end(count - entry)) break;
+        bits >>= static_cast<std::uint8_t>(entry);
+        count -= entry;
+        *out++ = static_cast<std::uint8_t>(entry >> 16);
+        entry = literals[bits & kLiteralMask];
+        if (entry & kLiteral) {
+          if (past_end(count - entry)) break;
+          bits >>= static_cast<std::uint8_t>(entry);
+          count -= entry;
+          *out++ = static_cast<std::uint8_t>(entry >> 16);
+          entry = literals[bits & kLiteralMask];
+          continue;
+        }
+      }
+      // A length (or something exceptional) follows the literals: it is decoded in this round,
+      // after a refill under the same condition as the loop's (the slack takes the literals
+      // and a whole match past the area's end).
+      if (!more_input()) continue;
+      refill();
+      symbol_count = count;
     }
     if (entry & kExceptional) {
       if (entry & kSubTable) {
-        bits >>= entry & 0xFF;
-        count -= entry & 0xFF;
-        entry = literals[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+        bits >>= static_cast<std::uint8_t>(entry);
+        count -= entry;
+        entry = literals[(entry >> 16) + LowBits<kBmi2>(bits, (entry >> 8) & 0xF)];
         if (entry & kLiteral) {
-          if (past_end(count - (entry & 0xFF))) {
+          if (past_end(count - entry)) {
             count = symbol_count;
             break;
           }
-          bits >>= entry & 0xFF;
-          count -= entry & 0xFF;
+          bits >>= static_cast<std::uint8_t>(entry);
+          count -= entry;
           *out++ = static_cast<std::uint8_t>(entry >> 16);
           entry = literals[bits & kLiteralMask];
           continue;
         }
       }
       if (entry & kExceptional) {
-        if ((entry & kEndOfBlock) && !past_end(count - (entry & 0xFF))) {
-          count -= entry & 0xFF;
+        if ((entry & kEndOfBlock) && !past_end(count - entry)) {
+          count -= entry;
           block_ended = true;
         } else {
           count = symbol_count;  // no symbol has this pattern, or it runs past the end
@@ -358,11 +393,12 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
       }
     }
     std::uint64_t saved = bits;
-    bits >>= entry & 0xFF;
-    count -= entry & 0xFF;
+    bits >>= static_cast<std::uint8_t>(entry);
+    count -= entry;
     const std::uint32_t length = (entry >> 16) +
-                                 static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
-                                                            ((entry >> 8) & 0xF));
+                                 static_cast<std::uint32_t>(
+                                     LowBits<kBmi2>(saved, static_cast<std::uint8_t>(entry)) >>
+                                     ((entry >> 8) & 0xF));
 
     entry = distances[bits & kDistanceMask];
     if (entry & kExceptional) {
@@ -370,28 +406,34 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
         count = symbol_count;
         break;
       }
-      bits >>= entry & 0xFF;
-      count -= entry & 0xFF;
-      entry = distances[(entry >> 16) + (bits & mask((entry >> 8) & 0xF))];
+      bits >>= static_cast<std::uint8_t>(entry);
+      count -= entry;
+      entry = distances[(entry >> 16) + LowBits<kBmi2>(bits, (entry >> 8) & 0xF)];
       if (entry & kExceptional) {
         count = symbol_count;
         break;
       }
     }
     saved = bits;
-    bits >>= entry & 0xFF;
-    count -= entry & 0xFF;
+    bits >>= static_cast<std::uint8_t>(entry);
+    count -= entry;
     const std::uint32_t distance = (entry >> 16) +
-                                   static_cast<std::uint32_t>((saved & mask(entry & 0xFF)) >>
-                                                              ((entry >> 8) & 0xF));
+                                   static_cast<std::uint32_t>(
+                                       LowBits<kBmi2>(saved, static_cast<std::uint8_t>(entry)) >>
+                                       ((entry >> 8) & 0xF));
     if (past_end(count)) {
       count = symbol_count;
       break;
     }
 
+    // The next symbol's entry is looked up before the copy, whose branches it need not wait for.
+    entry = literals[bits & kLiteralMask];
+
     // The history in front of the output covers every distance, and the slack behind it every
     // overshoot: the copy needs no bounds. Word steps at a distance of 8 or more read only bytes
-    // already final; a distance of 1 repeats one byte; the rest go a byte at a time.
+    // already final; a distance of 1 repeats one byte. A shorter distance still copies a word at
+    // a time but steps on by the distance: each word's first distance bytes are final, and the
+    // rest, copies of bytes not yet written, are overwritten by the next step.
     std::uint8_t* to = out;
     const std::uint8_t* from = out - distance;
     std::uint8_t* const end = out + length;
@@ -417,11 +459,15 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
         to += 8;
       } while (to < end);
     } else {
-      for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
+      do {
+        Copy8(to, from);
+        to += distance;
+        from += distance;
+      } while (to < end);
     }
     out = end;
-    entry = literals[bits & kLiteralMask];
   }
+  count &= 0xFF;
 
   // Hand back the whole bytes not consumed. The first unconsumed bit lies at position bit of
   // the buffer; below start * 8 it is still one of the bits the readable path had pulled.
@@ -450,17 +496,41 @@ bool DecodeSymbolsFast(const BlockCodes& codes) {
   return block_ended;
 }
 
+template <bool kFinal>
+bool DecodeSymbolsFastGeneric(const BlockCodes& codes) {
+  return DecodeSymbolsFast<kFinal>(codes);
+}
+
+#ifdef SELFX_INFLATE_BMI2
+// The same loop for processors with BMI2: its variable shifts and masks (shrx, bzhi) take one
+// instruction each without touching the flags, where the generic build needs the shift count in
+// cl and a mask made from a shift. Most of the loop's work is such shifts.
+template <bool kFinal>
+__attribute__((target("bmi2"))) bool DecodeSymbolsFastBmi2(const BlockCodes& codes) {
+  return DecodeSymbolsFast<kFinal, true>(codes);
+}
+#endif
+
+// Runs the fast loop built for this processor.
+template <bool kFinal>
+bool RunFastLoop(const BlockCodes& codes) {
+#ifdef SELFX_INFLATE_BMI2
+  if (UseBmi2Inflate) return DecodeSymbolsFastBmi2<kFinal>(codes);
+#endif
+  return DecodeSymbolsFastGeneric<kFinal>(codes);
+}
+
 // Decodes literals and matches to the end of the block.
 bool DecodeSymbols(BlockCodes& codes) {
   for (;;) {
     if (UseFastInflate) {
       const CompressedInputState& in = CompressedInput;
-      if (in.fill - in.position >= kFastInputMargin && DecodeSymbolsFast<false>(codes)) return true;
+      if (in.fill - in.position >= kFastInputMargin && RunFastLoop<false>(codes)) return true;
 #ifndef SELFX_COMPACT_DECODER
       // The last of the entry's bytes are all in the buffer: no read can follow.
       bool last_buffer = in.position < in.fill &&
                          in.remaining == static_cast<std::int32_t>(in.fill - in.position);
-      if (last_buffer && DecodeSymbolsFast<true>(codes)) return true;
+      if (last_buffer && RunFastLoop<true>(codes)) return true;
 #endif
     }
     if (codes.lengths != nullptr) BuildReadableTables(codes);
@@ -573,6 +643,103 @@ bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
   return sound;
 }
 
+#ifndef SELFX_COMPACT_DECODER
+// The most input a dynamic block's code lengths can take after the counts: the code-length
+// code's declared count and lengths (4 + 19 * 3 bits), then 320 codes of at most 7 bits, or
+// fewer with the repeats' extra bits (a repeat of at least 3 lengths takes at most 10 bits). Then
+// the loads' reach: the bits of a refill end up to 8 bytes past the consumed ones, and its load
+// reads 8 more.
+constexpr std::uint32_t kCodeLengthsInputMargin = (4 + 19 * 3 + 320 * 7 + 7) / 8 + 16;
+
+// Reads the code lengths as ReadCodeLengths does, but through a 64-bit bit buffer over the input
+// buffer and a flat table of the code-length code, when the input buffer holds all the bits
+// they can take: no read of the source can fall among them. Anything unusual (too little input,
+// a code-length code that is not complete, a pattern without a code, a repeat past the end)
+// makes it give up having consumed nothing; ReadCodeLengths then reads the same bits again and
+// decides, so how a damaged header fails is decided in one place.
+bool ReadCodeLengthsFast(std::uint16_t* lengths, std::uint32_t total) {
+  CompressedInputState& in = CompressedInput;
+  if (in.fill - in.position < kCodeLengthsInputMargin) return false;
+  const std::uint8_t* const buffer = in.buffer;
+  const std::uint32_t start = in.position;
+  const std::uint8_t* next = buffer + start;
+  std::uint64_t bits = Inflater.bits;
+  std::uint32_t count = Inflater.bit_count;
+  auto refill = [&] {
+    bits |= LoadLittle64(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  };
+  auto take = [&](std::uint32_t n) {
+    std::uint32_t value = static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << n) - 1));
+    bits >>= n;
+    count -= n;
+    return value;
+  };
+
+  refill();
+  const std::uint32_t declared = take(4) + 4;
+  std::uint16_t code_length_lengths[deflate::kCodeLengthSymbols] = {};
+  for (std::uint32_t i = 0; i < declared; ++i) {
+    if (count < 3) refill();
+    code_length_lengths[deflate::CodeLengthOrder[i]] = static_cast<std::uint16_t>(take(3));
+  }
+  std::uint16_t table[1 << kCodeLengthTableBits];
+  if (!BuildCodeLengthTable(code_length_lengths, table)) return false;
+
+  std::uint32_t i = 0;
+  std::uint16_t previous = 0;
+  while (i < total) {
+    refill();
+    const std::uint32_t entry = table[bits & ((1u << kCodeLengthTableBits) - 1)];
+    if (entry == kNoCodeLength) return false;
+    take(entry >> 8);
+    const std::uint32_t symbol = entry & 0xFF;
+    if (symbol < 16) {
+      previous = static_cast<std::uint16_t>(symbol);
+      lengths[i++] = previous;
+      continue;
+    }
+    std::uint32_t repeat;
+    std::uint16_t value = 0;
+    if (symbol == 16) {
+      repeat = take(2) + 3;
+      value = previous;
+    } else if (symbol == 17) {
+      repeat = take(3) + 3;
+    } else {
+      repeat = take(7) + 11;
+    }
+    previous = value;
+    if (repeat > total - i) return false;
+    while (repeat-- > 0) lengths[i++] = value;
+  }
+
+  // Hand back the whole bytes not consumed, as the fast loop does.
+  const std::int64_t bit = static_cast<std::int64_t>(next - buffer) * 8 - count;
+  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
+  std::uint32_t position = start;
+  if (bit < start_bit) {
+    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - Inflater.bit_count));
+    Inflater.bits >>= used;
+    Inflater.bit_count -= used;
+  } else {
+    position = static_cast<std::uint32_t>(bit >> 3);
+    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
+    Inflater.bits = 0;
+    Inflater.bit_count = 0;
+    if (within != 0) {
+      Inflater.bits = static_cast<std::uint32_t>(buffer[position] >> within);
+      Inflater.bit_count = 8 - within;
+      ++position;
+    }
+  }
+  in.remaining -= static_cast<std::int32_t>(position - start);
+  in.position = static_cast<std::uint16_t>(position);
+  return true;
+}
+#endif
+
 // Dynamic block: the header, the code lengths, the two codes, then the symbols. The tables
 // live for this block only and are released on every way out.
 bool DecodeDynamicBlock() {
@@ -582,7 +749,11 @@ bool DecodeDynamicBlock() {
   if (!ExtraBits(5, &distance_count)) return false;
   distance_count += 1;
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols];
-  if (!ReadCodeLengths(lengths, literal_count + distance_count)) return false;
+  bool read = false;
+#ifndef SELFX_COMPACT_DECODER
+  read = UseFastInflate && ReadCodeLengthsFast(lengths, literal_count + distance_count);
+#endif
+  if (!read && !ReadCodeLengths(lengths, literal_count + distance_count)) return false;
 
   // An incomplete literal/length code is refused; an incomplete distance code is not, since a
   // lone distance code of length 1 is what compressors write for a single distance.

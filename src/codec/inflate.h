@@ -26,4 +26,13 @@ void DecodeDeflatedEntry(OutputSink sink);
 // that tests and the benchmark can run them side by side.
 extern bool UseFastInflate;
 
+// x86-64 builds carry the fast loop twice, generic and for processors with BMI2, and take the
+// BMI2 one where the processor has it. Tests switch it off to run the generic one as well; it
+// may be set only where the processor has BMI2. 32-bit builds, the stub's among them, have the
+// generic loop only: there the BMI2 build's gain has not been measured.
+#if !defined(SELFX_COMPACT_DECODER) && defined(__x86_64__) && defined(__GNUC__)
+#define SELFX_INFLATE_BMI2 1
+extern bool UseBmi2Inflate;
+#endif
+
 }  // namespace selfx
