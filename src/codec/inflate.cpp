@@ -156,8 +156,12 @@ const CodeSlot* DecodeCode(InflaterState& inflater, const DecodeTable* table, st
   return slot;
 }
 
-// Reads n extra bits as a number; false when they run past the input.
-inline bool ExtraBits(InflaterState& inflater, std::uint32_t n, std::uint32_t* value) {
+// Reads n extra bits as a number; false when they run past the input. Kept out of line: it
+// reads block headers, code lengths and the extra bits of the symbols the fast loop leaves,
+// a dozen call sites where a copy of its byte-pulling loop each would cost the stub 700 bytes
+// and the decoder no measurable time.
+__attribute__((noinline)) bool ExtraBits(InflaterState& inflater, std::uint32_t n,
+                                         std::uint32_t* value) {
   NeedBits(inflater, n);
   *value = inflater.bits & LowBitMask[n];
   return DropBits(inflater, n);
