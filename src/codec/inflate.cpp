@@ -59,6 +59,10 @@ static_assert(kAreaSlack >= deflate::kMaxMatchLength + 3 + 40,
 SELFX_PER_THREAD std::uint8_t OutputArea[kAreaSize];
 SELFX_PER_THREAD bool HistoryWritten = true;
 
+// The decoder's state for one entry. It lives on DecodeDeflatedEntry's stack and every step
+// takes it by reference: each decoding thread has its own without thread-local storage, and
+// the 32-bit stub reaches the fields relative to a register, where a global would cost a
+// 4-byte absolute address and a base relocation at every use.
 struct InflaterState {
   std::uint8_t* area = nullptr;      // the output area
   std::uint8_t* area_end = nullptr;  // the end of its pieces, where the slack starts
@@ -71,7 +75,6 @@ struct InflaterState {
   std::uint32_t past_end_bits = 0;
   OutputSink sink = nullptr;
 };
-SELFX_PER_THREAD InflaterState Inflater;
 
 // The fast loop's tables: those of the fixed code, built once, and those of the current dynamic
 // block, rebuilt in place for every block.
@@ -83,34 +86,33 @@ SELFX_PER_THREAD std::uint32_t FastDistances[kFastDistanceTableSize];
 enum class SymbolResult { Continue, EndOfBlock, Failure };
 
 // The bytes written since the current piece started; past 32,768 only inside the fast loop.
-inline std::uint32_t PieceFill() {
-  return static_cast<std::uint32_t>(Inflater.out - Inflater.piece);
+inline std::uint32_t PieceFill(const InflaterState& inflater) {
+  return static_cast<std::uint32_t>(inflater.out - inflater.piece);
 }
 
 // Hands the full piece to the sink and moves on to the next. At the area's end the history
 // and whatever lies already past the piece move to the front.
-void HandOverPiece() {
-  InflaterState& f = Inflater;
-  f.sink(f.piece, kWindowSize);
-  f.piece += kWindowSize;
-  if (f.piece == f.area_end) {
-    std::uint32_t beyond = static_cast<std::uint32_t>(f.out - f.piece);
-    std::memmove(f.area, f.piece - kWindowSize, kWindowSize + beyond);
+void HandOverPiece(InflaterState& inflater) {
+  inflater.sink(inflater.piece, kWindowSize);
+  inflater.piece += kWindowSize;
+  if (inflater.piece == inflater.area_end) {
+    std::uint32_t beyond = static_cast<std::uint32_t>(inflater.out - inflater.piece);
+    std::memmove(inflater.area, inflater.piece - kWindowSize, kWindowSize + beyond);
     HistoryWritten = true;
-    f.piece = f.area + kWindowSize;
-    f.out = f.piece + beyond;
+    inflater.piece = inflater.area + kWindowSize;
+    inflater.out = inflater.piece + beyond;
   }
 }
 
 // Format note: once the entry's bytes are used up, NextInputByte answers -1, which is all
 // ones in 32 bits, so every further bit reads as 1. A lookup may peek at such bits near the
 // end of a valid stream without harm; DropBits is where they would be consumed.
-inline void NeedBits(std::uint32_t n) {
-  while (Inflater.bit_count < n) {
+inline void NeedBits(InflaterState& inflater, std::uint32_t n) {
+  while (inflater.bit_count < n) {
     int next = NextInputByte();
-    if (next < 0) Inflater.past_end_bits += 8;
-    Inflater.bits |= static_cast<std::uint32_t>(next) << Inflater.bit_count;
-    Inflater.bit_count += 8;
+    if (next < 0) inflater.past_end_bits += 8;
+    inflater.bits |= static_cast<std::uint32_t>(next) << inflater.bit_count;
+    inflater.bit_count += 8;
   }
 }
 
@@ -118,74 +120,79 @@ inline void NeedBits(std::uint32_t n) {
 // damaged input: a code that consumes made-up bits fails the stream before it
 // has any effect, so a damaged stream cannot decode 1-bits (literal 255 in a fixed block)
 // forever.
-inline bool DropBits(std::uint32_t n) {
-  bool real = n <= Inflater.bit_count - Inflater.past_end_bits;
-  Inflater.bits >>= n;
-  Inflater.bit_count -= n;
-  if (Inflater.past_end_bits > Inflater.bit_count) Inflater.past_end_bits = Inflater.bit_count;
+inline bool DropBits(InflaterState& inflater, std::uint32_t n) {
+  bool real = n <= inflater.bit_count - inflater.past_end_bits;
+  inflater.bits >>= n;
+  inflater.bit_count -= n;
+  if (inflater.past_end_bits > inflater.bit_count) inflater.past_end_bits = inflater.bit_count;
   return real;
 }
 
-inline bool RealBitsAvailable(std::uint32_t n) {
-  return Inflater.bit_count - Inflater.past_end_bits >= n;
+inline bool RealBitsAvailable(const InflaterState& inflater, std::uint32_t n) {
+  return inflater.bit_count - inflater.past_end_bits >= n;
 }
 
-inline void PutByte(std::uint8_t byte) {
-  *Inflater.out++ = byte;
-  if (PieceFill() == kWindowSize) HandOverPiece();
+inline void PutByte(InflaterState& inflater, std::uint8_t byte) {
+  *inflater.out++ = byte;
+  if (PieceFill(inflater) == kWindowSize) HandOverPiece(inflater);
 }
 
 // Copies a match of length bytes from distance (1 to 32,768) back, a byte at a time.
 // Format note: a distance shorter than the length repeats the most recent bytes, which a
 // front-to-back byte copy does by itself; a distance beyond the entry's first byte reaches the
 // zeros the history starts as.
-void CopyMatchReadable(std::uint32_t length, std::uint32_t distance) {
-  while (length-- > 0) PutByte(Inflater.out[-static_cast<std::ptrdiff_t>(distance)]);
+void CopyMatchReadable(InflaterState& inflater, std::uint32_t length, std::uint32_t distance) {
+  while (length-- > 0) PutByte(inflater, inflater.out[-static_cast<std::ptrdiff_t>(distance)]);
 }
 
 // Looks up one code: the root slot, then one sub-table per link. Returns the final slot with
 // its bits dropped, or nullptr on an invalid pattern, an absent table, or a code that runs
 // past the end of the input.
-const CodeSlot* DecodeCode(const DecodeTable* table, std::uint32_t width) {
+const CodeSlot* DecodeCode(InflaterState& inflater, const DecodeTable* table, std::uint32_t width) {
   if (table == nullptr) return nullptr;  // a code without codes: any lookup fails
-  NeedBits(width);
-  const CodeSlot* slot = &table[Inflater.bits & LowBitMask[width]];
+  NeedBits(inflater, width);
+  const CodeSlot* slot = &table[inflater.bits & LowBitMask[width]];
   while (slot->operation > deflate::kOpLiteral) {
     if (slot->operation == deflate::kOpInvalid) return nullptr;
-    if (!DropBits(slot->bits)) return nullptr;
+    if (!DropBits(inflater, slot->bits)) return nullptr;
     std::uint32_t index_bits = slot->operation - deflate::kOpLiteral;
-    NeedBits(index_bits);
-    slot = &slot->subtable[Inflater.bits & LowBitMask[index_bits]];
+    NeedBits(inflater, index_bits);
+    slot = &slot->subtable[inflater.bits & LowBitMask[index_bits]];
   }
-  if (!DropBits(slot->bits)) return nullptr;
+  if (!DropBits(inflater, slot->bits)) return nullptr;
   return slot;
 }
 
-// Reads n extra bits as a number; false when they run past the input.
-inline bool ExtraBits(std::uint32_t n, std::uint32_t* value) {
-  NeedBits(n);
-  *value = Inflater.bits & LowBitMask[n];
-  return DropBits(n);
+// Reads n extra bits as a number; false when they run past the input. Kept out of line: it
+// reads block headers, code lengths and the extra bits of the symbols the fast loop leaves,
+// a dozen call sites where a copy of its byte-pulling loop each would cost the stub 700 bytes
+// and the decoder no measurable time.
+__attribute__((noinline)) bool ExtraBits(InflaterState& inflater, std::uint32_t n,
+                                         std::uint32_t* value) {
+  NeedBits(inflater, n);
+  *value = inflater.bits & LowBitMask[n];
+  return DropBits(inflater, n);
 }
 
 // One literal, one match or the end of the block, the readable way.
-SymbolResult DecodeOneSymbol(const DecodeTable* literals, std::uint32_t literal_width,
-                             const DecodeTable* distances, std::uint32_t distance_width) {
-  const CodeSlot* slot = DecodeCode(literals, literal_width);
+SymbolResult DecodeOneSymbol(InflaterState& inflater, const DecodeTable* literals,
+                             std::uint32_t literal_width, const DecodeTable* distances,
+                             std::uint32_t distance_width) {
+  const CodeSlot* slot = DecodeCode(inflater, literals, literal_width);
   if (slot == nullptr) return SymbolResult::Failure;
   if (slot->operation == deflate::kOpLiteral) {
-    PutByte(static_cast<std::uint8_t>(slot->value));
+    PutByte(inflater, static_cast<std::uint8_t>(slot->value));
     return SymbolResult::Continue;
   }
   if (slot->operation == deflate::kOpEndOfBlock) return SymbolResult::EndOfBlock;
   std::uint32_t extra;
-  if (!ExtraBits(slot->operation, &extra)) return SymbolResult::Failure;
+  if (!ExtraBits(inflater, slot->operation, &extra)) return SymbolResult::Failure;
   std::uint32_t length = slot->value + extra;
 
-  slot = DecodeCode(distances, distance_width);
+  slot = DecodeCode(inflater, distances, distance_width);
   if (slot == nullptr) return SymbolResult::Failure;
-  if (!ExtraBits(slot->operation, &extra)) return SymbolResult::Failure;
-  CopyMatchReadable(length, slot->value + extra);
+  if (!ExtraBits(inflater, slot->operation, &extra)) return SymbolResult::Failure;
+  CopyMatchReadable(inflater, length, slot->value + extra);
   return SymbolResult::Continue;
 }
 
@@ -255,6 +262,37 @@ inline std::uint64_t LowBits(std::uint64_t value, std::uint32_t n) {
   return value & ((std::uint64_t{1} << n) - 1);
 }
 
+// After a fast reader that took its bits straight from the input buffer: hands back the whole
+// bytes it did not consume, and leaves the bits of a byte it consumed in part in the state, as
+// the readable path would have them. It started at the buffer's position `start` with the
+// state's bits in front of it; its loads got to `next`, and `count` bits before that are
+// unconsumed. The first unconsumed bit lies at position bit of the buffer; below start * 8 it is
+// still one of the bits the readable path had pulled before the reader began.
+void HandBackUnreadBytes(InflaterState& inflater, std::uint32_t start, const std::uint8_t* next,
+                         std::uint32_t count) {
+  CompressedInputState& in = CompressedInput;
+  const std::int64_t bit = static_cast<std::int64_t>(next - in.buffer) * 8 - count;
+  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
+  std::uint32_t position = start;
+  if (bit < start_bit) {
+    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - inflater.bit_count));
+    inflater.bits = static_cast<std::uint32_t>(std::uint64_t{inflater.bits} >> used);
+    inflater.bit_count -= used;
+  } else {
+    position = static_cast<std::uint32_t>(bit >> 3);
+    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
+    inflater.bits = 0;
+    inflater.bit_count = 0;
+    if (within != 0) {
+      inflater.bits = static_cast<std::uint32_t>(in.buffer[position] >> within);
+      inflater.bit_count = 8 - within;
+      ++position;
+    }
+  }
+  in.remaining -= static_cast<std::int32_t>(position - start);
+  in.position = static_cast<std::uint16_t>(position);
+}
+
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
 // Zeros behind the last buffer of an entry, for the loads of the final stretch: a load starts at
@@ -286,7 +324,8 @@ constexpr std::uint32_t kFinalStretchSlack = 16;
 //
 // It is compiled into each of the loops below (always inlined), once per instruction set.
 template <bool kFinal, bool kBmi2 = false>
-__attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& codes) {
+__attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& inflater,
+                                                             const BlockCodes& codes) {
   using namespace fast_entry;
   CompressedInputState& in = CompressedInput;
   const std::uint8_t* const buffer = in.buffer;
@@ -295,12 +334,12 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
   const std::uint8_t* const last_load = kFinal ? buffer : buffer + in.fill - kFastInputMargin;
   const std::int64_t end_bit = static_cast<std::int64_t>(in.fill) * 8;
   if (kFinal) std::memset(in.buffer + in.fill, 0, kFinalStretchSlack);
-  const std::uint32_t initial_bits = Inflater.bits;
-  const std::uint32_t initial_count = Inflater.bit_count;
+  const std::uint32_t initial_bits = inflater.bits;
+  const std::uint32_t initial_count = inflater.bit_count;
   std::uint64_t bits = initial_bits;
   std::uint32_t count = initial_count;
-  std::uint8_t* out = Inflater.out;
-  std::uint8_t* const out_end = Inflater.area_end;
+  std::uint8_t* out = inflater.out;
+  std::uint8_t* const out_end = inflater.area_end;
   const std::uint32_t* const literals = codes.fast_literals;
   const std::uint32_t* const distances = codes.fast_distances;
   constexpr std::uint64_t kLiteralMask = (1u << kFastLiteralRootBits) - 1;
@@ -469,36 +508,15 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(const BlockCodes& c
   }
   count &= 0xFF;
 
-  // Hand back the whole bytes not consumed. The first unconsumed bit lies at position bit of
-  // the buffer; below start * 8 it is still one of the bits the readable path had pulled.
-  const std::int64_t bit = static_cast<std::int64_t>(next - buffer) * 8 - count;
-  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
-  std::uint32_t position = start;
-  if (bit < start_bit) {
-    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - initial_count));
-    Inflater.bits = static_cast<std::uint32_t>(std::uint64_t{initial_bits} >> used);
-    Inflater.bit_count = initial_count - used;
-  } else {
-    position = static_cast<std::uint32_t>(bit >> 3);
-    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
-    Inflater.bits = 0;
-    Inflater.bit_count = 0;
-    if (within != 0) {
-      Inflater.bits = static_cast<std::uint32_t>(buffer[position] >> within);
-      Inflater.bit_count = 8 - within;
-      ++position;
-    }
-  }
-  in.remaining -= static_cast<std::int32_t>(position - start);
-  in.position = static_cast<std::uint16_t>(position);
-  Inflater.out = out;
-  while (PieceFill() >= kWindowSize) HandOverPiece();
+  HandBackUnreadBytes(inflater, start, next, count);
+  inflater.out = out;
+  while (PieceFill(inflater) >= kWindowSize) HandOverPiece(inflater);
   return block_ended;
 }
 
 template <bool kFinal>
-bool DecodeSymbolsFastGeneric(const BlockCodes& codes) {
-  return DecodeSymbolsFast<kFinal>(codes);
+bool DecodeSymbolsFastGeneric(InflaterState& inflater, const BlockCodes& codes) {
+  return DecodeSymbolsFast<kFinal>(inflater, codes);
 }
 
 #ifdef SELFX_INFLATE_BMI2
@@ -506,36 +524,39 @@ bool DecodeSymbolsFastGeneric(const BlockCodes& codes) {
 // instruction each without touching the flags, where the generic build needs the shift count in
 // cl and a mask made from a shift. Most of the loop's work is such shifts.
 template <bool kFinal>
-__attribute__((target("bmi2"))) bool DecodeSymbolsFastBmi2(const BlockCodes& codes) {
-  return DecodeSymbolsFast<kFinal, true>(codes);
+__attribute__((target("bmi2"))) bool DecodeSymbolsFastBmi2(InflaterState& inflater,
+                                                           const BlockCodes& codes) {
+  return DecodeSymbolsFast<kFinal, true>(inflater, codes);
 }
 #endif
 
 // Runs the fast loop built for this processor.
 template <bool kFinal>
-bool RunFastLoop(const BlockCodes& codes) {
+bool RunFastLoop(InflaterState& inflater, const BlockCodes& codes) {
 #ifdef SELFX_INFLATE_BMI2
-  if (UseBmi2Inflate) return DecodeSymbolsFastBmi2<kFinal>(codes);
+  if (UseBmi2Inflate) return DecodeSymbolsFastBmi2<kFinal>(inflater, codes);
 #endif
-  return DecodeSymbolsFastGeneric<kFinal>(codes);
+  return DecodeSymbolsFastGeneric<kFinal>(inflater, codes);
 }
 
 // Decodes literals and matches to the end of the block.
-bool DecodeSymbols(BlockCodes& codes) {
+bool DecodeSymbols(InflaterState& inflater, BlockCodes& codes) {
   for (;;) {
     if (UseFastInflate) {
       const CompressedInputState& in = CompressedInput;
-      if (in.fill - in.position >= kFastInputMargin && RunFastLoop<false>(codes)) return true;
+      if (in.fill - in.position >= kFastInputMargin && RunFastLoop<false>(inflater, codes)) {
+        return true;
+      }
 #ifndef SELFX_COMPACT_DECODER
       // The last of the entry's bytes are all in the buffer: no read can follow.
       bool last_buffer = in.position < in.fill &&
                          in.remaining == static_cast<std::int32_t>(in.fill - in.position);
-      if (last_buffer && RunFastLoop<true>(codes)) return true;
+      if (last_buffer && RunFastLoop<true>(inflater, codes)) return true;
 #endif
     }
     if (codes.lengths != nullptr) BuildReadableTables(codes);
-    SymbolResult result = DecodeOneSymbol(codes.literals, codes.literal_width, codes.distances,
-                                          codes.distance_width);
+    SymbolResult result = DecodeOneSymbol(inflater, codes.literals, codes.literal_width,
+                                          codes.distances, codes.distance_width);
     if (result == SymbolResult::EndOfBlock) return true;
     if (result == SymbolResult::Failure) return false;
   }
@@ -544,56 +565,56 @@ bool DecodeSymbols(BlockCodes& codes) {
 // Stored block. Format note: it starts at the next byte boundary, and its length is followed
 // by the length's ones' complement, which is the only check a stored block has. Bits already
 // in the buffer are used before new input.
-bool CopyStoredBlock() {
-  if (!DropBits(Inflater.bit_count & 7)) return false;
+bool CopyStoredBlock(InflaterState& inflater) {
+  if (!DropBits(inflater, inflater.bit_count & 7)) return false;
   std::uint32_t length;
-  if (!ExtraBits(16, &length)) return false;
-  NeedBits(16);
-  if (length != (~Inflater.bits & 0xFFFF)) return false;
-  if (!DropBits(16)) return false;
+  if (!ExtraBits(inflater, 16, &length)) return false;
+  NeedBits(inflater, 16);
+  if (length != (~inflater.bits & 0xFFFF)) return false;
+  if (!DropBits(inflater, 16)) return false;
   while (length > 0) {
     CompressedInputState& in = CompressedInput;
-    if (UseFastInflate && Inflater.bit_count == 0 && in.position < in.fill) {
+    if (UseFastInflate && inflater.bit_count == 0 && in.position < in.fill) {
       // Straight from the input buffer into the window, as many bytes as both allow.
       std::uint32_t n = in.fill - in.position;
       if (n > length) n = length;
-      std::uint32_t room = kWindowSize - PieceFill();
+      std::uint32_t room = kWindowSize - PieceFill(inflater);
       if (n > room) n = room;
-      std::memcpy(Inflater.out, in.buffer + in.position, n);
+      std::memcpy(inflater.out, in.buffer + in.position, n);
       in.position = static_cast<std::uint16_t>(in.position + n);
       in.remaining -= static_cast<std::int32_t>(n);
-      Inflater.out += n;
+      inflater.out += n;
       length -= n;
-      if (PieceFill() == kWindowSize) HandOverPiece();
+      if (PieceFill(inflater) == kWindowSize) HandOverPiece(inflater);
       continue;
     }
-    NeedBits(8);
-    if (!RealBitsAvailable(8)) return false;
-    PutByte(static_cast<std::uint8_t>(Inflater.bits));
-    DropBits(8);
+    NeedBits(inflater, 8);
+    if (!RealBitsAvailable(inflater, 8)) return false;
+    PutByte(inflater, static_cast<std::uint8_t>(inflater.bits));
+    DropBits(inflater, 8);
     --length;
   }
   return true;
 }
 
-bool DecodeFixedBlock() {
+bool DecodeFixedBlock(InflaterState& inflater) {
   BlockCodes codes{FixedLiteralTable,  deflate::kFixedLiteralRootBits,
                    FixedDistanceTable, deflate::kFixedDistanceRootBits,
                    FixedFastLiterals,  FixedFastDistances};
-  return DecodeSymbols(codes);
+  return DecodeSymbols(inflater, codes);
 }
 
 // Reads the code lengths of a dynamic block through its code-length code. Format note: the
 // literal/length and distance lengths form one sequence, so a repeat may run on from one list
 // into the other, but never past the last declared length.
-bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
+bool ReadCodeLengths(InflaterState& inflater, std::uint16_t* lengths, std::uint32_t total) {
   std::uint16_t code_length_lengths[deflate::kCodeLengthSymbols] = {};
   std::uint32_t declared;
-  if (!ExtraBits(4, &declared)) return false;
+  if (!ExtraBits(inflater, 4, &declared)) return false;
   declared += 4;
   for (std::uint32_t i = 0; i < declared; ++i) {
     std::uint32_t length;
-    if (!ExtraBits(3, &length)) return false;
+    if (!ExtraBits(inflater, 3, &length)) return false;
     code_length_lengths[deflate::CodeLengthOrder[i]] = static_cast<std::uint16_t>(length);
   }
   DecodeTable* table = nullptr;
@@ -606,7 +627,7 @@ bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
   std::uint32_t i = 0;
   std::uint16_t previous = 0;
   while (sound && i < total) {
-    const CodeSlot* slot = DecodeCode(table, static_cast<std::uint32_t>(width));
+    const CodeSlot* slot = DecodeCode(inflater, table, static_cast<std::uint32_t>(width));
     if (slot == nullptr || slot->operation != deflate::kOpLiteral) {
       sound = false;
       break;
@@ -622,14 +643,14 @@ bool ReadCodeLengths(std::uint16_t* lengths, std::uint32_t total) {
     std::uint32_t repeat;
     std::uint16_t value = 0;
     if (symbol == 16) {
-      sound = ExtraBits(2, &repeat);
+      sound = ExtraBits(inflater, 2, &repeat);
       repeat += 3;
       value = previous;
     } else if (symbol == 17) {
-      sound = ExtraBits(3, &repeat);
+      sound = ExtraBits(inflater, 3, &repeat);
       repeat += 3;
     } else {
-      sound = ExtraBits(7, &repeat);
+      sound = ExtraBits(inflater, 7, &repeat);
       repeat += 11;
     }
     previous = value;
@@ -657,14 +678,14 @@ constexpr std::uint32_t kCodeLengthsInputMargin = (4 + 19 * 3 + 320 * 7 + 7) / 8
 // a code-length code that is not complete, a pattern without a code, a repeat past the end)
 // makes it give up having consumed nothing; ReadCodeLengths then reads the same bits again and
 // decides, so how a damaged header fails is decided in one place.
-bool ReadCodeLengthsFast(std::uint16_t* lengths, std::uint32_t total) {
+bool ReadCodeLengthsFast(InflaterState& inflater, std::uint16_t* lengths, std::uint32_t total) {
   CompressedInputState& in = CompressedInput;
   if (in.fill - in.position < kCodeLengthsInputMargin) return false;
   const std::uint8_t* const buffer = in.buffer;
   const std::uint32_t start = in.position;
   const std::uint8_t* next = buffer + start;
-  std::uint64_t bits = Inflater.bits;
-  std::uint32_t count = Inflater.bit_count;
+  std::uint64_t bits = inflater.bits;
+  std::uint32_t count = inflater.bit_count;
   auto refill = [&] {
     bits |= LoadLittle64(next) << count;
     next += (63 - count) >> 3;
@@ -715,45 +736,25 @@ bool ReadCodeLengthsFast(std::uint16_t* lengths, std::uint32_t total) {
     while (repeat-- > 0) lengths[i++] = value;
   }
 
-  // Hand back the whole bytes not consumed, as the fast loop does.
-  const std::int64_t bit = static_cast<std::int64_t>(next - buffer) * 8 - count;
-  const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
-  std::uint32_t position = start;
-  if (bit < start_bit) {
-    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - Inflater.bit_count));
-    Inflater.bits >>= used;
-    Inflater.bit_count -= used;
-  } else {
-    position = static_cast<std::uint32_t>(bit >> 3);
-    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
-    Inflater.bits = 0;
-    Inflater.bit_count = 0;
-    if (within != 0) {
-      Inflater.bits = static_cast<std::uint32_t>(buffer[position] >> within);
-      Inflater.bit_count = 8 - within;
-      ++position;
-    }
-  }
-  in.remaining -= static_cast<std::int32_t>(position - start);
-  in.position = static_cast<std::uint16_t>(position);
+  HandBackUnreadBytes(inflater, start, next, count);
   return true;
 }
 #endif
 
 // Dynamic block: the header, the code lengths, the two codes, then the symbols. The tables
 // live for this block only and are released on every way out.
-bool DecodeDynamicBlock() {
+bool DecodeDynamicBlock(InflaterState& inflater) {
   std::uint32_t literal_count, distance_count;
-  if (!ExtraBits(5, &literal_count)) return false;
+  if (!ExtraBits(inflater, 5, &literal_count)) return false;
   literal_count += 257;
-  if (!ExtraBits(5, &distance_count)) return false;
+  if (!ExtraBits(inflater, 5, &distance_count)) return false;
   distance_count += 1;
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols];
   bool read = false;
 #ifndef SELFX_COMPACT_DECODER
-  read = UseFastInflate && ReadCodeLengthsFast(lengths, literal_count + distance_count);
+  read = UseFastInflate && ReadCodeLengthsFast(inflater, lengths, literal_count + distance_count);
 #endif
-  if (!read && !ReadCodeLengths(lengths, literal_count + distance_count)) return false;
+  if (!read && !ReadCodeLengths(inflater, lengths, literal_count + distance_count)) return false;
 
   // An incomplete literal/length code is refused; an incomplete distance code is not, since a
   // lone distance code of length 1 is what compressors write for a single distance.
@@ -773,24 +774,24 @@ bool DecodeDynamicBlock() {
   } else {
     BuildReadableTables(codes);
   }
-  bool sound = DecodeSymbols(codes);
+  bool sound = DecodeSymbols(inflater, codes);
   ReleaseDecodeTables(&codes.literal_chain);
   ReleaseDecodeTables(&codes.distance_chain);
   return sound;
 }
 
 // One block: the last-block flag, the type, the body.
-bool DecodeBlock(bool* last) {
+bool DecodeBlock(InflaterState& inflater, bool* last) {
   std::uint32_t flag, type;
-  if (!ExtraBits(1, &flag) || !ExtraBits(2, &type)) return false;
+  if (!ExtraBits(inflater, 1, &flag) || !ExtraBits(inflater, 2, &type)) return false;
   *last = flag != 0;
   switch (type) {
     case deflate::kStoredBlock:
-      return CopyStoredBlock();
+      return CopyStoredBlock(inflater);
     case deflate::kFixedBlock:
-      return DecodeFixedBlock();
+      return DecodeFixedBlock(inflater);
     case deflate::kDynamicBlock:
-      return DecodeDynamicBlock();
+      return DecodeDynamicBlock(inflater);
     default:
       return false;  // type 3 is reserved
   }
@@ -819,10 +820,6 @@ void BuildFixedTables() {
 }
 
 void DecodeDeflatedEntry(OutputSink sink) {
-  Inflater.sink = sink;
-  Inflater.bits = 0;
-  Inflater.bit_count = 0;
-  Inflater.past_end_bits = 0;
   std::unique_ptr<std::uint8_t[]> input(
       new std::uint8_t[deflate::kInputBlockSize + kFinalStretchSlack]);
   // The history starts as zeros: a reference farther back than the entry's own output copies
@@ -831,18 +828,18 @@ void DecodeDeflatedEntry(OutputSink sink) {
   if (HistoryWritten) std::memset(OutputArea, 0, kWindowSize);
   HistoryWritten = false;
   CompressedInput.buffer = input.get();
-  Inflater.area = OutputArea;
-  Inflater.area_end = OutputArea + kWindowSize + kAreaPieces * kWindowSize;
-  Inflater.piece = OutputArea + kWindowSize;
-  Inflater.out = Inflater.piece;
+  InflaterState inflater;
+  inflater.sink = sink;
+  inflater.area = OutputArea;
+  inflater.area_end = OutputArea + kWindowSize + kAreaPieces * kWindowSize;
+  inflater.piece = OutputArea + kWindowSize;
+  inflater.out = inflater.piece;
 
   bool last = false;
   bool sound = true;
-  while (sound && !last) sound = DecodeBlock(&last);
-  if (sound && Inflater.out != Inflater.piece) Inflater.sink(Inflater.piece, PieceFill());
-
+  while (sound && !last) sound = DecodeBlock(inflater, &last);
+  if (sound && inflater.out != inflater.piece) inflater.sink(inflater.piece, PieceFill(inflater));
   CompressedInput.buffer = nullptr;
-  Inflater.area = Inflater.area_end = Inflater.piece = Inflater.out = nullptr;
 }
 
 }  // namespace selfx
