@@ -20,6 +20,7 @@
 
 #include "archive/archive_entry.h"
 #include "archive/entry_extraction.h"
+#include "cli/piece_pool.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {
@@ -71,7 +72,6 @@ class DecodeAhead {
   std::uint64_t Cost(std::size_t item) const;
   void WorkerLoop();
   DecodedEntry Decode(const ArchiveEntry& entry, const std::string& password);
-  void GiveBackLocked(DecodedPieces& decoded);
 
   const std::string archive_path_;
   const std::vector<ArchiveEntry> entries_;
@@ -91,10 +91,8 @@ class DecodeAhead {
   std::size_t floor_ = 0;  // the run wants nothing before this entry any more
   std::uint64_t reserved_ = 0;
   bool stop_ = false;
-  // The memory of every piece kept, made once for the run: a piece the run is done with goes
-  // to the next entries, as fresh memory would cost a page fault per page.
-  std::unique_ptr<std::uint8_t[]> region_;
-  std::vector<std::uint8_t*> free_blocks_;
+  // The memory of every piece kept: a piece the run is done with goes to the next entries.
+  PiecePool pieces_;
 };
 
 // Stops the threads of the run going on, if any: the process end calls it, as a fatal error

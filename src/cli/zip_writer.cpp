@@ -16,6 +16,7 @@
 #include "cli/deflater.h"
 #include "cli/native_file.h"
 #include "cli/ordered_work.h"
+#include "cli/piece_pool.h"
 #include "codec/crc32.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"
@@ -76,38 +77,6 @@ struct CentralRecord {
   std::uint32_t uncompressed;
   std::uint32_t external_attributes;
   std::uint32_t offset;
-};
-
-// The memory of every file on its way from the threads to the writer, made once for the
-// build and handed out in pieces: a piece the writer is done with goes to the next files, as
-// fresh memory for each file would cost a page fault per 4 KiB page.
-class PiecePool {
- public:
-  explicit PiecePool(std::uint64_t bytes)
-      : region_(new std::uint8_t[static_cast<std::size_t>(bytes / kPiece) * kPiece]) {
-    for (std::size_t piece = static_cast<std::size_t>(bytes / kPiece); piece-- > 0;) {
-      free_.push_back(region_.get() + piece * kPiece);
-    }
-  }
-  // A piece, or nullptr when every one is taken: the files in flight reserve their size
-  // beforehand, so only a file that grew while it was read can find none.
-  std::uint8_t* Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.empty()) return nullptr;
-    std::uint8_t* piece = free_.back();
-    free_.pop_back();
-    return piece;
-  }
-  void GiveBack(std::vector<std::uint8_t*>& pieces) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    free_.insert(free_.end(), pieces.begin(), pieces.end());
-    pieces.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  std::unique_ptr<std::uint8_t[]> region_;
-  std::vector<std::uint8_t*> free_;
 };
 
 // A file read and deflated ahead of the writing, or what stopped that.
@@ -521,7 +490,7 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
     bool in_memory = !source.folder && source.facts.size <= kLargestInMemory;
     work.costs.push_back(in_memory ? (source.facts.size + kPiece - 1) / kPiece * kPiece : 0);
   }
-  PiecePool pool(work.budget);
+  PiecePool pool(kPiece, work.budget);
   std::vector<Worker> workers(work.threads);
   if (options.level != 0) {
     for (Worker& worker : workers) worker.deflater = std::make_unique<Deflater>(options.level);
