@@ -33,12 +33,14 @@ struct DecodedEntry {
 };
 
 // The largest entry whose bytes are kept in memory: a larger one is decoded by the run itself,
-// as with one job, while the threads go on with the entries behind it.
-constexpr std::uint32_t kMostKeptEntryBytes = 8u << 20;
+// as with one job, while the threads go on with the entries behind it. The run's thread writes
+// every file already, and with two jobs it shares two processors with two threads: each large
+// entry it decodes itself makes it the one the others wait for.
+constexpr std::uint32_t kMostKeptEntryBytes = 16u << 20;
 // The decoded bytes all threads may hold at once, per thread (but at least the largest entry
 // kept): entries taken in order reserve their size before they are decoded and return it once
-// the run has moved past them. Room for a few of the largest entries keeps every thread busy
-// while the run waits for one of them.
+// the run has moved past them. Room for a few entries keeps every thread busy while the run
+// waits for one of them.
 constexpr std::uint64_t kKeptBytesPerThread = 16u << 20;
 
 class DecodeAhead {

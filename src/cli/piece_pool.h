@@ -59,11 +59,11 @@ class PiecePool {
     std::size_t count = static_cast<std::size_t>(
         std::min<std::uint64_t>(pieces_left_, std::max<std::size_t>(1, kSlabBytes / piece_size_)));
     if (count == 0) return false;
-    auto* slab = static_cast<std::uint8_t*>(
-        ::operator new(count * piece_size_, std::align_val_t(kSlabBytes)));
+    std::size_t bytes = count * piece_size_;
+    auto* slab = static_cast<std::uint8_t*>(::operator new(bytes, std::align_val_t(kSlabBytes)));
     slabs_.emplace_back(slab);
 #ifdef __linux__
-    ::madvise(slab, count * piece_size_, MADV_HUGEPAGE);
+    ::madvise(slab, bytes, MADV_HUGEPAGE);
 #endif
     pieces_left_ -= count;
     // Handed out from the slab's start: the pages used first are the ones used again.

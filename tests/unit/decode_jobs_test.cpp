@@ -114,7 +114,7 @@ std::vector<JobsCase> Cases() {
   {
     // Larger than what a thread keeps in memory, between files that are kept.
     std::vector<ZipEntrySpec> files = Files(6, 8, 100000);
-    ZipEntrySpec large{"large.bin", Noise(1, 9 << 20)};
+    ZipEntrySpec large{"large.bin", Noise(1, 17 << 20)};
     large.method = 8;
     files.insert(files.begin() + 2, large);
     ZipEntrySpec middle{"middle.bin", Text(99, 3 << 20)};
