@@ -29,7 +29,7 @@ class PiecePool {
 
   std::size_t piece_size() const { return piece_size_; }
 
-  // A piece, or nullptr when the limit's worth is taken.
+  // A piece, or nullptr when the limit's worth is taken (or the system has no more).
   std::uint8_t* Take() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (free_.empty() && !Grow()) return nullptr;
@@ -60,7 +60,11 @@ class PiecePool {
         std::min<std::uint64_t>(pieces_left_, std::max<std::size_t>(1, kSlabBytes / piece_size_)));
     if (count == 0) return false;
     std::size_t bytes = count * piece_size_;
-    auto* slab = static_cast<std::uint8_t*>(::operator new(bytes, std::align_val_t(kSlabBytes)));
+    // Memory refused (a 32-bit process with many jobs) is a piece refused: the caller has a
+    // way without one.
+    auto* slab = static_cast<std::uint8_t*>(
+        ::operator new(bytes, std::align_val_t(kSlabBytes), std::nothrow));
+    if (slab == nullptr) return false;
     slabs_.emplace_back(slab);
 #ifdef __linux__
     ::madvise(slab, bytes, MADV_HUGEPAGE);
