@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 #include <memory>
 
 #include "archive/archive_file.h"
@@ -101,24 +98,10 @@ DecodeAhead::DecodeAhead(const std::string& archive_path, std::vector<ArchiveEnt
       budget_(std::max<std::uint64_t>(kKeptBytesPerThread * threads, kMostKeptEntryBytes)),
       results_(entries_.size()),
       finished_(entries_.size(), false),
-      password_(password) {
-  if (keep_bytes_) {
-    // Every entry kept holds no more blocks than its cost reserves, so the budget's worth is
-    // enough. In one piece, aligned, and (on Linux) in huge pages where the system has them:
-    // each page of fresh memory costs a fault, and a 4 KiB page costs as much as one of 2 MiB.
-    constexpr std::uintptr_t kAlignment = 2u << 20;
-    std::size_t blocks = static_cast<std::size_t>(budget_ / deflate::kWindowSize);
-    region_.reset(new std::uint8_t[blocks * deflate::kWindowSize + kAlignment]);
-    std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(region_.get()) + kAlignment - 1) &
-                           ~(kAlignment - 1);
-    auto* first = region_.get() + (start - reinterpret_cast<std::uintptr_t>(region_.get()));
-#ifdef __linux__
-    ::madvise(first, blocks * deflate::kWindowSize, MADV_HUGEPAGE);
-#endif
-    for (std::size_t block = blocks; block-- > 0;) {
-      free_blocks_.push_back(first + block * deflate::kWindowSize);
-    }
-  }
+      password_(password),
+      // Every entry kept holds no more pieces than its cost reserves, so the budget's worth
+      // is enough.
+      pieces_(deflate::kWindowSize, keep_bytes_ ? budget_ : 0) {
   running = this;
   for (unsigned thread = 0; thread < threads; ++thread) {
     threads_.emplace_back([this] { WorkerLoop(); });
@@ -153,21 +136,10 @@ std::uint64_t DecodeAhead::Cost(std::size_t item) const {
   return (size + deflate::kWindowSize - 1) / deflate::kWindowSize * deflate::kWindowSize;
 }
 
-std::uint8_t* DecodeAhead::Block() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (free_blocks_.empty()) return nullptr;
-  std::uint8_t* block = free_blocks_.back();
-  free_blocks_.pop_back();
-  return block;
-}
+std::uint8_t* DecodeAhead::Block() { return pieces_.Take(); }
 
 void DecodeAhead::GiveBack(DecodedPieces& decoded) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  GiveBackLocked(decoded);
-}
-
-void DecodeAhead::GiveBackLocked(DecodedPieces& decoded) {
-  free_blocks_.insert(free_blocks_.end(), decoded.pieces.begin(), decoded.pieces.end());
+  pieces_.GiveBack(decoded.pieces);
   decoded = DecodedPieces();
 }
 
@@ -222,7 +194,7 @@ void DecodeAhead::WorkerLoop() {
       std::lock_guard<std::mutex> lock(mutex_);
       finished_[item] = true;
       if (item < floor_) {
-        GiveBackLocked(result.decoded);
+        GiveBack(result.decoded);
         reserved_ -= Cost(item);  // the run went past it meanwhile
       } else {
         results_[item] = std::move(result);
@@ -242,11 +214,11 @@ bool DecodeAhead::Take(std::size_t index, const std::string& password, DecodedEn
   std::unique_lock<std::mutex> lock(mutex_);
   if (!password.empty()) password_ = password;
   // Entries not finished yet are returned by their thread when it finishes.
-  GiveBackLocked(result.decoded);
+  GiveBack(result.decoded);
   for (std::size_t item = floor_; item < index && item < entries_.size(); ++item) {
     if (!finished_[item]) continue;
     reserved_ -= Cost(item);
-    if (results_[item]) GiveBackLocked(results_[item]->decoded);
+    if (results_[item]) GiveBack(results_[item]->decoded);
     results_[item].reset();
   }
   floor_ = std::max(floor_, index);

@@ -20,6 +20,7 @@
 
 #include "archive/archive_entry.h"
 #include "archive/entry_extraction.h"
+#include "cli/piece_pool.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {
@@ -32,12 +33,14 @@ struct DecodedEntry {
 };
 
 // The largest entry whose bytes are kept in memory: a larger one is decoded by the run itself,
-// as with one job, while the threads go on with the entries behind it.
-constexpr std::uint32_t kMostKeptEntryBytes = 8u << 20;
+// as with one job, while the threads go on with the entries behind it. The run's thread writes
+// every file already, and with two jobs it shares two processors with two threads: each large
+// entry it decodes itself makes it the one the others wait for.
+constexpr std::uint32_t kMostKeptEntryBytes = 16u << 20;
 // The decoded bytes all threads may hold at once, per thread (but at least the largest entry
 // kept): entries taken in order reserve their size before they are decoded and return it once
-// the run has moved past them. Room for a few of the largest entries keeps every thread busy
-// while the run waits for one of them.
+// the run has moved past them. Room for a few entries keeps every thread busy while the run
+// waits for one of them.
 constexpr std::uint64_t kKeptBytesPerThread = 16u << 20;
 
 class DecodeAhead {
@@ -71,7 +74,6 @@ class DecodeAhead {
   std::uint64_t Cost(std::size_t item) const;
   void WorkerLoop();
   DecodedEntry Decode(const ArchiveEntry& entry, const std::string& password);
-  void GiveBackLocked(DecodedPieces& decoded);
 
   const std::string archive_path_;
   const std::vector<ArchiveEntry> entries_;
@@ -91,10 +93,8 @@ class DecodeAhead {
   std::size_t floor_ = 0;  // the run wants nothing before this entry any more
   std::uint64_t reserved_ = 0;
   bool stop_ = false;
-  // The memory of every piece kept, made once for the run: a piece the run is done with goes
-  // to the next entries, as fresh memory would cost a page fault per page.
-  std::unique_ptr<std::uint8_t[]> region_;
-  std::vector<std::uint8_t*> free_blocks_;
+  // The memory of every piece kept: a piece the run is done with goes to the next entries.
+  PiecePool pieces_;
 };
 
 // Stops the threads of the run going on, if any: the process end calls it, as a fatal error

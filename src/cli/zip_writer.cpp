@@ -16,6 +16,7 @@
 #include "cli/deflater.h"
 #include "cli/native_file.h"
 #include "cli/ordered_work.h"
+#include "cli/piece_pool.h"
 #include "codec/crc32.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"
@@ -38,8 +39,12 @@ constexpr std::uint16_t kNeededDeflated = 20;
 // the file sizes: a handful of buffers of at most this size per thread, never a whole file.
 constexpr std::uint64_t kLargestInMemory = 16u << 20;
 // What the files read ahead may hold together, per thread: a file in memory costs its size
-// twice (read, and deflated) until it is written.
-constexpr std::uint64_t kMemoryPerThread = 40u << 20;
+// (deflated, or a copy when stored) until it is written. Each thread holds two more buffers
+// of at most kLargestInMemory, to read into and to deflate into.
+constexpr std::uint64_t kMemoryPerThread = 24u << 20;
+static_assert(kMemoryPerThread > kLargestInMemory, "every file read whole fits the memory");
+// The files read ahead travel to the writer in pieces of this size.
+constexpr std::size_t kPiece = 32u << 10;
 
 bool IsPlainAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(),
@@ -78,12 +83,13 @@ struct CentralRecord {
 struct PreparedFile {
   enum class Kind {
     kFolder,
-    kReady,   // data holds what the entry stores (deflated or not), before encryption
+    kReady,   // pieces hold what the entry stores (deflated or not), before encryption
     kStream,  // too large for memory: the writer streams it itself
     kFailed,  // error_text says why
   };
   Kind kind = Kind::kFolder;
-  FileBytes data;
+  std::vector<std::uint8_t*> pieces;  // kPiece bytes each, the last one partly
+  std::size_t stored_size = 0;        // the bytes in them
   bool deflated = false;
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
@@ -165,13 +171,18 @@ class FilePacker {
   FilePacker(Output& output, const PackOptions& options) : output_(output), options_(options) {}
 
   // The data of a prepared file, which record describes already.
-  bool WritePrepared(FileBytes& data, std::uint32_t crc, std::string& error_text) {
+  bool WritePrepared(PreparedFile& prepared, std::string& error_text) {
     std::uint64_t written = 0;
-    crc_ = crc;
+    crc_ = prepared.crc;
     if (options_.password && !StartEncryption(written, error_text)) return false;
-    if (!Emit(data.data(), data.size(), written)) {
-      error_text = "cannot write the output";
-      return false;
+    std::size_t left = prepared.stored_size;
+    for (std::uint8_t* piece : prepared.pieces) {
+      std::size_t size = std::min(left, kPiece);
+      if (!Emit(piece, size, written)) {
+        error_text = "cannot write the output";
+        return false;
+      }
+      left -= size;
     }
     return true;
   }
@@ -371,9 +382,33 @@ class FilePacker {
   std::uint64_t already_counted_ = 0;  // bytes of this pass the progress has been told of
 };
 
+// What one thread keeps from one file to the next: the same pages serve every file, where
+// fresh buffers would cost a page fault per 4 KiB. Only what the entry stores goes on to the
+// writer, in pieces.
+struct Worker {
+  std::unique_ptr<Deflater> deflater;  // none at level 0
+  FileBytes input;
+  FileBytes deflated;
+};
+
+// Copies what an entry stores into pieces from the pool: false when the pool has too few.
+bool CopyToPieces(const FileBytes& bytes, PiecePool& pool, PreparedFile& prepared) {
+  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+    std::uint8_t* piece = pool.Take();
+    if (piece == nullptr) {
+      pool.GiveBack(prepared.pieces);
+      return false;
+    }
+    std::memcpy(piece, bytes.data() + at, std::min(kPiece, bytes.size() - at));
+    prepared.pieces.push_back(piece);
+  }
+  prepared.stored_size = bytes.size();
+  return true;
+}
+
 // Reads a file whole and deflates it, or says why it is left to the writer. Runs on any
-// thread: it touches nothing but its own file, its deflater and the (locked) progress.
-PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
+// thread: it touches nothing but its own file, its worker's state and the (locked) progress.
+PreparedFile PrepareFile(const PackSource& source, Worker& worker, PiecePool& pool,
                          const std::function<void(std::uint64_t)>& progress) {
   PreparedFile prepared;
   if (source.folder) return prepared;
@@ -386,7 +421,8 @@ PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
   }
   // One byte more than the size inspected, to see the end; a file still growing may need
   // more, up to the limit, past which it is streamed after all.
-  FileBytes& data = prepared.data;
+  FileBytes& data = worker.input;
+  data.reserve(kLargestInMemory + 1);
   data.resize(source.facts.size + 1);
   std::size_t filled = 0;
   for (;;) {
@@ -410,17 +446,18 @@ PreparedFile PrepareFile(const PackSource& source, Deflater* deflater,
     if (progress) progress(n);
   }
   std::fclose(input);
-  if (prepared.kind != PreparedFile::Kind::kReady) {
-    data = FileBytes();
-    return prepared;
-  }
+  if (prepared.kind != PreparedFile::Kind::kReady) return prepared;
   data.resize(filled);
   prepared.size = filled;
   prepared.crc = Crc32(data.data(), data.size());
-  FileBytes deflated;
-  if (deflater != nullptr && deflater->Compress(data.data(), data.size(), deflated)) {
-    data.swap(deflated);
-    prepared.deflated = true;
+  if (worker.deflater) {
+    worker.deflated.reserve(kLargestInMemory);
+    prepared.deflated = worker.deflater->Compress(data.data(), data.size(), worker.deflated);
+  }
+  // A file that grew past its reservation while it was read: the writer streams it.
+  if (!CopyToPieces(prepared.deflated ? worker.deflated : data, pool, prepared)) {
+    prepared.kind = PreparedFile::Kind::kStream;
+    prepared.deflated = false;
   }
   return prepared;
 }
@@ -451,16 +488,15 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
   work.budget = kMemoryPerThread * work.threads;
   for (const PackSource& source : sources) {
     bool in_memory = !source.folder && source.facts.size <= kLargestInMemory;
-    work.costs.push_back(in_memory ? 2 * (source.facts.size + 1) : 0);
+    work.costs.push_back(in_memory ? (source.facts.size + kPiece - 1) / kPiece * kPiece : 0);
   }
-  std::vector<std::unique_ptr<Deflater>> deflaters(work.threads);
+  PiecePool pool(kPiece, work.budget);
+  std::vector<Worker> workers(work.threads);
   if (options.level != 0) {
-    for (std::unique_ptr<Deflater>& deflater : deflaters) {
-      deflater = std::make_unique<Deflater>(options.level);
-    }
+    for (Worker& worker : workers) worker.deflater = std::make_unique<Deflater>(options.level);
   }
   work.work = [&](unsigned worker, std::size_t item) {
-    return PrepareFile(sources[item], deflaters[worker].get(), shared.progress);
+    return PrepareFile(sources[item], workers[worker], pool, shared.progress);
   };
   work.consume = [&](std::size_t item, PreparedFile& prepared) {
     const PackSource& source = sources[item];
@@ -495,13 +531,15 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
         record.method = prepared.deflated ? zip::kMethodDeflated : zip::kMethodStored;
         record.crc = prepared.crc;
         record.uncompressed = static_cast<std::uint32_t>(prepared.size);
-        record.compressed = static_cast<std::uint32_t>(prepared.data.size() + header_bytes);
+        record.compressed = static_cast<std::uint32_t>(prepared.stored_size + header_bytes);
         std::vector<std::uint8_t> header = LocalHeader(record);
         if (!output.Write(header.data(), header.size())) {
           error_text = "cannot write the output";
           return false;
         }
-        if (!packer.WritePrepared(prepared.data, prepared.crc, error_text)) return false;
+        bool written = packer.WritePrepared(prepared, error_text);
+        pool.GiveBack(prepared.pieces);
+        if (!written) return false;
         ++result.files;
         result.bytes_in += record.uncompressed;
         break;

@@ -114,7 +114,7 @@ std::vector<JobsCase> Cases() {
   {
     // Larger than what a thread keeps in memory, between files that are kept.
     std::vector<ZipEntrySpec> files = Files(6, 8, 100000);
-    ZipEntrySpec large{"large.bin", Noise(1, 9 << 20)};
+    ZipEntrySpec large{"large.bin", Noise(1, 17 << 20)};
     large.method = 8;
     files.insert(files.begin() + 2, large);
     ZipEntrySpec middle{"middle.bin", Text(99, 3 << 20)};
@@ -204,6 +204,19 @@ TEST(DecodeJobs, RefusesAJobCountOutsideItsRange) {
     EXPECT_NE(run.output.find("--jobs: expected 1 to 256"), std::string::npos) << run.output;
   }
   EXPECT_EQ(RunTool("test -j 3 " + archive.path()).status, 0);
+}
+
+// The memory kept for the most jobs is reserved as it is used, not all at the start: a 32-bit
+// process cannot hold 256 jobs' worth at once.
+TEST(DecodeJobs, TheMostJobsExtractWhatOneDoes) {
+  test::TempFile archive(MakeZip(ZipSpec{Files(40, 8, 40000)}), "archive.zip");
+  std::string folder = archive.folder();
+  RunResult one = RunTool("extract --quiet --jobs 1 -d " + folder + "/one " + archive.path());
+  RunResult most = RunTool("extract --quiet --jobs 256 -d " + folder + "/most " + archive.path());
+  EXPECT_EQ(one.status, 0) << one.output;
+  EXPECT_EQ(most.status, 0) << most.output;
+  EXPECT_EQ(Tree(folder + "/most"), Tree(folder + "/one"));
+  EXPECT_GE(Tree(folder + "/one").size(), 40u);  // the files, and the folders they are in
 }
 
 }  // namespace
