@@ -262,33 +262,42 @@ inline std::uint64_t LowBits(std::uint64_t value, std::uint32_t n) {
   return value & ((std::uint64_t{1} << n) - 1);
 }
 
-// After a fast reader that took its bits straight from the input buffer: hands back the whole
-// bytes it did not consume, and leaves the bits of a byte it consumed in part in the state, as
-// the readable path would have them. It started at the buffer's position `start` with the
-// state's bits in front of it; its loads got to `next`, and `count` bits before that are
-// unconsumed. The first unconsumed bit lies at position bit of the buffer; below start * 8 it is
-// still one of the bits the readable path had pulled before the reader began.
+// After a fast reader that took its bits straight from the input buffer: leaves the input
+// buffer's position and the bits in hand exactly as the readable path would have left them after
+// the same symbols. The reader started at the buffer's position `start` with the state's bits in
+// front of it; its loads got to `next`, and `count` bits before that it did not consume. The
+// readable path pulls whole bytes and keeps the bits of them it has not used: the bytes up to the
+// first unconsumed bit, or up to looked_ahead_to (a bit position) when it looked further ahead
+// than it consumed; and never fewer than it held before the reader began. Bit positions count
+// from the start of the buffer; below start * 8 lie the bits it held.
 void HandBackUnreadBytes(InflaterState& inflater, std::uint32_t start, const std::uint8_t* next,
-                         std::uint32_t count) {
+                         std::uint32_t count, std::int64_t looked_ahead_to) {
   CompressedInputState& in = CompressedInput;
-  const std::int64_t bit = static_cast<std::int64_t>(next - in.buffer) * 8 - count;
   const std::int64_t start_bit = static_cast<std::int64_t>(start) * 8;
-  std::uint32_t position = start;
-  if (bit < start_bit) {
-    std::uint32_t used = static_cast<std::uint32_t>(bit - (start_bit - inflater.bit_count));
-    inflater.bits = static_cast<std::uint32_t>(std::uint64_t{inflater.bits} >> used);
-    inflater.bit_count -= used;
-  } else {
-    position = static_cast<std::uint32_t>(bit >> 3);
-    std::uint32_t within = static_cast<std::uint32_t>(bit & 7);
-    inflater.bits = 0;
-    inflater.bit_count = 0;
-    if (within != 0) {
-      inflater.bits = static_cast<std::uint32_t>(in.buffer[position] >> within);
-      inflater.bit_count = 8 - within;
-      ++position;
-    }
+  std::int64_t at = static_cast<std::int64_t>(next - in.buffer) * 8 - count;  // first unconsumed
+  std::int64_t pulled_to = looked_ahead_to > at ? looked_ahead_to : at;
+  pulled_to = (pulled_to + 7) & ~std::int64_t{7};
+  if (pulled_to < start_bit) pulled_to = start_bit;
+
+  std::uint64_t kept = 0;
+  std::uint32_t kept_count = 0;
+  if (at < start_bit) {
+    const std::int64_t held_from = start_bit - inflater.bit_count;
+    kept_count = static_cast<std::uint32_t>(start_bit - at);
+    kept = (std::uint64_t{inflater.bits} >> (at - held_from)) &
+           ((std::uint64_t{1} << kept_count) - 1);
+    at = start_bit;
   }
+  while (at < pulled_to) {
+    const std::uint32_t within = static_cast<std::uint32_t>(at & 7);
+    kept |= std::uint64_t{static_cast<std::uint8_t>(in.buffer[at >> 3] >> within)} << kept_count;
+    kept_count += 8 - within;
+    at += 8 - within;
+  }
+  // At most 32 bits: bits held before the reader began and not consumed, or fewer than 16.
+  inflater.bits = static_cast<std::uint32_t>(kept);
+  inflater.bit_count = kept_count;
+  const std::uint32_t position = static_cast<std::uint32_t>(pulled_to >> 3);
   in.remaining -= static_cast<std::int32_t>(position - start);
   in.position = static_cast<std::uint16_t>(position);
 }
@@ -508,7 +517,7 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& infl
   }
   count &= 0xFF;
 
-  HandBackUnreadBytes(inflater, start, next, count);
+  HandBackUnreadBytes(inflater, start, next, count, 0);
   inflater.out = out;
   while (PieceFill(inflater) >= kWindowSize) HandOverPiece(inflater);
   return block_ended;
@@ -701,17 +710,25 @@ bool ReadCodeLengthsFast(InflaterState& inflater, std::uint16_t* lengths, std::u
   refill();
   const std::uint32_t declared = take(4) + 4;
   std::uint16_t code_length_lengths[deflate::kCodeLengthSymbols] = {};
+  std::uint32_t longest = 0;
   for (std::uint32_t i = 0; i < declared; ++i) {
     if (count < 3) refill();
-    code_length_lengths[deflate::CodeLengthOrder[i]] = static_cast<std::uint16_t>(take(3));
+    const std::uint32_t length = take(3);
+    code_length_lengths[deflate::CodeLengthOrder[i]] = static_cast<std::uint16_t>(length);
+    if (length > longest) longest = length;
   }
   std::uint16_t table[1 << kCodeLengthTableBits];
   if (!BuildCodeLengthTable(code_length_lengths, table)) return false;
 
+  // Before each code the readable path pulls bytes until it holds as many bits as the longest
+  // code has, and keeps what it pulled; after the last code that may be a byte more than the
+  // codes used, which the hand-back below takes as well.
+  std::int64_t look_ahead = 0;
   std::uint32_t i = 0;
   std::uint16_t previous = 0;
   while (i < total) {
     refill();
+    look_ahead = static_cast<std::int64_t>(next - buffer) * 8 - count + longest;
     const std::uint32_t entry = table[bits & ((1u << kCodeLengthTableBits) - 1)];
     if (entry == kNoCodeLength) return false;
     take(entry >> 8);
@@ -736,7 +753,7 @@ bool ReadCodeLengthsFast(InflaterState& inflater, std::uint16_t* lengths, std::u
     while (repeat-- > 0) lengths[i++] = value;
   }
 
-  HandBackUnreadBytes(inflater, start, next, count);
+  HandBackUnreadBytes(inflater, start, next, count, look_ahead);
   return true;
 }
 #endif
