@@ -26,6 +26,17 @@ constexpr int kCodeLengthRootBits = 7;
 constexpr int kFixedLiteralRootBits = 7;
 constexpr int kFixedDistanceRootBits = 5;
 
+// The code-length code's repeat symbols 16, 17 and 18: how many extra bits give the count, what
+// the count starts at, and whether they repeat the previous length (16, a zero before any) or a
+// zero. 16 repeats 3-6 times, 17 3-10 times, 18 11-138 times.
+struct LengthRepeat {
+  std::uint32_t extra_bits;
+  std::uint32_t base;
+  bool repeats_previous;
+};
+constexpr std::uint32_t kFirstRepeatSymbol = 16;
+constexpr LengthRepeat kLengthRepeats[3] = {{2, 3, true}, {3, 3, false}, {7, 11, false}};
+
 // Block types, the two bits after the last-block flag.
 constexpr std::uint32_t kStoredBlock = 0;
 constexpr std::uint32_t kFixedBlock = 1;

@@ -647,21 +647,12 @@ bool ReadCodeLengths(InflaterState& inflater, std::uint16_t* lengths, std::uint3
       lengths[i++] = previous;
       continue;
     }
-    // 16 repeats the previous length 3-6 times (0 before any length was read), 17 repeats a
-    // zero 3-10 times, 18 repeats a zero 11-138 times.
+    const deflate::LengthRepeat& rule =
+        deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
     std::uint32_t repeat;
-    std::uint16_t value = 0;
-    if (symbol == 16) {
-      sound = ExtraBits(inflater, 2, &repeat);
-      repeat += 3;
-      value = previous;
-    } else if (symbol == 17) {
-      sound = ExtraBits(inflater, 3, &repeat);
-      repeat += 3;
-    } else {
-      sound = ExtraBits(inflater, 7, &repeat);
-      repeat += 11;
-    }
+    sound = ExtraBits(inflater, rule.extra_bits, &repeat);
+    repeat += rule.base;
+    const std::uint16_t value = rule.repeats_previous ? previous : 0;
     previous = value;
     if (!sound || repeat > total - i) {
       sound = false;
@@ -738,16 +729,10 @@ bool ReadCodeLengthsFast(InflaterState& inflater, std::uint16_t* lengths, std::u
       lengths[i++] = previous;
       continue;
     }
-    std::uint32_t repeat;
-    std::uint16_t value = 0;
-    if (symbol == 16) {
-      repeat = take(2) + 3;
-      value = previous;
-    } else if (symbol == 17) {
-      repeat = take(3) + 3;
-    } else {
-      repeat = take(7) + 11;
-    }
+    const deflate::LengthRepeat& rule =
+        deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
+    std::uint32_t repeat = take(rule.extra_bits) + rule.base;
+    const std::uint16_t value = rule.repeats_previous ? previous : 0;
     previous = value;
     if (repeat > total - i) return false;
     while (repeat-- > 0) lengths[i++] = value;
