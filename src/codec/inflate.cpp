@@ -302,6 +302,17 @@ void HandBackUnreadBytes(InflaterState& inflater, std::uint32_t start, const std
   in.position = static_cast<std::uint16_t>(position);
 }
 
+#ifndef SELFX_COMPACT_DECODER
+// The fast loop at the area's end: hands the full pieces to the sink, which moves the history to
+// the front, and returns where the output goes on. The loop reads no input in between, so the
+// sink sees the pieces at the same moments as when the loop stops there and starts again.
+__attribute__((noinline)) std::uint8_t* MakeRoom(InflaterState& inflater, std::uint8_t* out) {
+  inflater.out = out;
+  while (PieceFill(inflater) >= kWindowSize) HandOverPiece(inflater);
+  return inflater.out;
+}
+#endif
+
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
 // Zeros behind the last buffer of an entry, for the loads of the final stretch: a load starts at
@@ -309,9 +320,11 @@ constexpr std::uint32_t kFastInputMargin = 8;
 constexpr std::uint32_t kFinalStretchSlack = 16;
 
 // The fast loop: decodes literals and matches while the input buffer holds kFastInputMargin more
-// bytes and the output area has room, and stops at the end of the block (true), or before
-// anything it cannot decode and when either runs low (false). The careful tail
-// (DecodeOneSymbol) takes it from there, so that how a block fails is decided in one place.
+// bytes, and stops at the end of the block (true), or before anything it cannot decode and when
+// the input runs low (false). The careful tail (DecodeOneSymbol) takes it from there, so that how
+// a block fails is decided in one place. When the output area fills, the loop hands the full
+// pieces over and goes on (MakeRoom); the compact build stops there instead and lets the tail
+// take one symbol, which costs it the readable tables of the block.
 //
 // Decoding the end-of-block code here leaves the input exactly as the readable path leaves it:
 // the readable tables end a table at that code's length, so the readable path pulls the bytes
@@ -381,7 +394,14 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& infl
     refill();
     entry = literals[bits & kLiteralMask];
   }
-  while (more_input() && out < out_end) {
+  while (more_input()) {
+    if (out >= out_end) {
+#ifdef SELFX_COMPACT_DECODER
+      break;
+#else
+      out = MakeRoom(inflater, out);
+#endif
+    }
     refill();
     std::uint32_t symbol_count = count;
 
