@@ -229,6 +229,31 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
   return result;
 }
 
+#ifndef SELFX_COMPACT_DECODER
+// BuildDecodeTable's root: the requested width within [shortest, longest], which its widening
+// loop always reaches (the free patterns of an incomplete code are dummy codes of the longest
+// length), and where the shortest codes alone are that wide and leave patterns free, its first
+// step goes one bit past it; then cut back to the end-of-block code's length when that is
+// shorter.
+BuildResult ClassifyCode(const std::uint16_t* lengths, int n, int requested_width,
+                         ReadableShape* readable_shape) {
+  CodeShape shape;
+  ReadableShape& readable = *readable_shape;
+  readable = ReadableShape();
+  const BuildResult result = ShapeOfCode(lengths, n, shape);
+  if (result == BuildResult::Invalid || shape.longest == 0) return result;
+  int root = requested_width;
+  if (root < shape.shortest) root = shape.shortest;
+  if (root > shape.longest) root = shape.longest;
+  if (root == shape.shortest && shape.shortest < shape.longest) root = shape.shortest + 1;
+  const int end_of_block_length = n > deflate::kEndOfBlock ? lengths[deflate::kEndOfBlock] : 16;
+  if (root > end_of_block_length && end_of_block_length > 0) root = end_of_block_length;
+  readable.root_bits = root;
+  readable.longest = shape.longest;
+  return result;
+}
+#endif
+
 void BuildBlockTables(const std::uint16_t* lengths, int literal_count, int distance_count,
                       DecodeTable** literals, int* literal_width, TableChain* literal_chain,
                       DecodeTable** distances, int* distance_width, TableChain* distance_chain) {
