@@ -407,14 +407,12 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& infl
     refill();
     entry = literals[bits & kLiteralMask];
   }
-  while (more_input()) {
-    if (out >= out_end) {
 #ifdef SELFX_COMPACT_DECODER
-      break;
+  while (more_input() && out < out_end) {
 #else
-      out = MakeRoom(inflater, out);
+  while (more_input()) {
+    if (out >= out_end) out = MakeRoom(inflater, out);
 #endif
-    }
     refill();
     std::uint32_t symbol_count = count;
 
