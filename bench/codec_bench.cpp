@@ -506,16 +506,18 @@ int main(int argc, char** argv) {
   {
     std::printf("\nCRC-32 over the corpus in memory:\n");
     std::uint32_t check = 0;
-    auto ours = [&](bool carryless) {
-      return [&, carryless] {
-        bool saved = selfx::UseCarrylessCrc;
+    auto ours = [&](bool carryless, bool wide) {
+      return [&, carryless, wide] {
+        bool saved = selfx::UseCarrylessCrc, saved_wide = selfx::UseWideCarrylessCrc;
         selfx::UseCarrylessCrc = carryless && selfx::CarrylessCrcAvailable();
+        selfx::UseWideCarrylessCrc = wide && selfx::WideCarrylessCrcAvailable();
         for (const Entry& e : entries) {
           std::uint32_t crc = 0xFFFFFFFF;
           selfx::UpdateCrc(e.data.data(), static_cast<std::int32_t>(e.data.size()), crc);
           check ^= crc;
         }
         selfx::UseCarrylessCrc = saved;
+        selfx::UseWideCarrylessCrc = saved_wide;
         return true;
       };
     };
@@ -531,7 +533,7 @@ int main(int argc, char** argv) {
              check ^= libdeflate_crc32(0, e.data.data(), e.data.size());
            return true;
          },
-         ours(true), ours(false),
+         ours(true, true), ours(true, false), ours(false, false),
          [&] {
            for (const Entry& e : entries) {
              std::uint32_t crc = 0xFFFFFFFF;
@@ -541,12 +543,16 @@ int main(int argc, char** argv) {
            return true;
          }},
         options.repeats, &sound);
-    double zlib_s = t[0], libdeflate_s = t[1], ours_s = t[2], tables_s = t[3], bytewise_s = t[4];
+    double zlib_s = t[0], libdeflate_s = t[1], ours_s = t[2], narrow_s = t[3], tables_s = t[4];
+    double bytewise_s = t[5];
     PrintRow("zlib crc32", total_mb, zlib_s, 0, 0);
     PrintRow("libdeflate crc32", total_mb, libdeflate_s, 0, 0);
-    PrintRow(selfx::CarrylessCrcAvailable() ? "selfx UpdateCrc (carry-less)"
-                                            : "selfx UpdateCrc (no PCLMULQDQ)",
+    PrintRow(selfx::WideCarrylessCrcAvailable() ? "selfx UpdateCrc (carry-less, 512-bit)"
+             : selfx::CarrylessCrcAvailable()   ? "selfx UpdateCrc (carry-less)"
+                                                : "selfx UpdateCrc (no PCLMULQDQ)",
              total_mb, ours_s, zlib_s, libdeflate_s);
+    if (selfx::WideCarrylessCrcAvailable())
+      PrintRow("selfx UpdateCrc, 128-bit carry-less", total_mb, narrow_s, zlib_s, libdeflate_s);
     PrintRow("selfx UpdateCrc, slicing-by-16", total_mb, tables_s, zlib_s, libdeflate_s);
     PrintRow("selfx byte-at-a-time table CRC", total_mb, bytewise_s, zlib_s, libdeflate_s);
     if (check == 0x12345678) std::printf(" ");
