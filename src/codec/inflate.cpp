@@ -12,8 +12,9 @@
 // one step, decodes runs of literals between refills, and copies matches a word at a time in a
 // flat output area. It stops before the end of a block or anything it cannot decode, and hands
 // the whole bytes it did not consume back to the input buffer; the readable path then takes
-// that symbol. So the source is read at the same moments, the pieces handed to the sink are the
-// same, and a stream fails at the same symbol. The differential test
+// that symbol (or, in the last bytes before a read, DecodeUpToRead takes the symbols up to it,
+// without the readable tables). So the source is read at the same moments, the pieces handed to
+// the sink are the same, and a stream fails at the same symbol. The differential test
 // (tests/unit/codec_inflate_test.cpp) runs both over the same streams.
 #include "codec/inflate.h"
 
