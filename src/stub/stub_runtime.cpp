@@ -16,6 +16,7 @@
 
 #include "app/run_time_failure.h"
 #include "base/fatal_error.h"
+#include "stub/dll_search.h"
 #include "stub/stub_runtime.h"
 
 namespace {
@@ -93,23 +94,6 @@ extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECO
   if (verdict == EXCEPTION_CONTINUE_EXECUTION) return ExceptionContinueExecution;
   if (verdict == EXCEPTION_CONTINUE_SEARCH) return ExceptionContinueSearch;
   EndProgram(ExitCodeForFault(record->ExceptionCode));
-}
-
-// A self-extracting archive is usually run from a downloads folder full of other files. A DLL
-// there named like one that the shell loads later by name (for the folder browser, or to
-// start the command) would be found before the system's own, as Windows searches the
-// program's folder first. From here on every DLL loaded by name comes from the system folder.
-// Windows without SetDefaultDllDirectories (Vista and 7 before their update) get the next
-// best thing: SetDllDirectoryA("") takes the current folder out of the search.
-void RestrictDllSearch() {
-  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
-  auto set_default_directories = reinterpret_cast<SetDefaultDllDirectoriesCall>(
-      reinterpret_cast<void*>(
-          GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-  if (set_default_directories == nullptr ||
-      !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    SetDllDirectoryA("");
-  }
 }
 
 }  // namespace

@@ -103,17 +103,20 @@ TEST_F(HostileNames, AreRefusedAndNothingIsWrittenOutsideTheTarget) {
 // A "." part of a name is dropped and a part made of dots and blanks only is refused like "..",
 // also when the target is a $T folder that the run makes first; device names with a
 // superscript digit (code page 1252 has \xB9, \xB2, \xB3) and the console's own names are
-// refused too. Each refusal has its box and the run goes on.
+// refused too. Each refusal has its box and the run goes on. The superscripts come as archives
+// write them: "COM\xC2\xB9" flagged as UTF-8, and "lpt\xFD" in code page 437 (which has a
+// superscript two but no one).
 TEST_F(HostileNames, DotPartsAndMoreDeviceNamesInANewTempFolder) {
   const std::string temp = NewFolder("temp");
   ASSERT_TRUE(MakeFolders(temp));
   ScopedEnvironment environment;
   environment.Set("TEMP", temp);
-  const std::vector<ZipMember> members = {
+  std::vector<ZipMember> members = {
       {"./x.txt", "x"},    {"a/./b.txt", "b"},         {". ./c.txt", "c"},
-      {" /d.txt", "d"},    {"COM\xB9", "com"},         {"lpt\xB2 .txt", "lpt"},
+      {" /d.txt", "d"},    {"COM\xC2\xB9", "com"},     {"lpt\xFD .txt", "lpt"},
       {"CONIN$", "conin"}, {"sub/CONOUT$.log", "out"}, {"last.txt", "last"},
   };
+  members[4].flags = 0x0800;
   const std::vector<std::string> refused_rows = {". .\\c.txt",   " \\d.txt", "COM\xB9",
                                                  "lpt\xB2 .txt", "CONIN$",   "sub\\CONOUT$.log"};
   BlockSettings settings;

@@ -12,24 +12,15 @@
 namespace e2e {
 namespace {
 
-// The colour at the centre of the icon a dialog's icon control shows: its image drawn into a
-// 32-bit bitmap and read back, as 0xRRGGBB. Nothing when the control holds no icon.
-std::optional<std::uint32_t> IconCentreColor(HWND dialog) {
-  HWND control = nullptr;
-  for (HWND child : ChildWindows(dialog)) {
-    if (ClassName(child) == "Static" &&
-        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      control = child;
-    }
-  }
-  if (control == nullptr) return std::nullopt;
-  auto icon = reinterpret_cast<HICON>(SendMessageA(control, STM_GETICON, 0, 0));
+constexpr int kIconSide = 32;  // the size a dialog's icon control draws its icon at
+
+// The colour of `icon`'s centre pixel drawn over white at the dialog size, as 0xRRGGBB.
+std::optional<std::uint32_t> IconCentreColor(HICON icon) {
   if (icon == nullptr) return std::nullopt;
-  constexpr int kSide = 32;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = kSide;
-  info.bmiHeader.biHeight = -kSide;  // top-down
+  info.bmiHeader.biWidth = kIconSide;
+  info.bmiHeader.biHeight = -kIconSide;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
@@ -38,16 +29,48 @@ std::optional<std::uint32_t> IconCentreColor(HWND dialog) {
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ previous = SelectObject(memory, bitmap);
-  RECT all = {0, 0, kSide, kSide};
+  RECT all = {0, 0, kIconSide, kIconSide};
   FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  DrawIconEx(memory, 0, 0, icon, kSide, kSide, 0, nullptr, DI_NORMAL);
+  const bool drawn = DrawIconEx(memory, 0, 0, icon, kIconSide, kIconSide, 0, nullptr, DI_NORMAL);
   GdiFlush();
-  std::uint32_t pixel = static_cast<const std::uint32_t*>(bits)[kSide / 2 * kSide + kSide / 2];
+  const std::uint32_t pixel = static_cast<const std::uint32_t*>(
+      bits)[kIconSide / 2 * kIconSide + kIconSide / 2];
   SelectObject(memory, previous);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+  if (!drawn) return std::nullopt;
   return pixel & 0xFFFFFF;  // a 32-bit DIB pixel is blue, green, red, unused: 0x00RRGGBB
+}
+
+// The centre colour of the icon group "UNZIP" that the program file carries.
+std::optional<std::uint32_t> FileIconCentreColor(const std::string& path) {
+  HMODULE file = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (file == nullptr) return std::nullopt;
+  auto icon = static_cast<HICON>(LoadImageA(file, "UNZIP", IMAGE_ICON, kIconSide, kIconSide, 0));
+  std::optional<std::uint32_t> color = IconCentreColor(icon);
+  if (icon != nullptr) DestroyIcon(icon);
+  FreeLibrary(file);
+  return color;
+}
+
+// The colour the screen shows at the centre of the dialog's icon control, as 0xRRGGBB. Read
+// from the screen, because an icon handle of another process cannot be drawn here under Wine.
+std::optional<std::uint32_t> ShownIconCentreColor(HWND dialog) {
+  HWND control = nullptr;
+  for (HWND child : ChildWindows(dialog)) {
+    if (ClassName(child) == "Static" &&
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      control = child;
+    }
+  }
+  RECT area = {};
+  if (control == nullptr || !GetWindowRect(control, &area)) return std::nullopt;
+  HDC screen = GetDC(nullptr);
+  const COLORREF pixel = GetPixel(screen, area.left + kIconSide / 2, area.top + kIconSide / 2);
+  ReleaseDC(nullptr, screen);
+  if (pixel == CLR_INVALID) return std::nullopt;
+  return (GetRValue(pixel) << 16) | (GetGValue(pixel) << 8) | GetBValue(pixel);
 }
 
 class MakerIdentity : public ExtractionTest {
@@ -59,19 +82,30 @@ TEST_F(MakerIdentity, DialogShowsTheMakersIcon) {
   constexpr std::uint32_t kRed = 0xFF0000;  // the fixture icon's only colour
   for (const char* name : {"identity", "identity_plain"}) {
     SCOPED_TRACE(name);
-    const auto archive = ReadFileBytes(Fixture(std::string(name) + ".exe"));
+    const std::string path = Fixture(std::string(name) + ".exe");
+    const auto archive = ReadFileBytes(path);
     ASSERT_FALSE(archive.empty()) << "missing fixture " << name << " in " << FixturesFolder();
+    // What the file carries: the maker's red icon, or the stub's own, which is not solid red.
+    const std::optional<std::uint32_t> carried = FileIconCentreColor(path);
+    ASSERT_TRUE(carried) << path << " has no icon group UNZIP";
+    if (std::string(name) == "identity") {
+      EXPECT_EQ(kRed, *carried);
+    } else {
+      EXPECT_NE(kRed, *carried);
+    }
     Process stub = Run(archive, name);
     HWND dialog = Open(stub);
     ASSERT_NE(nullptr, dialog);
-    std::optional<std::uint32_t> color = IconCentreColor(dialog);
-    ASSERT_TRUE(color) << "the dialog shows no icon:\n" << DescribeWindows(stub.id());
-    // The stub's own icon, shown by the plain archive, is the control: it is not solid red.
-    if (std::string(name) == "identity") {
-      EXPECT_EQ(kRed, *color);
-    } else {
-      EXPECT_NE(kRed, *color);
-    }
+    std::optional<std::uint32_t> shown;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          shown = ShownIconCentreColor(dialog);
+          return shown == carried;
+        },
+        kWindowTimeoutMs))
+        << std::hex << "the dialog shows 0x" << shown.value_or(0) << ", the file carries 0x"
+        << *carried << "\n"
+        << DescribeWindows(stub.id());
     ExpectCloseEndsWithZero(stub, dialog);
   }
 }

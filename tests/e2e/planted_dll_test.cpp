@@ -1,18 +1,27 @@
-// A DLL planted beside the program, under Wine: the stub must not load it, even when the
-// folder browser and the shell (which load DLLs by name late) have run.
+// A DLL planted beside a program, under Wine: loaded by name after the stub's restriction of
+// the DLL search, it must come from the system folder, not from the program's.
 //
-// The planted DLL is named ole32.dll. Wine's shell32 takes ole32 as a delayed import: it is
-// loaded by name on first use, which SHBrowseForFolder brings about (OleInitialize) long
-// after start-up, and nothing the stub imports loads it before. Windows takes ole32 from its
-// known DLLs and would not fall for it; Wine 8 has no known DLLs, so with
-// WINEDLLOVERRIDES="ole32=n,b" it searches for a native ole32 as Windows searches for any
-// other DLL: the program's folder first, unless the program restricted the search. The
-// control program, which loads the same name without restricting the search, shows that the
-// planted copy is found then.
+// The planted DLL is named uxtheme.dll. Windows does not take uxtheme from its known DLLs, and
+// common controls 6 and the window code load it by name once a program shows its first
+// window, long after start-up. Told to prefer a native uxtheme, Wine searches for one as
+// Windows searches for any DLL: the program's folder first, unless the program restricted the
+// search. The preference is set per program in Wine's registry
+// (AppDefaults\NAME.exe\DllOverrides); WINEDLLOVERRIDES would not do, as Wine reads it from the
+// environment it was started with, and a value set here does not reach the programs started
+// from here.
+//
+// The control program loads the name once as it is, which finds the planted copy (so the test
+// can see one), and once after the stub's own restriction (RestrictDllSearch), which must not.
+// The stub's whole run is no test of this under Wine 8: Wine resolves the delayed imports of
+// its own DLLs (uxtheme by its window driver, ole32 by its shell) through the search path the
+// process started with, whatever the program restricted, so a run that shows a window loads a
+// planted copy of those whatever the stub does. On Windows a delayed import is loaded like any
+// other DLL loaded by name.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "archive_maker.h"
@@ -21,7 +30,7 @@
 namespace e2e {
 namespace {
 
-constexpr const char* kPlantedName = "ole32.dll";
+constexpr const char* kPlantedName = "uxtheme.dll";
 constexpr const char* kPlantedMarker = "selfx-planted-dll.txt";
 
 // The test programs built next to the probe.
@@ -37,59 +46,39 @@ class PlantedDll : public StubTest {
     const std::string dll = BuiltNextToProbe("selfx_e2e_planted_dll.dll");
     ASSERT_TRUE(CopyFileA(dll.c_str(), (folder_ + "\\" + kPlantedName).c_str(), FALSE))
         << "cannot plant " << dll;
-    // For the programs started from here on: a native ole32 before Wine's own.
-    environment_.Set("WINEDLLOVERRIDES", "ole32=n,b");
+    ASSERT_TRUE(CopyFileA(BuiltNextToProbe("selfx_e2e_planted_control.exe").c_str(),
+                          Control().c_str(), FALSE));
+    // Wine is to prefer a native uxtheme in the control program.
+    override_ = std::make_unique<ScopedRegistryKey>(HKEY_CURRENT_USER, "Software\\Wine",
+                                                    "AppDefaults\\control.exe\\DllOverrides");
+    ASSERT_TRUE(override_->created()) << "the control program's overrides exist already";
+    ASSERT_TRUE(override_->Set("uxtheme", "native,builtin"));
   }
 
+  std::string Control() const { return folder_ + "\\control.exe"; }
   std::string Marker() const { return folder_ + "\\" + kPlantedMarker; }
 
-  ScopedEnvironment environment_;
+  // Runs the control program with `arguments`; its exit code.
+  DWORD RunControl(const std::string& arguments) {
+    Process process = Process::Start(Control(), arguments, folder_);
+    EXPECT_TRUE(process.started()) << process.error();
+    return process.WaitForExit().value_or(kNoExitCode);
+  }
+
+  std::unique_ptr<ScopedRegistryKey> override_;
 };
 
-// A browser dialog of the stub: a dialog, not the main one, with a tree of folders.
-bool IsFolderBrowser(HWND window, HWND main_dialog) {
-  if (window == main_dialog || ClassName(window) != "#32770") return false;
-  for (HWND child : ChildWindows(window)) {
-    if (ClassName(child) == "SysTreeView32") return true;
-  }
-  return false;
-}
-
-TEST_F(PlantedDll, StubThatBrowsesAndStartsACommandLoadsNone) {
-  const std::string out = folder_ + "\\out";
-  BlockSettings settings;
-  settings.options = kOptRunCheckbox | kOptQuietSuccess;
-  settings.folder = out;
-  settings.command = "setup.exe";
-  Process stub = Run(
-      Combine(StubBytes(), settings, MakeStoredZip({{"setup.exe", MarkerProgramBytes()}}).bytes));
-  HWND dialog = WaitForMainDialog(stub);
-  ASSERT_NE(nullptr, dialog) << DescribeWindows(stub.id());
-
-  PressButton(dialog, kBrowseId);
-  HWND browser = WaitForWindow(stub,
-                               [dialog](HWND window) { return IsFolderBrowser(window, dialog); });
-  ASSERT_NE(nullptr, browser) << "no folder browser: " << DescribeWindows(stub.id());
-  PressButton(browser, IDCANCEL);
-  ASSERT_TRUE(WaitForWindowToClose(browser));
-
-  ClickButton(Control(dialog, kUnzipId));
-  EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
-  ASSERT_TRUE(WaitForMarker(out).has_value()) << "the command did not start in " << out;
-  // Whatever loaded the DLL did so inside the stub's process, which has ended.
-  EXPECT_FALSE(PathExists(Marker()))
-      << "the stub loaded the planted " << kPlantedName << ": " << ReadText(Marker());
-}
-
-TEST_F(PlantedDll, ControlProgramThatLeavesTheSearchAloneLoadsIt) {
-  const std::string control = folder_ + "\\control.exe";
-  ASSERT_TRUE(
-      CopyFileA(BuiltNextToProbe("selfx_e2e_planted_control.exe").c_str(), control.c_str(), FALSE));
-  Process process = Process::Start(control, "", folder_);
-  ASSERT_TRUE(process.started()) << process.error();
-  EXPECT_EQ(0u, process.WaitForExit().value_or(kNoExitCode));
+TEST_F(PlantedDll, ProgramThatLeavesTheSearchAloneLoadsIt) {
+  EXPECT_EQ(0u, RunControl(kPlantedName));
   EXPECT_TRUE(PathExists(Marker()))
       << "the planted " << kPlantedName << " was not loaded: the test cannot see a planted DLL";
+}
+
+TEST_F(PlantedDll, TheStubsRestrictionLoadsTheSystemsCopy) {
+  // The load succeeds (exit code 0) from the system folder, without the planted copy.
+  EXPECT_EQ(0u, RunControl(std::string("--restrict ") + kPlantedName));
+  EXPECT_FALSE(PathExists(Marker()))
+      << "the planted " << kPlantedName << " was loaded: " << ReadText(Marker());
 }
 
 }  // namespace
