@@ -34,4 +34,11 @@ extern bool UseCarrylessCrc;
 // What the processor offers (PCLMULQDQ with SSE4.1), as found by BuildCrcTable.
 bool CarrylessCrcAvailable();
 
+// Whether the carry-less path folds long runs 256 bytes at a time in 512-bit registers
+// (VPCLMULQDQ with AVX-512), in 64-bit builds other than the stub's. Set by BuildCrcTable to what
+// the processor offers; tests and the benchmark turn it off to run the 128-bit folding on the
+// same machine. Turning it on without the processor's support is an error.
+extern bool UseWideCarrylessCrc;
+bool WideCarrylessCrcAvailable();
+
 }  // namespace selfx

@@ -229,6 +229,31 @@ BuildResult BuildDecodeTable(const std::uint16_t* lengths, int n, int simple_cou
   return result;
 }
 
+#ifndef SELFX_COMPACT_DECODER
+// BuildDecodeTable's root: the requested width within [shortest, longest], which its widening
+// loop always reaches (the free patterns of an incomplete code are dummy codes of the longest
+// length), and where the shortest codes alone are that wide and leave patterns free, its first
+// step goes one bit past it; then cut back to the end-of-block code's length when that is
+// shorter.
+BuildResult ClassifyCode(const std::uint16_t* lengths, int n, int requested_width,
+                         ReadableShape* readable_shape) {
+  CodeShape shape;
+  ReadableShape& readable = *readable_shape;
+  readable = ReadableShape();
+  const BuildResult result = ShapeOfCode(lengths, n, shape);
+  if (result == BuildResult::Invalid || shape.longest == 0) return result;
+  int root = requested_width;
+  if (root < shape.shortest) root = shape.shortest;
+  if (root > shape.longest) root = shape.longest;
+  if (root == shape.shortest && shape.shortest < shape.longest) root = shape.shortest + 1;
+  const int end_of_block_length = n > deflate::kEndOfBlock ? lengths[deflate::kEndOfBlock] : 16;
+  if (root > end_of_block_length && end_of_block_length > 0) root = end_of_block_length;
+  readable.root_bits = root;
+  readable.longest = shape.longest;
+  return result;
+}
+#endif
+
 void BuildBlockTables(const std::uint16_t* lengths, int literal_count, int distance_count,
                       DecodeTable** literals, int* literal_width, TableChain* literal_chain,
                       DecodeTable** distances, int* distance_width, TableChain* distance_chain) {
@@ -250,6 +275,48 @@ void ReleaseDecodeTables(TableChain* chain) {
 
 namespace {
 
+#ifndef SELFX_COMPACT_DECODER
+// The fast entries of every symbol without their code bits: what FastEntry below works out, once
+// at compile time, so that a table build only adds the bits. A symbol that may not occur has
+// FastExceptional alone, which takes no bits.
+struct FastBaseEntries {
+  std::uint32_t literal_length[deflate::kLiteralLengthSymbols];
+  std::uint32_t distance[deflate::kDistanceSymbols];
+};
+
+constexpr FastBaseEntries MakeFastBaseEntries() {
+  FastBaseEntries base{};
+  for (int symbol = 0; symbol < deflate::kLiteralLengthSymbols; ++symbol) {
+    std::uint32_t entry = fast_entry::kExceptional;
+    if (symbol < deflate::kEndOfBlock) {
+      entry = fast_entry::kLiteral | static_cast<std::uint32_t>(symbol) << 16;
+    } else if (symbol == deflate::kEndOfBlock) {
+      entry = fast_entry::kExceptional | fast_entry::kEndOfBlock;
+    } else {
+      const int index = symbol - deflate::kFirstLengthSymbol;
+      if (index < 31 && deflate::LengthExtra[index] <= 13)
+        entry = static_cast<std::uint32_t>(deflate::LengthBase[index]) << 16 |
+                deflate::LengthExtra[index];
+    }
+    base.literal_length[symbol] = entry;
+  }
+  for (int symbol = 0; symbol < deflate::kDistanceSymbols; ++symbol) {
+    base.distance[symbol] = symbol < 30
+                                ? static_cast<std::uint32_t>(deflate::DistanceBase[symbol]) << 16 |
+                                      deflate::DistanceExtra[symbol]
+                                : fast_entry::kExceptional;
+  }
+  return base;
+}
+
+constexpr FastBaseEntries kFastBaseEntries = MakeFastBaseEntries();
+
+inline std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
+  const std::uint32_t base = kind == FastCode::Distance ? kFastBaseEntries.distance[symbol]
+                                                        : kFastBaseEntries.literal_length[symbol];
+  return base == fast_entry::kExceptional ? base : base + (code_bits << 8 | code_bits);
+}
+#else
 // The fast entry of symbol for a code of code_bits bits at its table's level.
 std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
   std::uint32_t bits = code_bits << 8 | code_bits;
@@ -267,18 +334,27 @@ std::uint32_t FastEntry(int symbol, std::uint32_t code_bits, FastCode kind) {
   return static_cast<std::uint32_t>(deflate::LengthBase[index]) << 16 |
          (bits + deflate::LengthExtra[index]);
 }
+#endif
 
 // The next code of a canonical code, bit-reversed: code holds a length-bit code with its first
 // stream bit lowest, and the result is code + 1 read the same way. A longer code that follows
 // is this one with zeros appended, which in this order are bits above the top: the result
 // serves the longer codes as it is.
 inline std::uint32_t NextReversedCode(std::uint32_t code, int length) {
+#ifndef SELFX_COMPACT_DECODER
+  // The highest of the code's bits that is 0 becomes 1, and those above it 0: no loop.
+  const std::uint32_t zeros = ~code & ((1u << length) - 1);
+  if (zeros == 0) return 0;
+  const std::uint32_t bit = 0x80000000u >> __builtin_clz(zeros);
+  return (code & (bit - 1)) | bit;
+#else
   std::uint32_t bit = 1u << (length - 1);
   while (code & bit) {
     code ^= bit;
     bit >>= 1;
   }
   return code ^ bit;
+#endif
 }
 
 }  // namespace
@@ -294,7 +370,52 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
 
   // The symbols in canonical order: by length, then by symbol.
   int count[kMaxLength + 1] = {};
+  std::uint16_t ordered[deflate::kLiteralLengthSymbols];
+#ifdef SELFX_COMPACT_DECODER
   CountLengths(lengths, n, deflate::kMaxCodeLength, count);
+  int next_of_length[deflate::kMaxCodeLength + 2];
+  next_of_length[1] = 0;
+  for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
+    next_of_length[length + 1] = next_of_length[length] + count[length];
+  for (int symbol = 0; symbol < n; ++symbol)
+    if (lengths[symbol] != 0)
+      ordered[next_of_length[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
+#else
+  // The same counting sort, over the four quarters of the symbols side by side: each quarter
+  // places its symbols from where the quarters before it end, in four chains of positions that
+  // do not wait for each other, where one chain waits for the store of the position before at
+  // every symbol. The unused symbols (length 0) get places too, after all the others, which
+  // spares a branch per symbol.
+  const int quarter = n / 4;
+  const std::uint16_t* const part[4] = {lengths, lengths + quarter, lengths + 2 * quarter,
+                                        lengths + 3 * quarter};
+  int place[4][kMaxLength + 1] = {};
+  for (int i = 0; i < quarter; ++i) {
+    ++place[0][part[0][i]];
+    ++place[1][part[1][i]];
+    ++place[2][part[2][i]];
+    ++place[3][part[3][i]];
+  }
+  for (int i = 4 * quarter; i < n; ++i) ++place[3][lengths[i]];
+  int next = 0;
+  for (int length = 1; length <= kMaxLength + 1; ++length) {
+    const int l = length == kMaxLength + 1 ? 0 : length;  // the unused ones last
+    count[l] = place[0][l] + place[1][l] + place[2][l] + place[3][l];
+    for (int q = 0; q < 4; ++q) {
+      const int in_quarter = place[q][l];
+      place[q][l] = next;
+      next += in_quarter;
+    }
+  }
+  for (int i = 0; i < quarter; ++i) {
+    ordered[place[0][part[0][i]]++] = static_cast<std::uint16_t>(i);
+    ordered[place[1][part[1][i]]++] = static_cast<std::uint16_t>(quarter + i);
+    ordered[place[2][part[2][i]]++] = static_cast<std::uint16_t>(2 * quarter + i);
+    ordered[place[3][part[3][i]]++] = static_cast<std::uint16_t>(3 * quarter + i);
+  }
+  for (int i = 4 * quarter; i < n; ++i)
+    ordered[place[3][lengths[i]]++] = static_cast<std::uint16_t>(i);
+#endif
   // A complete code writes every slot; an incomplete one leaves some without a symbol, and
   // those must say so.
   std::uint32_t used = 0;
@@ -303,14 +424,6 @@ void BuildFastTable(const std::uint16_t* lengths, int n, FastCode kind, std::uin
   const bool complete = used == 1u << deflate::kMaxCodeLength;
   if (!complete)
     for (std::uint32_t i = 0; i < root_size; ++i) table[i] = fast_entry::kExceptional;
-  int next_of_length[deflate::kMaxCodeLength + 2];
-  next_of_length[1] = 0;
-  for (int length = 1; length <= deflate::kMaxCodeLength; ++length)
-    next_of_length[length + 1] = next_of_length[length] + count[length];
-  std::uint16_t ordered[deflate::kLiteralLengthSymbols];
-  for (int symbol = 0; symbol < n; ++symbol)
-    if (lengths[symbol] != 0)
-      ordered[next_of_length[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
 
   int length = 1;
   while (length < root_bits && count[length] == 0) ++length;

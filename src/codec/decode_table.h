@@ -47,6 +47,21 @@ void BuildBlockTables(const std::uint16_t* lengths, int literal_count, int dista
 // What BuildDecodeTable would answer for the code, without building anything.
 BuildResult ClassifyCode(const std::uint16_t* lengths, int n);
 
+#ifndef SELFX_COMPACT_DECODER
+// What the readable tables of a code would look like where it matters for how far ahead the
+// readable path looks: the root width BuildDecodeTable gives it for the requested one (codes
+// no longer than that are decoded after a look-ahead of exactly root_bits), and its longest code
+// (no lookup looks further ahead). Both 0 for a code without codes.
+struct ReadableShape {
+  int root_bits = 0;
+  int longest = 0;
+};
+// ClassifyCode's answer, and for a code it does not find Invalid, the shape of its readable
+// tables, worked out without building anything.
+BuildResult ClassifyCode(const std::uint16_t* lengths, int n, int requested_width,
+                         ReadableShape* readable);
+#endif
+
 // Frees every table on the chain, newest first, and empties it. An empty chain is fine.
 void ReleaseDecodeTables(TableChain* chain);
 

@@ -12,8 +12,9 @@
 // one step, decodes runs of literals between refills, and copies matches a word at a time in a
 // flat output area. It stops before the end of a block or anything it cannot decode, and hands
 // the whole bytes it did not consume back to the input buffer; the readable path then takes
-// that symbol. So the source is read at the same moments, the pieces handed to the sink are the
-// same, and a stream fails at the same symbol. The differential test
+// that symbol (or, in the last bytes before a read, DecodeUpToRead takes the symbols up to it,
+// without the readable tables). So the source is read at the same moments, the pieces handed to
+// the sink are the same, and a stream fails at the same symbol. The differential test
 // (tests/unit/codec_inflate_test.cpp) runs both over the same streams.
 #include "codec/inflate.h"
 
@@ -59,6 +60,14 @@ static_assert(kAreaSlack >= deflate::kMaxMatchLength + 3 + 40,
 SELFX_PER_THREAD std::uint8_t OutputArea[kAreaSize];
 SELFX_PER_THREAD bool HistoryWritten = true;
 
+// The bits in hand. The compact build needs no more than 32; the others hand a symbol that the
+// next read will finish back with up to 56 bits of the buffer's end in hand (DecodeUpToRead).
+#ifdef SELFX_COMPACT_DECODER
+using BitBuffer = std::uint32_t;
+#else
+using BitBuffer = std::uint64_t;
+#endif
+
 // The decoder's state for one entry. It lives on DecodeDeflatedEntry's stack and every step
 // takes it by reference: each decoding thread has its own without thread-local storage, and
 // the 32-bit stub reaches the fields relative to a register, where a global would cost a
@@ -68,7 +77,7 @@ struct InflaterState {
   std::uint8_t* area_end = nullptr;  // the end of its pieces, where the slack starts
   std::uint8_t* piece = nullptr;     // the start of the piece being filled
   std::uint8_t* out = nullptr;       // the next output byte
-  std::uint32_t bits = 0;            // b: the next stream bit is bit 0
+  BitBuffer bits = 0;                // b: the next stream bit is bit 0
   std::uint32_t bit_count = 0;       // k
   // How many of the k bits are the 1-bits NeedBits makes up once the input has ended. They
   // always sit above the real ones.
@@ -111,7 +120,7 @@ inline void NeedBits(InflaterState& inflater, std::uint32_t n) {
   while (inflater.bit_count < n) {
     int next = NextInputByte();
     if (next < 0) inflater.past_end_bits += 8;
-    inflater.bits |= static_cast<std::uint32_t>(next) << inflater.bit_count;
+    inflater.bits |= static_cast<BitBuffer>(next) << inflater.bit_count;
     inflater.bit_count += 8;
   }
 }
@@ -170,7 +179,7 @@ const CodeSlot* DecodeCode(InflaterState& inflater, const DecodeTable* table, st
 __attribute__((noinline)) bool ExtraBits(InflaterState& inflater, std::uint32_t n,
                                          std::uint32_t* value) {
   NeedBits(inflater, n);
-  *value = inflater.bits & LowBitMask[n];
+  *value = static_cast<std::uint32_t>(inflater.bits & LowBitMask[n]);
   return DropBits(inflater, n);
 }
 
@@ -230,6 +239,12 @@ struct BlockCodes {
   std::uint32_t distance_count = 0;
   TableChain literal_chain = nullptr;
   TableChain distance_chain = nullptr;
+#ifndef SELFX_COMPACT_DECODER
+  // A dynamic block's readable shapes, for DecodeUpToRead; a fixed block leaves them empty (its
+  // readable tables are built once anyway).
+  ReadableShape literal_shape = {};
+  ReadableShape distance_shape = {};
+#endif
 };
 
 // Builds a dynamic block's readable tables; the codes were checked when the block began.
@@ -294,13 +309,25 @@ void HandBackUnreadBytes(InflaterState& inflater, std::uint32_t start, const std
     kept_count += 8 - within;
     at += 8 - within;
   }
-  // At most 32 bits: bits held before the reader began and not consumed, or fewer than 16.
-  inflater.bits = static_cast<std::uint32_t>(kept);
+  // Bits held before the reader began and not consumed, or fewer than 16; or the bits up to the
+  // buffer's end from a symbol's start when DecodeUpToRead looked that far (fewer than 56).
+  inflater.bits = static_cast<BitBuffer>(kept);
   inflater.bit_count = kept_count;
   const std::uint32_t position = static_cast<std::uint32_t>(pulled_to >> 3);
   in.remaining -= static_cast<std::int32_t>(position - start);
   in.position = static_cast<std::uint16_t>(position);
 }
+
+#ifndef SELFX_COMPACT_DECODER
+// The fast loop at the area's end: hands the full pieces to the sink, which moves the history to
+// the front, and returns where the output goes on. The loop reads no input in between, so the
+// sink sees the pieces at the same moments as when the loop stops there and starts again.
+__attribute__((noinline)) std::uint8_t* MakeRoom(InflaterState& inflater, std::uint8_t* out) {
+  inflater.out = out;
+  while (PieceFill(inflater) >= kWindowSize) HandOverPiece(inflater);
+  return inflater.out;
+}
+#endif
 
 // Input the fast loop needs in the buffer to start a symbol: one 8-byte load.
 constexpr std::uint32_t kFastInputMargin = 8;
@@ -309,9 +336,11 @@ constexpr std::uint32_t kFastInputMargin = 8;
 constexpr std::uint32_t kFinalStretchSlack = 16;
 
 // The fast loop: decodes literals and matches while the input buffer holds kFastInputMargin more
-// bytes and the output area has room, and stops at the end of the block (true), or before
-// anything it cannot decode and when either runs low (false). The careful tail
-// (DecodeOneSymbol) takes it from there, so that how a block fails is decided in one place.
+// bytes, and stops at the end of the block (true), or before anything it cannot decode and when
+// the input runs low (false). The careful tail (DecodeOneSymbol) takes it from there, so that how
+// a block fails is decided in one place. When the output area fills, the loop hands the full
+// pieces over and goes on (MakeRoom); the compact build stops there instead and lets the tail
+// take one symbol, which costs it the readable tables of the block.
 //
 // Decoding the end-of-block code here leaves the input exactly as the readable path leaves it:
 // the readable tables end a table at that code's length, so the readable path pulls the bytes
@@ -343,10 +372,8 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& infl
   const std::uint8_t* const last_load = kFinal ? buffer : buffer + in.fill - kFastInputMargin;
   const std::int64_t end_bit = static_cast<std::int64_t>(in.fill) * 8;
   if (kFinal) std::memset(in.buffer + in.fill, 0, kFinalStretchSlack);
-  const std::uint32_t initial_bits = inflater.bits;
-  const std::uint32_t initial_count = inflater.bit_count;
-  std::uint64_t bits = initial_bits;
-  std::uint32_t count = initial_count;
+  std::uint64_t bits = inflater.bits;
+  std::uint32_t count = inflater.bit_count;
   std::uint8_t* out = inflater.out;
   std::uint8_t* const out_end = inflater.area_end;
   const std::uint32_t* const literals = codes.fast_literals;
@@ -381,7 +408,12 @@ __attribute__((always_inline)) inline bool DecodeSymbolsFast(InflaterState& infl
     refill();
     entry = literals[bits & kLiteralMask];
   }
+#ifdef SELFX_COMPACT_DECODER
   while (more_input() && out < out_end) {
+#else
+  while (more_input()) {
+    if (out >= out_end) out = MakeRoom(inflater, out);
+#endif
     refill();
     std::uint32_t symbol_count = count;
 
@@ -548,6 +580,133 @@ bool RunFastLoop(InflaterState& inflater, const BlockCodes& codes) {
   return DecodeSymbolsFastGeneric<kFinal>(inflater, codes);
 }
 
+#ifndef SELFX_COMPACT_DECODER
+enum class UpToRead { EndOfBlock, Read, Tail };
+
+// Where the fast loop stops short of the end of an input buffer that another read follows: the
+// symbols up to that read, one at a time through the fast tables, without the readable tables
+// whose building would cost more than the few symbols.
+//
+// The readable path reads when a lookup or extra bits ask for bits past the buffer's end. A
+// readable lookup asks for the root's width, and a code longer than that for at most the longest
+// code's length, both known from the lengths (ClassifyCode); extra bits ask for themselves.
+// So a symbol whose requests all lie in the buffer is decoded here and written. At the first
+// symbol with a request past the end, the read comes before that symbol writes anything, and
+// where in the symbol does not matter: the bits from its start to the buffer's end go into the
+// bits in hand, one byte more is pulled, which reads (Read), and the fast loop goes on with the
+// new buffer. Anything else (no symbol for the pattern, an empty code, a long code whose requests
+// may or may not pass the end) goes to the careful tail as before (Tail), and so does the end of
+// the block, decoded here (EndOfBlock).
+//
+// Its loads reach at most 8 bytes past the buffer's end, into zeroed slack; every bit a decoded
+// symbol takes lies before the end.
+UpToRead DecodeUpToRead(InflaterState& inflater, const BlockCodes& codes) {
+  using namespace fast_entry;
+  CompressedInputState& in = CompressedInput;
+  const std::uint8_t* const buffer = in.buffer;
+  const std::uint32_t start = in.position;
+  const std::int64_t end_bit = static_cast<std::int64_t>(in.fill) * 8;
+  std::memset(in.buffer + in.fill, 0, kFinalStretchSlack);
+  const std::uint8_t* next = buffer + start;
+  std::uint64_t bits = inflater.bits;
+  std::uint32_t count = inflater.bit_count;
+  const ReadableShape literal_shape = codes.literal_shape;
+  const ReadableShape distance_shape = codes.distance_shape;
+  UpToRead stop = UpToRead::Tail;
+  // A code's entry, its bits at both levels, and its extra bits.
+  struct Code {
+    std::uint32_t entry;
+    std::uint32_t bits;
+    std::uint32_t extra;
+  };
+  auto look_up = [&bits](const std::uint32_t* table, int root_bits) {
+    std::uint32_t entry = table[bits & ((1u << root_bits) - 1)];
+    std::uint32_t code_bits = 0;
+    if ((entry & kExceptional) && (entry & kSubTable)) {
+      code_bits = static_cast<std::uint32_t>(root_bits);
+      entry = table[(entry >> 16) + ((bits >> root_bits) & ((1u << ((entry >> 8) & 0xF)) - 1))];
+    }
+    code_bits += (entry >> 8) & 0xF;
+    return Code{entry, code_bits, (entry & 0xFF) - ((entry >> 8) & 0xF)};
+  };
+  auto take = [&bits, &count](std::uint32_t n) {
+    const std::uint32_t value = static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << n) - 1));
+    bits >>= n;
+    count -= n;
+    return value;
+  };
+  for (;;) {
+    if (inflater.out >= inflater.area_end) inflater.out = MakeRoom(inflater, inflater.out);
+    while (count <= 56) {
+      bits |= std::uint64_t{*next++} << count;
+      count += 8;
+    }
+    const std::uint64_t symbol_bits = bits;
+    const std::uint32_t symbol_count = count;
+    const std::int64_t symbol_at = static_cast<std::int64_t>(next - buffer) * 8 - count;
+
+    if (literal_shape.longest == 0) break;
+    if (symbol_at + literal_shape.root_bits > end_bit) {
+      stop = UpToRead::Read;
+      break;
+    }
+    const Code literal = look_up(codes.fast_literals, kFastLiteralRootBits);
+    if ((literal.entry & kExceptional) && !(literal.entry & kEndOfBlock)) break;
+    if (literal.bits > static_cast<std::uint32_t>(literal_shape.root_bits) &&
+        symbol_at + literal_shape.longest > end_bit)
+      break;
+    take(literal.bits);
+    if (literal.entry & kLiteral) {
+      *inflater.out++ = static_cast<std::uint8_t>(literal.entry >> 16);
+      continue;
+    }
+    if (literal.entry & kEndOfBlock) {
+      stop = UpToRead::EndOfBlock;
+      break;
+    }
+    std::int64_t at = symbol_at + literal.bits;
+    if (at + literal.extra > end_bit) {
+      stop = UpToRead::Read;
+    } else {
+      const std::uint32_t length = (literal.entry >> 16) + take(literal.extra);
+      at += literal.extra;
+      if (distance_shape.longest != 0 && at + distance_shape.root_bits > end_bit) {
+        stop = UpToRead::Read;
+      } else if (distance_shape.longest != 0) {
+        const Code distance = look_up(codes.fast_distances, kFastDistanceRootBits);
+        if (!(distance.entry & kExceptional) &&
+            (distance.bits <= static_cast<std::uint32_t>(distance_shape.root_bits) ||
+             at + distance_shape.longest <= end_bit)) {
+          at += distance.bits;
+          take(distance.bits);
+          if (at + distance.extra > end_bit) {
+            stop = UpToRead::Read;
+          } else {
+            const std::uint32_t back = (distance.entry >> 16) + take(distance.extra);
+            // The history in front covers every distance and the slack behind a whole match.
+            std::uint8_t* out = inflater.out;
+            const std::uint8_t* from = out - back;
+            for (std::uint32_t i = 0; i < length; ++i) out[i] = from[i];
+            inflater.out = out + length;
+            continue;
+          }
+        }
+      }
+    }
+    // The symbol is left whole to what comes next.
+    bits = symbol_bits;
+    count = symbol_count;
+    break;
+  }
+
+  HandBackUnreadBytes(inflater, start, next, count, stop == UpToRead::Read ? end_bit : 0);
+  while (PieceFill(inflater) >= kWindowSize) HandOverPiece(inflater);
+  // One byte past the buffer: the read the readable path makes at this symbol.
+  if (stop == UpToRead::Read) NeedBits(inflater, inflater.bit_count + 1);
+  return stop;
+}
+#endif
+
 // Decodes literals and matches to the end of the block.
 bool DecodeSymbols(InflaterState& inflater, BlockCodes& codes) {
   for (;;) {
@@ -561,6 +720,14 @@ bool DecodeSymbols(InflaterState& inflater, BlockCodes& codes) {
       bool last_buffer = in.position < in.fill &&
                          in.remaining == static_cast<std::int32_t>(in.fill - in.position);
       if (last_buffer && RunFastLoop<true>(inflater, codes)) return true;
+      // Another read follows this buffer: up to it without the readable tables, if the block
+      // is a dynamic one.
+      if (!last_buffer && codes.literal_shape.longest != 0 && inflater.past_end_bits == 0 &&
+          in.remaining > static_cast<std::int32_t>(in.fill - in.position)) {
+        const UpToRead stop = DecodeUpToRead(inflater, codes);
+        if (stop == UpToRead::EndOfBlock) return true;
+        if (stop == UpToRead::Read) continue;
+      }
 #endif
     }
     if (codes.lengths != nullptr) BuildReadableTables(codes);
@@ -760,12 +927,22 @@ bool DecodeDynamicBlock(InflaterState& inflater) {
 
   // An incomplete literal/length code is refused; an incomplete distance code is not, since a
   // lone distance code of length 1 is what compressors write for a single distance.
+  BlockCodes codes{nullptr, 0, nullptr, 0, FastLiterals, FastDistances};
+#ifdef SELFX_COMPACT_DECODER
   if (ClassifyCode(lengths, static_cast<int>(literal_count)) != BuildResult::Complete ||
       ClassifyCode(lengths + literal_count, static_cast<int>(distance_count)) ==
           BuildResult::Invalid) {
     return false;
   }
-  BlockCodes codes{nullptr, 0, nullptr, 0, FastLiterals, FastDistances};
+#else
+  // The same, with the shapes of the readable tables for DecodeUpToRead.
+  if (ClassifyCode(lengths, static_cast<int>(literal_count), deflate::kLiteralRootBits,
+                   &codes.literal_shape) != BuildResult::Complete ||
+      ClassifyCode(lengths + literal_count, static_cast<int>(distance_count),
+                   deflate::kDistanceRootBits, &codes.distance_shape) == BuildResult::Invalid) {
+    return false;
+  }
+#endif
   codes.lengths = lengths;
   codes.literal_count = literal_count;
   codes.distance_count = distance_count;

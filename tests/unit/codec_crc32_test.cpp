@@ -62,20 +62,33 @@ TEST_F(CrcTest, StepIsTheTableStep) {
   EXPECT_EQ(CrcStep(0x80, 0x00000000), 0xEDB88320u);
 }
 
-// Each bulk path (carry-less folding where the processor has it, slicing-by-16 always) must
-// equal the byte-wise loop for every length and alignment, with a register carried in.
-class CrcPathTest : public CrcTest, public ::testing::WithParamInterface<bool> {
+// Each bulk path (carry-less folding in 128-bit and in 512-bit registers where the processor has
+// them, slicing-by-16 always) must equal the byte-wise loop for every length and alignment, with
+// a register carried in.
+enum CrcPath { kTables, kCarryless, kWideCarryless };
+
+class CrcPathTest : public CrcTest, public ::testing::WithParamInterface<CrcPath> {
  protected:
   void SetUp() override {
     CrcTest::SetUp();
-    if (GetParam() && !CarrylessCrcAvailable()) GTEST_SKIP() << "no PCLMULQDQ here";
-    UseCarrylessCrc = GetParam();
+    if (GetParam() != kTables && !CarrylessCrcAvailable()) GTEST_SKIP() << "no PCLMULQDQ here";
+    if (GetParam() == kWideCarryless && !WideCarrylessCrcAvailable())
+      GTEST_SKIP() << "no VPCLMULQDQ with AVX-512 here";
+    UseCarrylessCrc = GetParam() != kTables;
+    UseWideCarrylessCrc = GetParam() == kWideCarryless;
   }
-  void TearDown() override { UseCarrylessCrc = CarrylessCrcAvailable(); }
+  void TearDown() override {
+    UseCarrylessCrc = CarrylessCrcAvailable();
+    UseWideCarrylessCrc = WideCarrylessCrcAvailable();
+  }
 };
 
-INSTANTIATE_TEST_SUITE_P(Paths, CrcPathTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Carryless" : "Tables"; });
+INSTANTIATE_TEST_SUITE_P(Paths, CrcPathTest, ::testing::Values(kTables, kCarryless, kWideCarryless),
+                         [](const auto& info) {
+                           return info.param == kTables      ? "Tables"
+                                  : info.param == kCarryless ? "Carryless"
+                                                             : "WideCarryless";
+                         });
 
 TEST_P(CrcPathTest, BulkPathEqualsBytewiseAndZlib) {
   std::mt19937 random(7);
@@ -83,7 +96,8 @@ TEST_P(CrcPathTest, BulkPathEqualsBytewiseAndZlib) {
   for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
   for (int offset = 0; offset < 8; ++offset) {
     for (int length :
-         {0, 1, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 1000, 32768, 69000}) {
+         {0,   1,   3,   7,   8,   9,   15,  16,  17,  63,  64,  65,   79,   80,   127,   128,  129,
+          255, 256, 257, 271, 320, 511, 512, 513, 575, 767, 768, 1000, 4095, 4096, 32768, 69000}) {
       SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
       std::uint32_t bulk = 0xFFFFFFFF, bytewise = 0xFFFFFFFF;
       UpdateCrc(data.data() + offset, length, bulk);

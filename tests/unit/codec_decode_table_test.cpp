@@ -284,6 +284,15 @@ TEST(DecodeTableTest, FastTablesDecodeEveryPatternAsTheLinkedTablesDo) {
                                       &built.root, &built.chain, &built.width);
     }
     ASSERT_NE(built.result, BuildResult::Invalid);
+    // How far ahead the readable path looks, as the fast decoder works it out without the
+    // linked tables: checked against the tables' root, and against every lookup below.
+    ReadableShape readable;
+    ASSERT_EQ(
+        ClassifyCode(lengths.data(), n,
+                     distance ? deflate::kDistanceRootBits : deflate::kLiteralRootBits, &readable),
+        built.result);
+    ASSERT_EQ(readable.root_bits, built.width);
+    ASSERT_EQ(readable.longest, *std::max_element(lengths.begin(), lengths.end()));
     BuildFastTable(lengths.data(), n, distance ? FastCode::Distance : FastCode::LiteralLength,
                    fast);
     const int root = distance ? kFastDistanceRootBits : kFastLiteralRootBits;
@@ -306,6 +315,20 @@ TEST(DecodeTableTest, FastTablesDecodeEveryPatternAsTheLinkedTablesDo) {
         continue;
       }
       ASSERT_EQ(used, linked_used) << stream;
+      // The readable lookup asks for the root's bits, then for each sub-table's index bits past
+      // the bits it has dropped.
+      int look_ahead = built.width;
+      const CodeSlot* step = &built.root[stream & LowBitMask[built.width]];
+      for (int dropped = 0;
+           step->operation > deflate::kOpLiteral && step->operation != deflate::kOpInvalid;) {
+        dropped += step->bits;
+        look_ahead = dropped + (step->operation - deflate::kOpLiteral);
+        step = &step->subtable[(stream >> dropped) & LowBitMask[step->operation - 16]];
+      }
+      ASSERT_LE(look_ahead, readable.longest) << stream;
+      if (used <= readable.root_bits) {
+        ASSERT_EQ(look_ahead, readable.root_bits) << stream;
+      }
       if (slot->operation == deflate::kOpLiteral) {
         ASSERT_TRUE(entry & fast_entry::kLiteral) << stream;
         ASSERT_EQ((entry >> 16) & 0xFF, slot->value) << stream;
