@@ -1,14 +1,13 @@
 // A DLL planted beside a program, under Wine: loaded by name after the stub's restriction of
 // the DLL search, it must come from the system folder, not from the program's.
 //
-// The planted DLL is named uxtheme.dll. Windows does not take uxtheme from its known DLLs, and
-// common controls 6 and the window code load it by name once a program shows its first
-// window, long after start-up. Told to prefer a native uxtheme, Wine searches for one as
-// Windows searches for any DLL: the program's folder first, unless the program restricted the
-// search. The preference is set per program in Wine's registry
-// (AppDefaults\NAME.exe\DllOverrides); WINEDLLOVERRIDES would not do, as Wine reads it from the
-// environment it was started with, and a value set here does not reach the programs started
-// from here.
+// The planted DLL is named uxtheme.dll, the themes DLL: Windows does not take it from its known
+// DLLs, and it is loaded by name for a program's windows, after start-up. Told to prefer a
+// native uxtheme, Wine searches for one as Windows searches for any DLL: the program's folder
+// first, unless the program restricted the search. The preference is set per program in
+// Wine's registry (AppDefaults\NAME.exe\DllOverrides); WINEDLLOVERRIDES would not do, as Wine
+// reads it from the environment it was started with, and a value set here does not reach the
+// programs started from here.
 //
 // The control program loads the name once as it is, which finds the planted copy (so the test
 // can see one), and once after the stub's own restriction (RestrictDllSearch), which must not.
