@@ -780,6 +780,24 @@ bool DecodeFixedBlock(InflaterState& inflater) {
   return DecodeSymbols(inflater, codes);
 }
 
+// Writes what one code-length symbol stands for: a length (0-15) itself, or, for a repeat
+// symbol whose count `repeat` has been read, that many copies of the previous length or of
+// zero. False when a repeat would run past the last of the `total` lengths.
+inline bool StoreCodeLengths(std::uint32_t symbol, std::uint32_t repeat, std::uint16_t* lengths,
+                             std::uint32_t total, std::uint32_t& i, std::uint16_t& previous) {
+  if (symbol < 16) {
+    previous = static_cast<std::uint16_t>(symbol);
+    lengths[i++] = previous;
+    return true;
+  }
+  if (!deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol].repeats_previous) {
+    previous = 0;
+  }
+  if (repeat > total - i) return false;
+  while (repeat-- > 0) lengths[i++] = previous;
+  return true;
+}
+
 // Reads the code lengths of a dynamic block through its code-length code. Format note: the
 // literal/length and distance lengths form one sequence, so a repeat may run on from one list
 // into the other, but never past the last declared length.
@@ -808,24 +826,15 @@ bool ReadCodeLengths(InflaterState& inflater, std::uint16_t* lengths, std::uint3
       sound = false;
       break;
     }
-    std::uint32_t symbol = slot->value;
-    if (symbol < 16) {
-      previous = static_cast<std::uint16_t>(symbol);
-      lengths[i++] = previous;
-      continue;
+    const std::uint32_t symbol = slot->value;
+    std::uint32_t repeat = 0;
+    if (symbol >= 16) {
+      const deflate::LengthRepeat& rule =
+          deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
+      sound = ExtraBits(inflater, rule.extra_bits, &repeat);
+      repeat += rule.base;
     }
-    const deflate::LengthRepeat& rule =
-        deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
-    std::uint32_t repeat;
-    sound = ExtraBits(inflater, rule.extra_bits, &repeat);
-    repeat += rule.base;
-    const std::uint16_t value = rule.repeats_previous ? previous : 0;
-    previous = value;
-    if (!sound || repeat > total - i) {
-      sound = false;
-      break;
-    }
-    while (repeat-- > 0) lengths[i++] = value;
+    sound = sound && StoreCodeLengths(symbol, repeat, lengths, total, i, previous);
   }
   ReleaseDecodeTables(&chain);
   return sound;
@@ -891,18 +900,13 @@ bool ReadCodeLengthsFast(InflaterState& inflater, std::uint16_t* lengths, std::u
     if (entry == kNoCodeLength) return false;
     take(entry >> 8);
     const std::uint32_t symbol = entry & 0xFF;
-    if (symbol < 16) {
-      previous = static_cast<std::uint16_t>(symbol);
-      lengths[i++] = previous;
-      continue;
+    std::uint32_t repeat = 0;
+    if (symbol >= 16) {
+      const deflate::LengthRepeat& rule =
+          deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
+      repeat = take(rule.extra_bits) + rule.base;
     }
-    const deflate::LengthRepeat& rule =
-        deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol];
-    std::uint32_t repeat = take(rule.extra_bits) + rule.base;
-    const std::uint16_t value = rule.repeats_previous ? previous : 0;
-    previous = value;
-    if (repeat > total - i) return false;
-    while (repeat-- > 0) lengths[i++] = value;
+    if (!StoreCodeLengths(symbol, repeat, lengths, total, i, previous)) return false;
   }
 
   HandBackUnreadBytes(inflater, start, next, count, look_ahead);
