@@ -56,7 +56,8 @@ int SelectedRowCount(WindowHandle dialog);
 // Scrolls the first selected row into view; nothing when no row is selected.
 void ShowFirstSelectedRow(WindowHandle dialog);
 
-// The run's progress: rows visited out of row_count.
+// The run's progress: rows visited out of row_count. The bar shows it by hundredths of the
+// rows (every row in a run of up to 100), so that drawing it costs little per file.
 void SetProgressRange(WindowHandle dialog, int row_count);
 void SetProgressPosition(WindowHandle dialog, int position);
 

@@ -6,6 +6,8 @@
 
 #include "extraction_support.h"
 
+#include <commctrl.h>
+
 namespace e2e {
 namespace {
 
@@ -220,6 +222,49 @@ TEST_F(OverwritePrompt, WithoutTheBoxEachFileIsAskedFor) {
   ExpectWrittenFile(Path("third.txt"), "new third");
   EXPECT_EQ(std::vector<int>{1}, SelectedRows(stub(), dialog_));
   ExpectCloseEndsWithZero(stub(), dialog_);
+}
+
+// --- a long run: the progress bar, and the row left behind ------------------------------------
+
+// The bar takes a row's position only when the row starts a further hundredth of the rows
+// (drawing it for every row was most of a run's time): at a prompt in the middle of a
+// hundredth it still shows where that hundredth began, and the run ends with the bar full.
+// The file declined there stays selected, far down the list, and the failed run scrolls it
+// into view.
+TEST_F(OverwriteModes, LongRunMovesTheBarByHundredthsAndShowsTheRowLeft) {
+  constexpr int kRows = 1000;
+  constexpr int kDeclined = 504;
+  const std::vector<ZipMember> members = ManyMembers(kRows, 1);
+  PlaceFile(Path(members[kDeclined].name), "old");
+  BlockSettings settings;
+  settings.overwrite_mode = 2;  // ask
+  HWND dialog = nullptr;
+  Process stub = Launch(MakeStoredZip(members).bytes, dialog, settings);
+  ASSERT_NE(nullptr, dialog);
+  HWND list = Control(dialog, kFileListId);
+  ASSERT_EQ(0, SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+  StartUnzip(dialog, target_);
+
+  HWND prompt = NextWindow(stub);
+  ASSERT_TRUE(prompt != nullptr && IsFileExistsPrompt(prompt)) << DescribeWindows(stub.id());
+  EXPECT_EQ(Path(members[kDeclined].name) + " already exists. Overwrite?",
+            ControlText(prompt, 201));
+  HWND bar = Control(dialog, kProgressId);
+  EXPECT_EQ(kRows, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+  EXPECT_EQ(500, SendMessageA(bar, PBM_GETPOS, 0, 0)) << "row 505 lies in the hundredth from 500";
+  ClickButton(Control(prompt, 2));
+  ASSERT_TRUE(WaitForWindowToClose(prompt));
+
+  ExpectRunFailed(stub);
+  EXPECT_EQ(kRows, SendMessageA(bar, PBM_GETPOS, 0, 0)) << "the last row fills the bar";
+  const auto top = SendMessageA(list, LVM_GETTOPINDEX, 0, 0);
+  const auto rows_shown = SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
+  EXPECT_TRUE(top <= kDeclined && kDeclined < top + rows_shown)
+      << "rows " << top << " to " << top + rows_shown - 1 << " are in view";
+  EXPECT_EQ(std::vector<int>{kDeclined}, SelectedRows(stub, dialog));
+  EXPECT_EQ(static_cast<std::size_t>(kRows), FilesIn(target_).size());
+  ExpectUntouched(members[kDeclined].name, "old");
+  ExpectCloseEndsWithZero(stub, dialog);
 }
 
 }  // namespace

@@ -74,22 +74,18 @@ int SelectedRowCount(WindowHandle dialog) {
 }
 
 FileRow ReadRow(WindowHandle dialog_handle, int row) {
-  HWND dialog = static_cast<HWND>(dialog_handle);
+  char text[521];
   LVITEMA item = {};
-  item.mask = LVIF_PARAM;
+  item.mask = LVIF_PARAM | LVIF_TEXT;
   item.iItem = row;
-  SendMessageA(FileList(dialog), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  item.pszText = text;
+  item.cchTextMax = sizeof text;
+  SendMessageA(FileList(static_cast<HWND>(dialog_handle)), LVM_GETITEMA, 0,
+               reinterpret_cast<LPARAM>(&item));
   FileRow result;
   result.entry = GetEntry(static_cast<std::size_t>(item.lParam));
-
-  char text[521];
-  LVITEMA text_item = {};
-  text_item.iSubItem = 0;
-  text_item.pszText = text;
-  text_item.cchTextMax = sizeof text;
-  int length = static_cast<int>(
-      SendMessageA(FileList(dialog), LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&text_item)));
-  result.name.assign(text, static_cast<std::size_t>(length));
+  // The list may hand back its own copy of the text instead of filling the buffer.
+  result.name = item.pszText;
   return result;
 }
 
@@ -103,13 +99,8 @@ void SelectAllRows(HWND dialog) {
 
 void ShowFirstSelectedRow(WindowHandle dialog) {
   HWND list = FileList(static_cast<HWND>(dialog));
-  int count = ListView_GetItemCount(list);
-  for (int row = 0; row < count; ++row) {
-    if (ListView_GetItemState(list, row, LVIS_SELECTED) == LVIS_SELECTED) {
-      ListView_EnsureVisible(list, row, FALSE);
-      return;
-    }
-  }
+  int row = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+  if (row >= 0) ListView_EnsureVisible(list, row, FALSE);
 }
 
 }  // namespace selfx
