@@ -22,10 +22,11 @@ file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 # The command-line reader and the stub's resource writer are tested directly.
 add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp
                src/cli/resource_section.cpp src/cli/stub_identity.cpp src/cli/native_file.cpp
-               src/cli/stub_image.cpp)
+               src/cli/stub_image.cpp src/cli/block_splitter.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
-target_include_directories(selfx_unit_tests PRIVATE tests/unit tests)
-target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB)
+target_include_directories(selfx_unit_tests PRIVATE tests/unit tests ${SELFX_LIBDEFLATE_INCLUDE})
+target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB
+                      ${SELFX_LIBDEFLATE})
 target_compile_definitions(selfx_unit_tests PRIVATE SELFX_TOOL_PATH="$<TARGET_FILE:selfx>")
 add_dependencies(selfx_unit_tests selfx)
 # Test tables name only the fields a case is about.

@@ -2,12 +2,15 @@
 
 #include <libdeflate.h>
 
+#include "cli/block_splitter.h"
+
 #include <new>
 
 namespace selfx::cli {
 
 Deflater::Deflater(int level) : compressor_(libdeflate_alloc_compressor(level)) {
   if (compressor_ == nullptr) throw std::bad_alloc();
+  if (level >= kFirstSplitLevel) splitter_ = std::make_unique<BlockSplitter>();
 }
 
 Deflater::~Deflater() { libdeflate_free_compressor(compressor_); }
@@ -19,6 +22,7 @@ bool Deflater::Compress(const std::uint8_t* data, std::size_t size, FileBytes& o
   std::size_t produced = out.empty() ? 0
                                      : libdeflate_deflate_compress(compressor_, data, size,
                                                                    out.data(), out.size());
+  if (produced != 0 && splitter_) produced = splitter_->Rewrite(out.data(), produced, size);
   out.resize(produced);
   return produced != 0;
 }

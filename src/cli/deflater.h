@@ -1,6 +1,7 @@
 // Deflates whole buffers with libdeflate, at levels 1 to 12: 1 to 9 as zlib's levels are
-// known, 10 to 12 libdeflate's slower search for the shortest encoding. One Deflater per
-// thread: it holds the compressor's tables, reused from one buffer to the next.
+// known, 10 to 12 libdeflate's slower search for the shortest encoding, whose blocks the
+// BlockSplitter then chooses again. One Deflater per thread: it holds the compressor's tables,
+// reused from one buffer to the next.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +13,14 @@
 struct libdeflate_compressor;
 
 namespace selfx::cli {
+class BlockSplitter;
+}
+
+namespace selfx::cli {
 
 constexpr int kHighestLevel = 12;
+// The levels whose streams the BlockSplitter rewrites.
+constexpr int kFirstSplitLevel = 10;
 
 // Bytes that resize leaves as they are: the buffers of whole files are filled by reading or
 // compressing right after, and clearing megabytes first would only cost time.
@@ -47,6 +54,7 @@ class Deflater {
 
  private:
   libdeflate_compressor* compressor_;
+  std::unique_ptr<BlockSplitter> splitter_;  // at the levels that split blocks again
 };
 
 // The CRC-32 of data, as the ZIP format records it.

@@ -24,6 +24,7 @@ namespace {
 using codec_test::BitWriter;
 using codec_test::Bytes;
 using codec_test::EntryResult;
+using codec_test::ZlibInflate;
 
 EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "",
                     codec_test::SourceShape shape = {}) {
@@ -47,28 +48,6 @@ Bytes ZlibDeflate(const Bytes& data, int level, int strategy) {
   EXPECT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
   out.resize(z.total_out);
   deflateEnd(&z);
-  return out;
-}
-
-// zlib's inflate as the control: the output it produces before it stops, and whether the
-// stream was complete.
-Bytes ZlibInflate(const Bytes& stream, bool* complete) {
-  z_stream z{};
-  inflateInit2(&z, -15);
-  Bytes out;
-  Bytes chunk(65536);
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    z.next_out = chunk.data();
-    z.avail_out = static_cast<uInt>(chunk.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
-    if (status == Z_BUF_ERROR || (status == Z_OK && z.avail_in == 0 && z.avail_out != 0)) break;
-  }
-  *complete = status == Z_STREAM_END;
-  inflateEnd(&z);
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -154,6 +155,28 @@ Bytes BitWriter::Finish(int pad_bit) {
   if (pad_bit && used_ != 0) bytes_.back() |= static_cast<std::uint8_t>(0xFF << used_);
   used_ = 0;
   return bytes_;
+}
+
+// zlib's inflate as the control: the output it produces before it stops, and whether the
+// stream was complete.
+Bytes ZlibInflate(const Bytes& stream, bool* complete) {
+  z_stream z{};
+  inflateInit2(&z, -15);
+  Bytes out;
+  Bytes chunk(65536);
+  z.next_in = const_cast<Bytef*>(stream.data());
+  z.avail_in = static_cast<uInt>(stream.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    z.next_out = chunk.data();
+    z.avail_out = static_cast<uInt>(chunk.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - z.avail_out));
+    if (status == Z_BUF_ERROR || (status == Z_OK && z.avail_in == 0 && z.avail_out != 0)) break;
+  }
+  *complete = status == Z_STREAM_END;
+  inflateEnd(&z);
+  return out;
 }
 
 }  // namespace selfx::codec_test

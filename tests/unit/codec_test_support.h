@@ -55,6 +55,10 @@ struct SourceShape {
 EntryResult InflateEntry(const Bytes& stream, const std::string& password = "",
                          SourceShape shape = {});
 
+// zlib's inflate as the control: the output it produces before it stops, and whether the
+// stream was complete.
+Bytes ZlibInflate(const Bytes& stream, bool* complete);
+
 // The CRC-32 of the bytes as a file's recorded CRC.
 std::uint32_t Crc32Of(const Bytes& bytes);
 
