@@ -1,7 +1,6 @@
 #include "cli/block_splitter.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -197,8 +196,6 @@ void EncodeLengthRuns(const std::uint8_t* lengths, int total, LengthRuns& runs) 
   }
 }
 
-constexpr std::uint8_t kRepeatExtraBits[3] = {2, 3, 7};
-
 // A block's codes, how its header writes them, and its size in bits either way: with these
 // codes, or with the fixed ones.
 struct BlockPlan {
@@ -208,7 +205,6 @@ struct BlockPlan {
   std::uint8_t precode_lengths[kPrecodeSymbols];
   int precode_count;
   LengthRuns runs;
-  std::uint64_t header_bits;  // of the dynamic block: the sizes and the two codes' lengths
   std::uint64_t dynamic_bits;
   std::uint64_t fixed_bits;
   bool UseFixed() const { return fixed_bits <= dynamic_bits; }
@@ -220,26 +216,43 @@ int FixedLiteralLength(int symbol) {
 }
 constexpr int kFixedDistanceLength = 5;
 
-// log2 of the counts: the estimate below takes one per symbol and block, millions of times per
-// file, where the library's would take most of the time. Counts up to 4096 are looked up, larger
-// ones interpolated between the 12 bits at their top.
-struct Log2Table {
-  static constexpr std::uint32_t kLookedUp = 4096;
-  float small[kLookedUp + 1];
-  Log2Table() {
-    small[0] = 0;
-    for (std::uint32_t i = 1; i <= kLookedUp; ++i) {
-      small[i] = static_cast<float>(std::log2(static_cast<double>(i)));
+// The estimate below counts in units of 2^-16 bits, in integers alone, so that every platform
+// splits alike and builds the same archive.
+constexpr int kFractionBits = 16;
+constexpr std::uint64_t kOneBit = std::uint64_t{1} << kFractionBits;
+
+// log2(value) in those units, by the bit-by-bit method: each squaring of the mantissa (in
+// [1, 2), 31 bits after the point) doubles the logarithm's fraction and shows its next bit.
+std::uint32_t FixedLog2(std::uint32_t value) {
+  const int integer = 31 - __builtin_clz(value);
+  std::uint64_t mantissa = std::uint64_t{value} << (31 - integer);
+  std::uint32_t fraction = 0;
+  for (int bit = kFractionBits - 1; bit >= 0; --bit) {
+    mantissa = (mantissa * mantissa) >> 31;
+    if (mantissa >= (std::uint64_t{1} << 32)) {
+      fraction |= 1u << bit;
+      mantissa >>= 1;
     }
   }
-  // log2(value) for value >= 1.
-  float operator()(std::uint32_t value) const {
+  return static_cast<std::uint32_t>(integer) << kFractionBits | fraction;
+}
+
+// log2 of the counts: the estimate takes one per symbol and block, millions of times per file.
+// Counts up to 4096 are looked up, larger ones interpolated between the 12 bits at their top.
+struct Log2Table {
+  static constexpr std::uint32_t kLookedUp = 4096;
+  std::uint32_t small[kLookedUp + 1];
+  Log2Table() {
+    small[0] = 0;
+    for (std::uint32_t i = 1; i <= kLookedUp; ++i) small[i] = FixedLog2(i);
+  }
+  std::uint32_t operator()(std::uint32_t value) const {
     if (value <= kLookedUp) return small[value];
     const int shift = 20 - __builtin_clz(value);  // leaves value >> shift in [2048, 4096)
     const std::uint32_t top = value >> shift;
-    const float within = static_cast<float>(value & ((1u << shift) - 1)) /
-                         static_cast<float>(1u << shift);
-    return static_cast<float>(shift) + small[top] + (small[top + 1] - small[top]) * within;
+    const std::uint64_t below = value & ((1u << shift) - 1);
+    return (static_cast<std::uint32_t>(shift) << kFractionBits) + small[top] +
+           static_cast<std::uint32_t>(((small[top + 1] - small[top]) * below) >> shift);
   }
 };
 const Log2Table kLog2;
@@ -247,14 +260,20 @@ const Log2Table kLog2;
 // A quick estimate of a dynamic block's size for the search, from the counts before its end
 // and before its start: each symbol costs its entropy, -log2 of its share, and the header each
 // length the codes would give it at the entropy of those lengths, a run of zeros as one repeat.
-double EstimateBits(const std::uint32_t* end, const std::uint32_t* begin, std::uint32_t tokens) {
-  double bits = 3 + 5 + 5 + 4 + 3 * 15 + (end[kExtraBitsSlot] - begin[kExtraBitsSlot]);
+std::uint64_t EstimateBits(const std::uint32_t* end, const std::uint32_t* begin,
+                           std::uint32_t tokens) {
+  std::uint64_t bits = (3 + 5 + 5 + 4 + 3 * 15 +
+                        std::uint64_t{end[kExtraBitsSlot] - begin[kExtraBitsSlot]}) *
+                       kOneBit;
   // The lengths are counted alternately in two tables, which keeps neighbouring symbols of the
   // same length from waiting on each other's increment.
   std::uint32_t length_counts[2][deflate::kMaxCodeLength + 1] = {};
   std::uint32_t zero_runs = 0;
+  auto length_of = [](std::uint32_t share) {
+    return std::min<std::uint32_t>(deflate::kMaxCodeLength, 1 + (share >> kFractionBits));
+  };
   auto code = [&](int first, int last, std::uint32_t total) {
-    const float log_total = kLog2(total);
+    const std::uint32_t log_total = kLog2(total);
     int zeros = 0;
     for (int symbol = first; symbol < last; ++symbol) {
       const std::uint32_t count = end[symbol] - begin[symbol];
@@ -267,21 +286,21 @@ double EstimateBits(const std::uint32_t* end, const std::uint32_t* begin, std::u
           length_counts[0][0] += zeros;
         } else {
           ++zero_runs;
-          bits += zeros < 11 ? 3 : 7;
+          bits += (zeros < 11 ? 3 : 7) * kOneBit;
         }
         zeros = 0;
       }
-      const float share = log_total - kLog2(count);
-      bits += static_cast<float>(count) * share;
-      ++length_counts[symbol & 1][std::min(deflate::kMaxCodeLength, 1 + static_cast<int>(share))];
+      const std::uint32_t share = log_total - kLog2(count);
+      bits += std::uint64_t{count} * share;
+      ++length_counts[symbol & 1][length_of(share)];
     }
   };
   // Every token has a literal/length symbol, and the block one end of block more.
   const std::uint32_t literal_total = tokens + 1;
   code(0, kLiteralSymbols, literal_total);
-  const float end_of_block = kLog2(literal_total);
+  const std::uint32_t end_of_block = kLog2(literal_total);
   bits += end_of_block;
-  ++length_counts[0][std::min(deflate::kMaxCodeLength, 1 + static_cast<int>(end_of_block))];
+  ++length_counts[0][length_of(end_of_block)];
   const std::uint32_t matches = end[kMatchesSlot] - begin[kMatchesSlot];
   if (matches != 0) code(kLiteralSymbols, kCountedSymbols, matches);
   std::uint32_t header_symbols = zero_runs;
@@ -289,10 +308,10 @@ double EstimateBits(const std::uint32_t* end, const std::uint32_t* begin, std::u
     length_counts[0][length] += length_counts[1][length];
     header_symbols += length_counts[0][length];
   }
-  const float log_header = kLog2(header_symbols);
-  if (zero_runs != 0) bits += static_cast<float>(zero_runs) * (log_header - kLog2(zero_runs));
+  const std::uint32_t log_header = kLog2(header_symbols);
+  if (zero_runs != 0) bits += std::uint64_t{zero_runs} * (log_header - kLog2(zero_runs));
   for (std::uint32_t count : length_counts[0]) {
-    if (count != 0) bits += static_cast<float>(count) * (log_header - kLog2(count));
+    if (count != 0) bits += std::uint64_t{count} * (log_header - kLog2(count));
   }
   return bits;
 }
@@ -310,9 +329,9 @@ void PlanBlock(const std::uint32_t* block_counts, BlockPlan& plan) {
   std::uint64_t coded = 3, fixed = 3;  // the last-block flag and the type
   for (int symbol = 0; symbol < kLiteralSymbols; ++symbol) {
     if (counts[symbol] == 0) continue;
-    std::uint64_t extra = symbol > deflate::kFirstLengthSymbol - 1
-                              ? deflate::LengthExtra[symbol - deflate::kFirstLengthSymbol]
-                              : 0;
+    const std::uint64_t extra = symbol >= deflate::kFirstLengthSymbol
+                                    ? deflate::LengthExtra[symbol - deflate::kFirstLengthSymbol]
+                                    : 0;
     coded += counts[symbol] * (plan.lengths[symbol] + extra);
     fixed += counts[symbol] * (FixedLiteralLength(symbol) + extra);
   }
@@ -342,7 +361,8 @@ void PlanBlock(const std::uint32_t* block_counts, BlockPlan& plan) {
   for (int i = 0; i < plan.runs.size; ++i) {
     const int symbol = plan.runs.symbols[i];
     ++precode_counts[symbol];
-    if (symbol >= 16) header += kRepeatExtraBits[symbol - 16];
+    if (symbol >= 16)
+      header += deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol].extra_bits;
   }
   BuildCodeLengths(precode_counts, kPrecodeSymbols, kMaxPrecodeLength, plan.precode_lengths);
   plan.precode_count = kPrecodeSymbols;
@@ -354,7 +374,6 @@ void PlanBlock(const std::uint32_t* block_counts, BlockPlan& plan) {
   for (int symbol = 0; symbol < kPrecodeSymbols; ++symbol) {
     header += std::uint64_t{precode_counts[symbol]} * plan.precode_lengths[symbol];
   }
-  plan.header_bits = header;
   plan.dynamic_bits = coded + header;
   plan.fixed_bits = fixed;
 }
@@ -509,7 +528,9 @@ BlockSplitter::BlockSplitter()
 
 // The lengths of a dynamic block's two codes (or the fixed ones), then its literals and matches
 // up to the end of block, appended to the run. False when the block is not sound.
-bool BlockSplitter::ReadCodedBlock(Reader& reader, bool fixed) {
+bool BlockSplitter::ReadCodedBlock(Reader& stream_reader, bool fixed) {
+  // A copy the compiler can keep in registers: the tokens' stores might otherwise alias it.
+  Reader reader = stream_reader;
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols] = {};
   std::uint32_t literal_count = deflate::kLiteralLengthSymbols;
   std::uint32_t distance_count = kDistanceSymbols;
@@ -611,6 +632,7 @@ bool BlockSplitter::ReadCodedBlock(Reader& reader, bool fixed) {
     if (entry & kExceptional) {
       if (!(entry & kEndOfBlock)) return false;
       reader.Take(entry & 0xFF);
+      stream_reader = reader;
       return !reader.Overrun();
     }
     const std::uint32_t length = take_value(entry);
@@ -654,21 +676,32 @@ std::uint64_t BlockSplitter::SplitRun() {
                         static_cast<std::uint32_t>(candidates_[to] - candidates_[from]));
   };
 
-  // Top down: split a stretch where one split saves most, and each part again, while a split
-  // saves anything.
   split_.clear();
-  std::vector<std::pair<std::size_t, std::size_t>> pending = {{0, intervals}};
+  // Top down, from the blocks as read: split a stretch where one split saves most, and each
+  // part again, while a split saves anything.
+  std::vector<std::pair<std::size_t, std::size_t>> pending;
+  std::size_t block_from = 0;
+  for (std::size_t b = 1; b <= block_starts_.size(); ++b) {
+    const std::size_t block_to = b == block_starts_.size()
+                                     ? intervals
+                                     : static_cast<std::size_t>(
+                                           std::lower_bound(candidates_.begin(), candidates_.end(),
+                                                            block_starts_[b]) -
+                                           candidates_.begin());
+    if (block_to > block_from) pending.push_back({block_from, block_to});
+    block_from = block_to;
+  }
   while (!pending.empty()) {
     auto [from, to] = pending.back();
     pending.pop_back();
-    const double whole = cost(from, to);
-    double best = whole;
+    const std::uint64_t whole = cost(from, to);
+    std::uint64_t best = whole;
     std::size_t best_at = 0;
     // A long stretch is tried at kProbes points, then again between the neighbours of the
     // best of them, and so on: the sizes change smoothly enough along a stretch for that.
     constexpr std::size_t kProbes = 8;
     auto try_at = [&](std::size_t at) {
-      const double parts = cost(from, at) + cost(at, to);
+      const std::uint64_t parts = cost(from, at) + cost(at, to);
       if (parts < best) {
         best = parts;
         best_at = at;
@@ -678,9 +711,9 @@ std::uint64_t BlockSplitter::SplitRun() {
     while (high - low > 2 * kProbes) {
       const std::size_t stride = (high - low) / kProbes;
       std::size_t round_best = low;
-      double round_cost = 0;
+      std::uint64_t round_cost = 0;
       for (std::size_t at = low; at < high; at += stride) {
-        const double parts = cost(from, at) + cost(at, to);
+        const std::uint64_t parts = cost(from, at) + cost(at, to);
         if (at == low || parts < round_cost) {
           round_cost = parts;
           round_best = at;
@@ -706,22 +739,24 @@ std::uint64_t BlockSplitter::SplitRun() {
 
   // Then each boundary again, with its neighbours fixed: removed, or moved a few candidates.
   constexpr std::size_t kReach = 2;
-  for (bool moved = true; moved;) {
+  constexpr int kMostPasses = 4;
+  bool moved = true;
+  for (int pass = 0; moved && pass < kMostPasses; ++pass) {
     moved = false;
     for (std::size_t b = 1; b + 1 < split_.size(); ++b) {
       const std::size_t from = split_[b - 1], at = split_[b], to = split_[b + 1];
-      const double now = cost(from, at) + cost(at, to);
+      const std::uint64_t now = cost(from, at) + cost(at, to);
       if (cost(from, to) <= now) {
         split_.erase(split_.begin() + static_cast<std::ptrdiff_t>(b));
         --b;
         moved = true;
         continue;
       }
-      double best = now;
+      std::uint64_t best = now;
       std::size_t best_at = at;
       for (std::size_t k = std::max(from + 1, at > kReach ? at - kReach : 0);
            k < std::min(to, at + kReach + 1); ++k) {
-        const double parts = cost(from, k) + cost(k, to);
+        const std::uint64_t parts = cost(from, k) + cost(k, to);
         if (parts < best) {
           best = parts;
           best_at = k;
@@ -757,7 +792,9 @@ std::uint64_t BlockSplitter::SplitRun() {
 
 // Writes the run's blocks as split_ has them; the last of them ends the stream if it should.
 // The run has been read up to limit, so the writer may store whole words before it.
-void BlockSplitter::WriteRun(Writer& writer, bool last_in_stream, std::uint8_t* limit) {
+void BlockSplitter::WriteRun(Writer& output, bool last_in_stream, std::uint8_t* limit) {
+  // A copy the compiler can keep in registers: the byte stores might otherwise alias it.
+  Writer writer = output;
   writer.limit = limit;
   BlockPlan plan;
   // The codes by symbol, as the fixed code has them: 288 literal/length symbols, then the
@@ -791,7 +828,9 @@ void BlockSplitter::WriteRun(Writer& writer, bool last_in_stream, std::uint8_t* 
       for (int i = 0; i < plan.runs.size; ++i) {
         const int symbol = plan.runs.symbols[i];
         writer.Put(precode[symbol], plan.precode_lengths[symbol]);
-        if (symbol >= 16) writer.Put(plan.runs.extra[i], kRepeatExtraBits[symbol - 16]);
+        if (symbol >= 16)
+          writer.Put(plan.runs.extra[i],
+                     deflate::kLengthRepeats[symbol - deflate::kFirstRepeatSymbol].extra_bits);
       }
       std::memcpy(lengths, plan.lengths, kLiteralSymbols);
       std::fill(lengths + kLiteralSymbols, lengths + kDistancesAt, 0);
@@ -829,6 +868,7 @@ void BlockSplitter::WriteRun(Writer& writer, bool last_in_stream, std::uint8_t* 
   }
   writer.Drain();
   writer.limit = writer.start;
+  output = writer;
 }
 
 std::size_t BlockSplitter::Rewrite(std::uint8_t* stream, std::size_t size,

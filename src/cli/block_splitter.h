@@ -21,8 +21,9 @@ class BlockSplitter {
 
   // Rewrites the raw deflate stream of size bytes in place and returns its new size, never
   // larger: a run of blocks that does not pack smaller is copied as it was. decoded_size is how
-  // many bytes the stream decodes to; a stream that does not decode to exactly that, or not at
-  // all, is left as it is from the point where that shows.
+  // many bytes the stream decodes to; from the run where a stream shows that it decodes to more,
+  // or that it is damaged, it is copied as it is, bit for bit (a stream cut short then ends in
+  // other padding bits).
   std::size_t Rewrite(std::uint8_t* stream, std::size_t size, std::size_t decoded_size);
 
   // How many literals and matches one run of blocks may hold before it is split and written:
@@ -32,9 +33,9 @@ class BlockSplitter {
  private:
   struct Reader;
   struct Writer;
-  bool ReadCodedBlock(Reader& reader, bool fixed);
+  bool ReadCodedBlock(Reader& stream_reader, bool fixed);
   std::uint64_t SplitRun();
-  void WriteRun(Writer& writer, bool last_in_stream, std::uint8_t* limit);
+  void WriteRun(Writer& output, bool last_in_stream, std::uint8_t* limit);
 
   std::vector<std::uint32_t> tokens_;         // of the run being read: literals and matches
   std::vector<std::size_t> block_starts_;     // of the run's blocks as read, in tokens

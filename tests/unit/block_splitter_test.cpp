@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -174,7 +175,9 @@ TEST(BlockSplitter, StretchesOfDifferentStatisticsPackSmaller) {
 }
 
 // A damaged stream, or one that decodes to another size than stated, decodes after the rewrite
-// exactly as before: the same bytes, up to the same failure.
+// as before: the same bytes, up to the same failure. A stream cut short is the one exception,
+// and only by its end: the part kept moves to another bit position, and the last byte's padding
+// may then decode as a few literals more before the input ends.
 TEST(BlockSplitter, WhatCannotBeReadIsKeptAsItWas) {
   const Bytes data = Sections(3 * cli::BlockSplitter::kRunTokens, 9);
   const Bytes stream = Deflate(data, 12);
@@ -182,10 +185,11 @@ TEST(BlockSplitter, WhatCannotBeReadIsKeptAsItWas) {
     const char* name;
     std::function<Bytes()> damage;
     std::size_t decoded_size;
+    std::size_t padding_literals = 0;  // at most this many bytes more from the last byte
   };
   const std::vector<Case> cases = {
       {"cut short", [&] { return Bytes(stream.begin(), stream.begin() + stream.size() * 2 / 3); },
-       data.size()},
+       data.size(), 7},
       {"bits flipped in the last run",
        [&] {
          Bytes damaged = stream;
@@ -209,8 +213,9 @@ TEST(BlockSplitter, WhatCannotBeReadIsKeptAsItWas) {
     const Bytes before = ZlibInflate(damaged, &before_complete);
     const Bytes after = ZlibInflate(rewritten, &after_complete);
     EXPECT_EQ(after_complete, before_complete);
-    EXPECT_EQ(after.size(), before.size());
-    EXPECT_TRUE(after == before);
+    ASSERT_GE(after.size(), before.size());
+    EXPECT_LE(after.size(), before.size() + c.padding_literals);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
   }
 }
 
