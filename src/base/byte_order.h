@@ -17,6 +17,10 @@ inline std::uint32_t LoadLe32(const std::uint8_t* bytes) {
          (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
+inline std::uint64_t LoadLe64(const std::uint8_t* bytes) {
+  return std::uint64_t{LoadLe32(bytes)} | std::uint64_t{LoadLe32(bytes + 4)} << 32;
+}
+
 inline void StoreLe16(std::uint8_t* bytes, std::uint16_t value) {
   bytes[0] = static_cast<std::uint8_t>(value);
   bytes[1] = static_cast<std::uint8_t>(value >> 8);

@@ -211,10 +211,8 @@ struct BlockPlan {
   std::uint64_t Bits() const { return std::min(dynamic_bits, fixed_bits); }
 };
 
-int FixedLiteralLength(int symbol) {
-  return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
-}
-constexpr int kFixedDistanceLength = 5;
+using deflate::FixedCodeLength;
+constexpr int kFixedDistanceLength = FixedCodeLength(deflate::kLiteralLengthSymbols);
 
 // The estimate below counts in units of 2^-16 bits, in integers alone, so that every platform
 // splits alike and builds the same archive.
@@ -333,7 +331,7 @@ void PlanBlock(const std::uint32_t* block_counts, BlockPlan& plan) {
                                     ? deflate::LengthExtra[symbol - deflate::kFirstLengthSymbol]
                                     : 0;
     coded += counts[symbol] * (plan.lengths[symbol] + extra);
-    fixed += counts[symbol] * (FixedLiteralLength(symbol) + extra);
+    fixed += counts[symbol] * (FixedCodeLength(symbol) + extra);
   }
   for (int symbol = 0; symbol < kDistanceSymbols; ++symbol) {
     const std::uint64_t count = counts[kLiteralSymbols + symbol];
@@ -452,10 +450,6 @@ struct BlockSplitter::Reader {
     bits = 0;
     count = 0;
   }
-
-  static std::uint64_t LoadLe64(const std::uint8_t* bytes) {
-    return std::uint64_t{LoadLe32(bytes)} | std::uint64_t{LoadLe32(bytes + 4)} << 32;
-  }
 };
 
 // Writes bits in the order the Reader reads them, into the same buffer behind the reader: a
@@ -517,7 +511,6 @@ struct BlockSplitter::Writer {
         word |= std::uint32_t{stream[byte + k]} << (8 * k);
       }
       Put((word >> (from & 7)) & ((1u << n) - 1), n);
-      Drain();
       from += n;
     }
   }
@@ -536,7 +529,7 @@ bool BlockSplitter::ReadCodedBlock(Reader& stream_reader, bool fixed) {
   std::uint32_t distance_count = kDistanceSymbols;
   if (fixed) {
     for (int symbol = 0; symbol < deflate::kLiteralLengthSymbols; ++symbol) {
-      lengths[symbol] = static_cast<std::uint16_t>(FixedLiteralLength(symbol));
+      lengths[symbol] = static_cast<std::uint16_t>(FixedCodeLength(symbol));
     }
     for (int symbol = 0; symbol < kDistanceSymbols; ++symbol) {
       lengths[literal_count + symbol] = kFixedDistanceLength;
@@ -584,15 +577,17 @@ bool BlockSplitter::ReadCodedBlock(Reader& stream_reader, bool fixed) {
   // one symbol or none: the rewritten codes always are, and a stream no decoder takes stays so.
   // (The fixed distance code leaves two patterns free, by the format.)
   const std::uint16_t* distance_lengths = lengths + deflate::kLiteralLengthSymbols;
-  const int distance_codes = static_cast<int>(
-      std::count_if(distance_lengths, distance_lengths + distance_count,
-                    [](std::uint16_t length) { return length != 0; }));
-  if (!fixed &&
-      (ClassifyCode(lengths, deflate::kLiteralLengthSymbols) != BuildResult::Complete ||
-       (ClassifyCode(distance_lengths, static_cast<int>(distance_count)) != BuildResult::Complete &&
-        (distance_codes > 1 || ClassifyCode(distance_lengths, static_cast<int>(distance_count)) ==
-                                   BuildResult::Invalid)))) {
-    return false;
+  if (!fixed) {
+    const int distance_codes = static_cast<int>(
+        std::count_if(distance_lengths, distance_lengths + distance_count,
+                      [](std::uint16_t length) { return length != 0; }));
+    const BuildResult distance_code = ClassifyCode(distance_lengths,
+                                                   static_cast<int>(distance_count));
+    if (ClassifyCode(lengths, deflate::kLiteralLengthSymbols) != BuildResult::Complete ||
+        distance_code == BuildResult::Invalid ||
+        (distance_code == BuildResult::Incomplete && distance_codes > 1)) {
+      return false;
+    }
   }
   BuildFastTable(lengths, deflate::kLiteralLengthSymbols, FastCode::LiteralLength,
                  literal_table_.data());
@@ -645,10 +640,9 @@ bool BlockSplitter::ReadCodedBlock(Reader& stream_reader, bool fixed) {
   }
 }
 
-// Chooses the run's blocks: split_ receives the candidates where they start, and the run's end.
-// Returns the size of the run written so, in bits.
-std::uint64_t BlockSplitter::SplitRun() {
-  // Candidates: every kCandidateStep tokens and every block start as read.
+// The candidates where a block may start: every kCandidateStep tokens and every block start as
+// read, and the run's end; and the symbol counts before each.
+void BlockSplitter::CountCandidates() {
   const std::size_t n = tokens_.size();
   candidates_.clear();
   for (std::size_t at = 0; at < n; at += kCandidateStep) candidates_.push_back(at);
@@ -663,22 +657,29 @@ std::uint64_t BlockSplitter::SplitRun() {
   for (std::size_t c = 0; c < intervals; ++c) {
     std::uint32_t* counts = &prefix_counts_[(c + 1) * kPrefixSlots];
     std::memcpy(counts, counts - kPrefixSlots, kPrefixSlots * sizeof counts[0]);
-    for (std::size_t t = candidates_[c]; t < candidates_[c + 1]; ++t)
+    for (std::size_t t = candidates_[c]; t < candidates_[c + 1]; ++t) {
       CountToken(tokens_[t], counts);
+    }
   }
-  BlockPlan plan;
-  auto exact = [this, &plan](std::size_t from, std::size_t to) {
-    PlanBlockBetween(prefix_counts_.data(), from, to, plan);
-    return plan.Bits();
-  };
-  auto cost = [this](std::size_t from, std::size_t to) {
-    return EstimateBits(&prefix_counts_[to * kPrefixSlots], &prefix_counts_[from * kPrefixSlots],
-                        static_cast<std::uint32_t>(candidates_[to] - candidates_[from]));
-  };
+}
 
-  split_.clear();
-  // Top down, from the blocks as read: split a stretch where one split saves most, and each
-  // part again, while a split saves anything.
+// The estimated size of a block from one candidate to another, in 2^-16 bits.
+std::uint64_t BlockSplitter::Estimate(std::size_t from, std::size_t to) const {
+  return EstimateBits(&prefix_counts_[to * kPrefixSlots], &prefix_counts_[from * kPrefixSlots],
+                      static_cast<std::uint32_t>(candidates_[to] - candidates_[from]));
+}
+
+// The true size of that block, in bits.
+std::uint64_t BlockSplitter::Exact(std::size_t from, std::size_t to) const {
+  BlockPlan plan;
+  PlanBlockBetween(prefix_counts_.data(), from, to, plan);
+  return plan.Bits();
+}
+
+// Top down, from the blocks as read: splits a stretch where one split saves most by the
+// estimate, and each part again, while a split saves anything. split_ receives the starts.
+void BlockSplitter::SplitTopDown() {
+  const std::size_t intervals = candidates_.size() - 1;
   std::vector<std::pair<std::size_t, std::size_t>> pending;
   std::size_t block_from = 0;
   for (std::size_t b = 1; b <= block_starts_.size(); ++b) {
@@ -691,29 +692,29 @@ std::uint64_t BlockSplitter::SplitRun() {
     if (block_to > block_from) pending.push_back({block_from, block_to});
     block_from = block_to;
   }
+  split_.clear();
   while (!pending.empty()) {
-    auto [from, to] = pending.back();
+    const auto [from, to] = pending.back();
     pending.pop_back();
-    const std::uint64_t whole = cost(from, to);
-    std::uint64_t best = whole;
-    std::size_t best_at = 0;
-    // A long stretch is tried at kProbes points, then again between the neighbours of the
-    // best of them, and so on: the sizes change smoothly enough along a stretch for that.
-    constexpr std::size_t kProbes = 8;
+    std::uint64_t best = Estimate(from, to);
+    std::size_t best_at = 0;  // none: the stretch stays whole
     auto try_at = [&](std::size_t at) {
-      const std::uint64_t parts = cost(from, at) + cost(at, to);
+      const std::uint64_t parts = Estimate(from, at) + Estimate(at, to);
       if (parts < best) {
         best = parts;
         best_at = at;
       }
     };
+    // A long stretch is tried at kProbes points, then again between the neighbours of the
+    // best of them, and so on: the sizes change smoothly enough along a stretch for that.
+    constexpr std::size_t kProbes = 8;
     std::size_t low = from + 1, high = to;  // the points left to try: [low, high)
     while (high - low > 2 * kProbes) {
       const std::size_t stride = (high - low) / kProbes;
       std::size_t round_best = low;
       std::uint64_t round_cost = 0;
       for (std::size_t at = low; at < high; at += stride) {
-        const std::uint64_t parts = cost(from, at) + cost(at, to);
+        const std::uint64_t parts = Estimate(from, at) + Estimate(at, to);
         if (at == low || parts < round_cost) {
           round_cost = parts;
           round_best = at;
@@ -736,8 +737,11 @@ std::uint64_t BlockSplitter::SplitRun() {
   }
   std::sort(split_.begin(), split_.end());
   split_.push_back(intervals);
+}
 
-  // Then each boundary again, with its neighbours fixed: removed, or moved a few candidates.
+// Each boundary again by the estimate, with its neighbours fixed: removed, or moved a few
+// candidates, for a few passes at most.
+void BlockSplitter::MoveBoundaries() {
   constexpr std::size_t kReach = 2;
   constexpr int kMostPasses = 4;
   bool moved = true;
@@ -745,8 +749,8 @@ std::uint64_t BlockSplitter::SplitRun() {
     moved = false;
     for (std::size_t b = 1; b + 1 < split_.size(); ++b) {
       const std::size_t from = split_[b - 1], at = split_[b], to = split_[b + 1];
-      const std::uint64_t now = cost(from, at) + cost(at, to);
-      if (cost(from, to) <= now) {
+      const std::uint64_t now = Estimate(from, at) + Estimate(at, to);
+      if (Estimate(from, to) <= now) {
         split_.erase(split_.begin() + static_cast<std::ptrdiff_t>(b));
         --b;
         moved = true;
@@ -756,7 +760,7 @@ std::uint64_t BlockSplitter::SplitRun() {
       std::size_t best_at = at;
       for (std::size_t k = std::max(from + 1, at > kReach ? at - kReach : 0);
            k < std::min(to, at + kReach + 1); ++k) {
-        const std::uint64_t parts = cost(from, k) + cost(k, to);
+        const std::uint64_t parts = Estimate(from, k) + Estimate(k, to);
         if (parts < best) {
           best = parts;
           best_at = k;
@@ -768,14 +772,17 @@ std::uint64_t BlockSplitter::SplitRun() {
       }
     }
   }
-  // Last, the estimate's splits by the blocks' true sizes: a boundary that does not pay for
-  // itself goes. The total is what the run will take.
+}
+
+// Last, the estimate's boundaries by the blocks' true sizes: one that does not pay for itself
+// goes. Returns the size of the run written so, in bits.
+std::uint64_t BlockSplitter::DropUnpaidBoundaries() {
   block_bits_.clear();
   for (std::size_t b = 0; b + 1 < split_.size(); ++b) {
-    block_bits_.push_back(exact(split_[b], split_[b + 1]));
+    block_bits_.push_back(Exact(split_[b], split_[b + 1]));
   }
   for (std::size_t b = 1; b + 1 < split_.size();) {
-    const std::uint64_t merged = exact(split_[b - 1], split_[b + 1]);
+    const std::uint64_t merged = Exact(split_[b - 1], split_[b + 1]);
     if (merged <= block_bits_[b - 1] + block_bits_[b]) {
       split_.erase(split_.begin() + static_cast<std::ptrdiff_t>(b));
       block_bits_.erase(block_bits_.begin() + static_cast<std::ptrdiff_t>(b));
@@ -788,6 +795,15 @@ std::uint64_t BlockSplitter::SplitRun() {
   std::uint64_t total = 0;
   for (std::uint64_t bits : block_bits_) total += bits;
   return total;
+}
+
+// Chooses the run's blocks: split_ receives the candidates where they start, and the run's end.
+// Returns the size of the run written so, in bits.
+std::uint64_t BlockSplitter::SplitRun() {
+  CountCandidates();
+  SplitTopDown();
+  MoveBoundaries();
+  return DropUnpaidBoundaries();
 }
 
 // Writes the run's blocks as split_ has them; the last of them ends the stream if it should.
@@ -812,7 +828,7 @@ void BlockSplitter::WriteRun(Writer& output, bool last_in_stream, std::uint8_t* 
     if (plan.UseFixed()) {
       writer.Put(deflate::kFixedBlock, 2);
       for (int symbol = 0; symbol < kDistancesAt; ++symbol) {
-        lengths[symbol] = static_cast<std::uint8_t>(FixedLiteralLength(symbol));
+        lengths[symbol] = static_cast<std::uint8_t>(FixedCodeLength(symbol));
       }
       std::fill(lengths + kDistancesAt, lengths + kDistancesAt + kDistanceSymbols,
                 kFixedDistanceLength);
@@ -881,18 +897,14 @@ std::size_t BlockSplitter::Rewrite(std::uint8_t* stream, std::size_t size,
   std::uint64_t run_start = 0;  // the stream bit where the run being read begins
   // Writes the run read so far, split anew where that is shorter, as it was where not.
   auto end_run = [&](bool last_in_stream, std::uint64_t run_end) {
-    if (!tokens_.empty()) {
-      const std::uint64_t planned = SplitRun();
-      if (planned < run_end - run_start) {
-        const std::uint64_t written_from = writer.Position();
-        WriteRun(writer, last_in_stream, stream + run_end / 8);
-        // The writer stays behind the reader only while the sizes planned are the sizes
-        // written; were they not, the stream would be damaged already, so stop loudly.
-        if (writer.Position() - written_from != planned) {
-          throw std::logic_error("the block splitter wrote a run of another size than planned");
-        }
-      } else {
-        writer.CopyBits(stream, size, run_start, run_end);
+    const std::uint64_t planned = tokens_.empty() ? run_end - run_start : SplitRun();
+    if (planned < run_end - run_start) {
+      const std::uint64_t written_from = writer.Position();
+      WriteRun(writer, last_in_stream, stream + run_end / 8);
+      // The writer stays behind the reader only while the sizes planned are the sizes
+      // written; were they not, the stream would be damaged already, so stop loudly.
+      if (writer.Position() - written_from != planned) {
+        throw std::logic_error("the block splitter wrote a run of another size than planned");
       }
     } else {
       writer.CopyBits(stream, size, run_start, run_end);

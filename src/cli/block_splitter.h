@@ -35,6 +35,12 @@ class BlockSplitter {
   struct Writer;
   bool ReadCodedBlock(Reader& stream_reader, bool fixed);
   std::uint64_t SplitRun();
+  void CountCandidates();
+  std::uint64_t Estimate(std::size_t from, std::size_t to) const;
+  std::uint64_t Exact(std::size_t from, std::size_t to) const;
+  void SplitTopDown();
+  void MoveBoundaries();
+  std::uint64_t DropUnpaidBoundaries();
   void WriteRun(Writer& output, bool last_in_stream, std::uint8_t* limit);
 
   std::vector<std::uint32_t> tokens_;         // of the run being read: literals and matches

@@ -37,6 +37,12 @@ struct LengthRepeat {
 constexpr std::uint32_t kFirstRepeatSymbol = 16;
 constexpr LengthRepeat kLengthRepeats[3] = {{2, 3, true}, {3, 3, false}, {7, 11, false}};
 
+// The fixed codes' lengths (RFC 1951, 3.2.6), in the order a dynamic block's header gives
+// lengths: the 288 literal/length symbols, then the distance symbols, all of 5 bits.
+constexpr int FixedCodeLength(int symbol) {
+  return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : symbol < 288 ? 8 : 5;
+}
+
 // Block types, the two bits after the last-block flag.
 constexpr std::uint32_t kStoredBlock = 0;
 constexpr std::uint32_t kFixedBlock = 1;

@@ -989,7 +989,7 @@ void BuildFixedTables() {
   constexpr int kDistances = 30;
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + kDistances];
   for (int symbol = 0; symbol < deflate::kLiteralLengthSymbols + kDistances; ++symbol) {
-    lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : symbol < 288 ? 8 : 5;
+    lengths[symbol] = deflate::FixedCodeLength(symbol);
   }
   int literal_width = deflate::kFixedLiteralRootBits;
   int distance_width = deflate::kFixedDistanceRootBits;
