@@ -4,7 +4,7 @@
 add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
 target_include_directories(selfx_core PUBLIC src)
 
-file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*/*.cpp src/platform/native_file.cpp src/ui/console/*.cpp)
 # The builder's compressors, never linked into the core or the stub: libdeflate for files read
 # whole, zlib's streaming deflate for the few too large for memory.
 find_package(ZLIB REQUIRED)
@@ -20,9 +20,9 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 # The command-line reader and the stub's resource writer are tested directly.
-add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/command_line.cpp
-               src/cli/resource_section.cpp src/cli/stub_identity.cpp src/cli/native_file.cpp
-               src/cli/stub_image.cpp src/cli/block_splitter.cpp)
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/front/command_line.cpp
+               src/cli/pe/resource_section.cpp src/cli/pe/stub_identity.cpp src/platform/native_file.cpp
+               src/cli/pe/stub_image.cpp src/cli/pack/block_splitter.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.
 target_include_directories(selfx_unit_tests PRIVATE tests/unit tests ${SELFX_LIBDEFLATE_INCLUDE})
 target_link_libraries(selfx_unit_tests PRIVATE selfx_core GTest::gtest GTest::gtest_main ZLIB::ZLIB

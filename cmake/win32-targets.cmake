@@ -55,7 +55,7 @@ target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
 # Public: whatever links this core declares its per-thread state as it was defined.
 target_compile_definitions(selfx_core PUBLIC SELFX_TOOL_BUILD)
 
-file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*.cpp src/ui/console/*.cpp)
+file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*/*.cpp src/platform/native_file.cpp src/ui/console/*.cpp)
 # The builder's compressors, linked in: zlib from libz-mingw-w64-dev, and libdeflate, which
 # scripts/setup cross-builds from Debian's source package into build/libdeflate-mingw.
 set(ZLIB_USE_STATIC_LIBS ON)

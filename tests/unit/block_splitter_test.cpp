@@ -2,7 +2,7 @@
 // our own decoder, and is never longer; a stream it cannot read is kept as it was from the run
 // that shows it, so that it decodes, or fails, exactly as before.
 
-#include "cli/block_splitter.h"
+#include "cli/pack/block_splitter.h"
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "cli/command_line.h"
+#include "cli/front/command_line.h"
 #include "test_support.h"
 
 namespace selfx::cli {

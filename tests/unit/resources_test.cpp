@@ -19,9 +19,9 @@
 
 #include "archive/pe_image.h"
 #include "base/byte_order.h"
-#include "cli/resource_section.h"
-#include "cli/stub_identity.h"
-#include "cli/stub_image.h"
+#include "cli/pe/resource_section.h"
+#include "cli/pe/stub_identity.h"
+#include "cli/pe/stub_image.h"
 #include "test_support.h"
 
 namespace selfx {

@@ -3,16 +3,14 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/command_line.h"
-#include "cli/commands.h"
-#include "cli/decode_ahead.h"
-#include "cli/json.h"
+#include "cli/front/command_line.h"
+#include "cli/commands/commands.h"
+#include "cli/commands/decode_ahead.h"
+#include "cli/front/json.h"
 #include "platform/platform.h"
 #include "ui/console/report.h"
 
 namespace selfx::cli {
-
-void ReportError(const std::string& message) { console::ReportLine(message); }
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/block_splitter.h"
+#include "cli/pack/block_splitter.h"
 
 #include <algorithm>
 #include <cstring>

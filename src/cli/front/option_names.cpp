@@ -1,4 +1,4 @@
-#include "cli/option_names.h"
+#include "cli/front/option_names.h"
 
 #include <cstdlib>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/native_file.h"
+#include "platform/native_file.h"
 
 namespace selfx::cli {
 

@@ -20,7 +20,7 @@
 
 #include "archive/archive_entry.h"
 #include "archive/entry_extraction.h"
-#include "cli/piece_pool.h"
+#include "cli/pack/piece_pool.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {

@@ -1,4 +1,4 @@
-#include "cli/ready_zip.h"
+#include "cli/pack/ready_zip.h"
 
 #include <cstring>
 #include <optional>
@@ -9,8 +9,8 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
-#include "cli/entry_names.h"
-#include "cli/native_file.h"
+#include "cli/pack/entry_names.h"
+#include "platform/native_file.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {

@@ -1,4 +1,4 @@
-#include "cli/stub_identity.h"
+#include "cli/pe/stub_identity.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/utf8.h"
-#include "cli/native_file.h"
-#include "cli/resource_section.h"
+#include "platform/native_file.h"
+#include "cli/pe/resource_section.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/source_tree.h"
+#include "cli/pack/source_tree.h"
 
 namespace selfx::cli {
 

@@ -5,13 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/front/command_line.h"
+
 namespace selfx::cli {
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-using Arguments = std::vector<std::string>;
 
 int BuildCommand(const Arguments& arguments);
 int InfoCommand(const Arguments& arguments);
@@ -31,8 +27,5 @@ struct TestSummary {
 // Decodes and CRC-checks every row of the opened archive; with more than one job, entries are
 // decoded ahead on that many threads, with the same results and messages.
 TestSummary TestOpenedArchive(unsigned jobs = 1);
-
-// Prints "selfx: message" on stderr.
-void ReportError(const std::string& message);
 
 }  // namespace selfx::cli

@@ -1,4 +1,4 @@
-#include "cli/entry_names.h"
+#include "cli/pack/entry_names.h"
 
 #include <cstring>
 

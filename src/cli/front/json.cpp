@@ -1,4 +1,4 @@
-#include "cli/json.h"
+#include "cli/front/json.h"
 
 #include <cstdio>
 
@@ -114,5 +114,11 @@ void FinishJsonOutput(int exit_status) {
   json.ConsoleText("error", lines.empty() ? std::string("failed") : lines.front());
   json.ReportedErrors().Number("exit_status", exit_status).EndObject().Print();
 }
+
+}  // namespace selfx::cli
+
+namespace selfx::cli {
+
+void ReportError(const std::string& message) { console::ReportLine(message); }
 
 }  // namespace selfx::cli

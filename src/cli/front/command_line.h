@@ -4,9 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-
 namespace selfx::cli {
+
+// Exit statuses of every command: 0 success, 1 the work failed (a damaged file, a failed
+// write), 2 bad usage.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+using Arguments = std::vector<std::string>;
 
 // One option of a command.
 struct OptionSpec {
@@ -34,6 +40,9 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
 std::string OptionHelpLine(const OptionSpec& option);
 // The lines of every option that has a help text.
 std::string OptionHelp(const std::vector<const OptionSpec*>& options);
+
+// Prints "selfx: message" on stderr.
+void ReportError(const std::string& message);
 
 // This version of selfx, as --version prints it.
 extern const char* const kVersion;

@@ -1,4 +1,4 @@
-#include "cli/decode_ahead.h"
+#include "cli/commands/decode_ahead.h"
 
 #include <algorithm>
 #include <cstring>

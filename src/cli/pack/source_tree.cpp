@@ -1,10 +1,10 @@
-#include "cli/source_tree.h"
+#include "cli/pack/source_tree.h"
 
 #include <algorithm>
 #include <set>
 
 #include "base/text.h"
-#include "cli/entry_names.h"
+#include "cli/pack/entry_names.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {

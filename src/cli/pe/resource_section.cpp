@@ -1,11 +1,11 @@
-#include "cli/resource_section.h"
+#include "cli/pe/resource_section.h"
 
 #include <map>
 #include <set>
 
 #include "archive/pe_image.h"
 #include "base/byte_order.h"
-#include "cli/stub_image.h"
+#include "cli/pe/stub_image.h"
 
 namespace selfx::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/command_line.h"
+#include "cli/front/command_line.h"
 
 #include <cstring>
 

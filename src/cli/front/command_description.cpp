@@ -1,8 +1,8 @@
-#include "cli/command_description.h"
+#include "cli/front/command_description.h"
 
 #include <cstdio>
 
-#include "cli/json.h"
+#include "cli/front/json.h"
 #include "ui/console/console_ui.h"
 
 namespace selfx::cli {

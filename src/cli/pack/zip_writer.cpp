@@ -1,4 +1,4 @@
-#include "cli/zip_writer.h"
+#include "cli/pack/zip_writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,10 +13,10 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/text.h"
-#include "cli/deflater.h"
-#include "cli/native_file.h"
-#include "cli/ordered_work.h"
-#include "cli/piece_pool.h"
+#include "cli/pack/deflater.h"
+#include "platform/native_file.h"
+#include "cli/pack/ordered_work.h"
+#include "cli/pack/piece_pool.h"
 #include "codec/crc32.h"
 #include "codec/zip_crypto.h"
 #include "platform/platform.h"

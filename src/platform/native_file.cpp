@@ -1,4 +1,4 @@
-#include "cli/native_file.h"
+#include "platform/native_file.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "cli/stub_image.h"
+#include "cli/pe/stub_image.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "cli/deflater.h"
+#include "cli/pack/deflater.h"
 
 #include <libdeflate.h>
 
-#include "cli/block_splitter.h"
+#include "cli/pack/block_splitter.h"
 
 #include <new>
 
