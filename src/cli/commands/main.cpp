@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/front/command_line.h"
 #include "cli/commands/commands.h"
 #include "cli/commands/decode_ahead.h"
+#include "cli/front/command_line.h"
 #include "cli/front/json.h"
 #include "platform/platform.h"
 #include "ui/console/report.h"

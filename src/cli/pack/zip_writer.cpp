@@ -14,11 +14,11 @@
 #include "base/byte_order.h"
 #include "base/text.h"
 #include "cli/pack/deflater.h"
-#include "platform/native_file.h"
 #include "cli/pack/ordered_work.h"
 #include "cli/pack/piece_pool.h"
 #include "codec/crc32.h"
 #include "codec/zip_crypto.h"
+#include "platform/native_file.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {

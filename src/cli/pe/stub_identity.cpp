@@ -6,8 +6,8 @@
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
 #include "base/utf8.h"
-#include "platform/native_file.h"
 #include "cli/pe/resource_section.h"
+#include "platform/native_file.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {
