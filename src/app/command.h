@@ -4,19 +4,22 @@
 
 #include <string>
 
+#include "app/config_block.h"
+
 namespace selfx {
 
-// Part 1 is the text before the first blank (the whole command when it has none); part 2
-// everything after it.
-std::string CommandPart(int which);
-// Opens the command through the shell in TargetFolder; the shell's result (32 or less is a
-// failure), or 0 when no command is configured.
-int RunCommand();
+// The text before the first blank: the whole command when it has none.
+std::string CommandFile(const std::string& command);
+// Everything after the first blank; empty when there is none.
+std::string CommandParameters(const std::string& command);
+// Opens the configured command through the shell in folder; the shell's result (32 or less
+// is a failure), or 0 when no command is configured.
+int RunCommand(const SfxConfigState& config, const std::string& folder);
 // The format with the name parts of the file and of the parameters.
-std::string DescribeCommand(const std::string& format);
+std::string DescribeCommand(const std::string& format, const std::string& command);
 // "After unzip, run %s %s" filled in: the run checkbox's label.
-std::string RunCheckboxText();
+std::string RunCheckboxText(const std::string& command);
 // "Cannot run %s %s" filled in.
-std::string RunFailureText();
+std::string RunFailureText(const std::string& command);
 
 }  // namespace selfx

@@ -2,27 +2,17 @@
 
 #include <algorithm>
 
-#include "app/target_folder.h"
-#include "archive/archive_file.h"
 #include "archive/pe_image.h"
 #include "base/byte_order.h"
-#include "base/fatal_error.h"
 #include "platform/platform.h"
-#include "ui/ui.h"
 
 namespace selfx {
-
-SfxConfigState SfxConfig;
 
 std::uint16_t SfxConfigState::BlockLength() const { return LoadLe16(fixed + kConfigBlockLength); }
 std::uint16_t SfxConfigState::Options() const { return LoadLe16(fixed + kConfigOptions); }
 std::uint32_t SfxConfigState::MessageStyle() const { return LoadLe32(fixed + kConfigMessageStyle); }
 
 namespace {
-
-bool EndsStartup(int answer) {
-  return answer == kIdCancel || answer == kIdAbort || answer == kIdNo || answer == kIdClose;
-}
 
 // For a length of 0 the text keeps what it had; otherwise it becomes exactly that many bytes
 // of the block.
@@ -35,11 +25,11 @@ bool ReadCountedString(ConfigSource& source, std::string& text, std::uint8_t len
 }  // namespace
 
 bool ArchiveConfigSource::Read(void* buffer, std::uint32_t count) {
-  return ReadArchive(buffer, count) == count;
+  return archive_.ReadExact(buffer, count);
 }
 
 void ArchiveConfigSource::Seek(std::uint32_t offset) {
-  SeekArchive(static_cast<std::int32_t>(overlay_start_ + offset), platform::SeekOrigin::FromStart);
+  archive_.Seek(static_cast<std::int32_t>(overlay_start_ + offset), platform::SeekOrigin::FromStart);
 }
 
 bool MemoryConfigSource::Read(void* buffer, std::uint32_t count) {
@@ -76,39 +66,6 @@ std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxCo
 }
 
 std::uint32_t FindOverlayStart(const std::uint8_t* image) { return pe::OverlayStart(image); }
-
-void LoadConfig() {
-  const std::uint8_t* image = platform::ModuleImage();
-  LoadConfigAt(FindOverlayStart(image));
-  // A signature appended behind the archive is not part of it. The loader maps the headers,
-  // the certificate table's entry with them, as they are in the file.
-  ArchiveEnd = pe::EndWithoutSignature(image, ArchiveStart, ArchiveEnd);
-}
-
-void LoadConfigAt(std::uint32_t overlay_start) {
-  ArchiveConfigSource source(overlay_start);
-  std::string folder_text;
-  if (!ReadConfigFixedPart(source, SfxConfig) ||
-      !ReadConfigTexts(source, SfxConfig,
-                       {SfxConfig.Caption, folder_text, SfxConfig.Command, SfxConfig.Message})) {
-    FatalError(kCorruptMessage);
-  }
-
-  SfxConfig.Command = ExpandEnvironment(SfxConfig.Command);
-  TargetFolder = ResolveTargetFolder(SfxConfig.FolderLength(), folder_text);
-
-  // The question comes before the trailer is looked at: a user who declines never hears
-  // about a damaged file.
-  if (SfxConfig.MessageLength() != 0) {
-    int answer = ShowMessage(nullptr, SfxConfig.Message, SfxConfig.Caption,
-                             SfxConfig.MessageStyle());
-    if (EndsStartup(answer)) EndProgram(0);
-  }
-
-  std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, SfxConfig);
-  if (!archive_offset) FatalError(kCorruptMessage);
-  ArchiveStart = overlay_start + *archive_offset;
-}
 
 std::vector<std::uint8_t> EncodeConfigBlock(const ConfigSettings& settings) {
   const std::string* texts[] = {&settings.caption, &settings.folder, &settings.command,

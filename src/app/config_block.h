@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_file.h"
+
 #include "archive/extraction_run.h"
 
 namespace selfx {
@@ -66,7 +68,6 @@ struct SfxConfigState {
   std::uint8_t MessageLength() const { return fixed[kConfigMessageLength]; }
   std::uint32_t MessageStyle() const;
 };
-extern SfxConfigState SfxConfig;
 
 // Where the parser finds the block's bytes. Offsets count from the block's first byte.
 class ConfigSource {
@@ -84,11 +85,13 @@ class ConfigSource {
 // a console command opened.
 class ArchiveConfigSource final : public ConfigSource {
  public:
-  explicit ArchiveConfigSource(std::uint32_t overlay_start) : overlay_start_(overlay_start) {}
+  ArchiveConfigSource(const ArchiveFile& archive, std::uint32_t overlay_start)
+      : archive_(archive), overlay_start_(overlay_start) {}
   bool Read(void* buffer, std::uint32_t count) override;
   void Seek(std::uint32_t offset) override;
 
  private:
+  const ArchiveFile& archive_;
   std::uint32_t overlay_start_;
 };
 
@@ -135,13 +138,6 @@ std::optional<std::uint32_t> ReadConfigTrailer(ConfigSource& source, const SfxCo
 // the block begins. The caller guarantees that the headers are readable (the stub's own
 // mapped image, or a file that passed pe::CheckImageHeaders).
 std::uint32_t FindOverlayStart(const std::uint8_t* image);
-
-// Reads and checks the block behind the stub's image, fills SfxConfig, resolves
-// TargetFolder, asks the start-up question and sets ArchiveStart, and ArchiveEnd before a
-// signature; ends the program on a damaged block or a declined question.
-void LoadConfig();
-// LoadConfig for a block known to start at overlay_start.
-void LoadConfigAt(std::uint32_t overlay_start);
 
 // What a builder writes, and what the tool reads back.
 struct ConfigSettings {

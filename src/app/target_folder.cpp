@@ -6,8 +6,6 @@
 
 namespace selfx {
 
-std::string TargetFolder;
-
 namespace {
 
 // The root macros in one text; where a macro first occurs selects the root, so a shortened

@@ -8,9 +8,7 @@
 
 namespace selfx {
 
-// The folder to extract into; empty when none could be resolved.
-extern std::string TargetFolder;
-
+// The folder to extract into for the configured text; empty when none could be resolved.
 std::string ResolveTargetFolder(std::uint8_t folder_length, const std::string& folder_text);
 
 // %VAR% expansion; empty when the expansion fails or does not fit 518 characters.

@@ -2,16 +2,11 @@
 
 #include <vector>
 
-#include "archive/archive_file.h"
 #include "archive/pe_image.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
-#include "base/fatal_error.h"
-#include "ui/ui.h"
 
 namespace selfx {
-
-std::int32_t ArchiveBase = 0;
 
 namespace {
 
@@ -39,22 +34,22 @@ std::optional<std::uint32_t> SearchWindowSize(std::uint32_t file_size,
 
 }  // namespace
 
-std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start) {
-  std::optional<std::uint32_t> window_size = SearchWindowSize(ArchiveEnd, archive_start);
+std::optional<std::uint32_t> SearchEndRecord(const ArchiveFile& archive) {
+  std::optional<std::uint32_t> window_size = SearchWindowSize(archive.end, archive.start);
   if (!window_size) return std::nullopt;
   // Only a signed file's archive ends before the file does.
-  bool is_signed = ArchiveEnd != platform::FileSize(ArchiveFile.handle);
+  bool is_signed = archive.end != platform::FileSize(archive.handle);
 
   std::vector<std::uint8_t> window(*window_size);
-  std::uint32_t position_before = SeekArchive(0, platform::SeekOrigin::FromCurrent);
-  std::uint32_t window_start = SeekArchive(static_cast<std::int32_t>(ArchiveEnd - *window_size),
-                                           platform::SeekOrigin::FromStart);
-  std::uint32_t read = ReadArchive(window.data(), *window_size);
-  SeekArchive(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
+  std::uint32_t position_before = archive.Seek(0, platform::SeekOrigin::FromCurrent);
+  std::uint32_t window_start = archive.Seek(static_cast<std::int32_t>(archive.end - *window_size),
+                                            platform::SeekOrigin::FromStart);
+  std::uint32_t read = archive.Read(window.data(), *window_size);
+  archive.Seek(static_cast<std::int32_t>(position_before), platform::SeekOrigin::FromStart);
   if (read < *window_size) return std::nullopt;
 
   std::optional<std::uint32_t> offset = ScanForEndRecord(
-      window.data(), *window_size, window_start, ArchiveEnd,
+      window.data(), *window_size, window_start, archive.end,
       is_signed ? pe::kCertificateAlignment - 1 : 0);
   if (!offset) return std::nullopt;
   return window_start + *offset;
@@ -98,12 +93,6 @@ std::int32_t OffsetBase(const std::uint8_t* end_record, std::uint32_t end_record
   return static_cast<std::int32_t>(end_record_position - (recorded_offset + directory_size));
 }
 
-std::uint32_t FindEndRecord() {
-  std::optional<std::uint32_t> position = SearchEndRecord(ArchiveStart);
-  if (!position) FatalError(kCorruptMessage);
-  return *position;
-}
-
 std::string ConvertEntryName(const std::string& name, const ArchiveEntry& entry) {
   // Today's zip tools mark names they store in UTF-8, mostly with host 0; reading those
   // bytes as OEM would garble every non-ASCII name.
@@ -114,40 +103,55 @@ std::string ConvertEntryName(const std::string& name, const ArchiveEntry& entry)
   return oem ? platform::OemTextToAnsi(name) : name;
 }
 
-void LoadDirectory(platform::WindowHandle dialog) {
-  std::uint32_t end_record_position = FindEndRecord();
-  SeekArchive(static_cast<std::int32_t>(end_record_position), platform::SeekOrigin::FromStart);
+namespace {
+
+// The directory's records, read from where the end record says the directory begins.
+bool ReadDirectory(Extraction& extraction, bool rows_selected) {
+  ArchiveFile& archive = extraction.archive;
+  std::optional<std::uint32_t> end_record_position = SearchEndRecord(archive);
+  if (!end_record_position) return false;
+  archive.Seek(static_cast<std::int32_t>(*end_record_position), platform::SeekOrigin::FromStart);
   std::uint8_t end_record[zip::kEndRecordSize];
-  ReadArchiveExact(end_record, zip::kEndRecordSize);
-
-  ArchiveBase = OffsetBase(end_record, end_record_position);
-
+  if (!archive.ReadExact(end_record, zip::kEndRecordSize)) return false;
+  archive.base = OffsetBase(end_record, *end_record_position);
   // The directory is found from the end record alone: it ends where the record begins.
   std::uint32_t directory_size = LoadLe32(end_record + zip::kEndDirectorySize);
-  SeekArchive(-static_cast<std::int32_t>(zip::kEndRecordSize + directory_size),
-              platform::SeekOrigin::FromCurrent);
-
+  archive.Seek(-static_cast<std::int32_t>(zip::kEndRecordSize + directory_size),
+               platform::SeekOrigin::FromCurrent);
   std::uint16_t entry_count = LoadLe16(end_record + zip::kEndTotalEntries);
   for (std::uint32_t n = 0; n < entry_count; ++n) {
-    ArchiveEntry entry;
-    ReadArchiveExact(entry.bytes, zip::kCentralHeaderSize);
+    EntryRow row;
+    ArchiveEntry& entry = row.entry;
+    if (!archive.ReadExact(entry.bytes, zip::kCentralHeaderSize)) return false;
     std::uint16_t name_length = entry.NameLength();
     if (entry.Signature() != CentralHeaderSignature || name_length == 0 ||
         name_length > zip::kMaxNameLength) {
-      FatalError(kCorruptMessage);
+      return false;
     }
     std::string name(name_length, '\0');
-    ReadArchiveExact(&name[0], name_length);
+    if (!archive.ReadExact(&name[0], name_length)) return false;
     for (char& c : name) {
       if (c == '/') c = '\\';
     }
-    name = ConvertEntryName(name, entry);
+    row.name = ConvertEntryName(name, entry);
     // A conversion may change the length (UTF-8 to ANSI shrinks); the folder test looks at
     // the last byte of what the user sees.
-    bool folder_entry = !name.empty() && name.back() == '\\';
-    if (!folder_entry) AddFileRow(dialog, name.c_str(), entry);
-    SeekArchive(entry.ExtraLength() + entry.CommentLength(), platform::SeekOrigin::FromCurrent);
+    bool folder_entry = !row.name.empty() && row.name.back() == '\\';
+    if (!folder_entry) {
+      row.selected = rows_selected;
+      extraction.entries.push_back(row);
+    }
+    archive.Seek(entry.ExtraLength() + entry.CommentLength(), platform::SeekOrigin::FromCurrent);
   }
+  return true;
+}
+
+}  // namespace
+
+bool LoadDirectory(Extraction& extraction, bool rows_selected) {
+  if (ReadDirectory(extraction, rows_selected)) return true;
+  extraction.fault = {FaultKind::kCorrupt, std::string()};
+  return false;
 }
 
 }  // namespace selfx

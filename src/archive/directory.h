@@ -1,5 +1,5 @@
 // Locating the ZIP end record behind the configuration trailer, and reading the central
-// directory into file-list rows.
+// directory into the entry list.
 #pragma once
 
 #include <cstdint>
@@ -7,21 +7,15 @@
 #include <string>
 
 #include "archive/archive_entry.h"
-#include "platform/platform.h"
+#include "archive/archive_file.h"
+#include "archive/extraction.h"
 
 namespace selfx {
 
-// Added to every recorded local-header offset to give its file position. It absorbs the
-// difference between where the archive's writer thought the directory was and where it is:
-// 0 for offsets recorded from the start of the combined file, ArchiveStart for a ZIP appended
-// as it was.
-extern std::int32_t ArchiveBase;
-
-// Searches the last 65,558 bytes of the archive (those before ArchiveEnd) behind
-// archive_start for an end record whose comment ends exactly at the archive's end; the one
+// Searches the last 65,558 bytes of the archive (those before its end) behind its start for an end record whose comment ends exactly at the archive's end; the one
 // nearest the window's start wins. Returns its file position, or nothing. The archive file
 // position is left where it was.
-std::optional<std::uint32_t> SearchEndRecord(std::uint32_t archive_start);
+std::optional<std::uint32_t> SearchEndRecord(const ArchiveFile& archive);
 // The scan itself, over a window of the file that starts at window_start: the first
 // signature whose record and comment end exactly at archive_end, or, when the window reaches
 // archive_end, up to padding_allowed zero bytes before it (a signed file's padding). Returns
@@ -34,17 +28,15 @@ std::optional<std::uint32_t> ScanForEndRecord(const std::uint8_t* window, std::u
 std::optional<std::uint32_t> FindEndRecordInMemory(const std::uint8_t* file,
                                                    std::uint32_t file_size,
                                                    std::uint32_t archive_start);
-// ArchiveBase for the end record read whole at end_record_position: where the directory
+// The archive's base for the end record read whole at end_record_position: where the directory
 // ends (the record's own position) minus where the archive's writer recorded it to end, in
 // 32-bit arithmetic.
 std::int32_t OffsetBase(const std::uint8_t* end_record, std::uint32_t end_record_position);
 
-// SearchEndRecord behind ArchiveStart, or FatalError "Cannot unzip: file is corrupt.".
-std::uint32_t FindEndRecord();
-
-// Reads the central directory, sets ArchiveBase and hands every file entry (not the folder
-// entries) to the file list in directory order. Any damage ends the program as corrupt.
-void LoadDirectory(platform::WindowHandle dialog);
+// Finds the end record, reads the central directory, sets the archive's base and appends every
+// file entry (not the folder entries) to the entry list in directory order, selected or not.
+// False on any damage, with "file is corrupt" as the extraction's fault.
+bool LoadDirectory(Extraction& extraction, bool rows_selected);
 
 // The name as the user sees it: bytes the host recorded in the OEM code page (hosts 0 and 6,
 // and 11 with format version 50) converted to ANSI, names flagged as UTF-8 converted from

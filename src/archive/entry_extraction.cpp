@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "archive/archive_file.h"
-#include "archive/directory.h"
-#include "archive/extraction_state.h"
 #include "archive/stored_copy.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
-#include "base/fatal_error.h"
 #include "base/text.h"
-#include "codec/compressed_input.h"
 #include "codec/deflate_format.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -25,16 +20,19 @@ constexpr int kMaxPasswordPrompts = 3;
 
 // Asks until a password opens the header or the user gives up: at most three prompts, a
 // beep after each refused password. Returns true when the keys are ready for the data.
-bool AcceptPassword(platform::WindowHandle owner, const ArchiveEntry& entry,
+bool AcceptPassword(Extraction& extraction, const ArchiveEntry& entry,
                     std::uint8_t (&work)[2 * kEncryptionHeaderSize]) {
   auto check = [&] {
-    return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
-                                 entry.DosTime(), Password);
+    return CheckEncryptionHeader(extraction.keys, work, kEncryptionHeaderSize, entry.Flags(),
+                                 entry.Crc(), entry.DosTime(), extraction.password);
   };
   // The check refuses an empty password, so a first entry goes straight to the prompt.
-  if (!Password.empty() && check()) return true;
+  if (!extraction.password.empty() && check()) return true;
   for (int prompt = 0; prompt < kMaxPasswordPrompts; ++prompt) {
-    if (PasswordPrompt(owner) != kPromptOk) return false;
+    if (!PasswordPrompt(extraction.window, extraction.output_path, extraction.name_start,
+                        extraction.password)) {
+      return false;
+    }
     if (check()) return true;
     platform::Beep();
   }
@@ -43,172 +41,190 @@ bool AcceptPassword(platform::WindowHandle owner, const ArchiveEntry& entry,
 
 }  // namespace
 
-EntryData SeekEntryData(const ArchiveEntry& entry) {
+EntryData SeekEntryData(const ArchiveFile& archive, const ArchiveEntry& entry,
+                        std::int32_t& remaining) {
   // The archive is read with signed 32-bit positions: a header at 2 GiB or more cannot be
   // reached, and a seek that fails would leave the file where it was.
-  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(ArchiveBase);
-  if (header_at > 0x7FFFFFFF || SeekArchive(static_cast<std::int32_t>(header_at),
-                                            platform::SeekOrigin::FromStart) != header_at) {
+  std::uint32_t header_at = entry.LocalHeaderOffset() + static_cast<std::uint32_t>(archive.base);
+  if (header_at > 0x7FFFFFFF || archive.Seek(static_cast<std::int32_t>(header_at),
+                                             platform::SeekOrigin::FromStart) != header_at) {
     return EntryData::kUnreachable;
   }
   std::uint8_t local_header[zip::kLocalHeaderSize];
-  if (ReadArchive(local_header, zip::kLocalHeaderSize) != zip::kLocalHeaderSize) {
-    return EntryData::kUnreachable;
-  }
+  if (!archive.ReadExact(local_header, zip::kLocalHeaderSize)) return EntryData::kUnreachable;
   if (LoadLe32(local_header + zip::kLocalSignature) != LocalHeaderSignature) {
     return EntryData::kNotLocalHeader;
   }
   // The local header's own lengths find the data: its extra field may differ from the
   // directory's.
-  SeekArchive(LoadLe16(local_header + zip::kLocalNameLength) +
-                  LoadLe16(local_header + zip::kLocalExtraLength),
-              platform::SeekOrigin::FromCurrent);
-  CompressedRemaining = static_cast<std::int32_t>(entry.CompressedSize());
+  archive.Seek(LoadLe16(local_header + zip::kLocalNameLength) +
+                   LoadLe16(local_header + zip::kLocalExtraLength),
+               platform::SeekOrigin::FromCurrent);
+  remaining = static_cast<std::int32_t>(entry.CompressedSize());
   if (entry.IsEncrypted()) {
     // A size of 2 GiB or more reads as negative, which leaves nothing to read; near the bottom
     // of the range the header's 12 bytes must not wrap it round to a large positive size.
-    if (CompressedRemaining < INT32_MIN + kEncryptionHeaderSize)
-      CompressedRemaining = INT32_MIN;
+    if (remaining < INT32_MIN + kEncryptionHeaderSize)
+      remaining = INT32_MIN;
     else
-      CompressedRemaining -= kEncryptionHeaderSize;
+      remaining -= kEncryptionHeaderSize;
   }
   return EntryData::kFound;
 }
 
 namespace {
 
+EntryOutcome Fatal(Extraction& extraction, FaultKind kind) {
+  extraction.fault.kind = kind;
+  extraction.fault.path = kind == FaultKind::kReadingZip ? extraction.archive.path : std::string();
+  return EntryOutcome::kFatal;
+}
+
 // Everything before the output file: method, local header, data position, password. Leaves
-// the archive at the entry's first data byte with CompressedRemaining and the keys set.
-// False (with password_abort, or after the method's message) when the entry is not to be
-// decoded.
-bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool& password_abort) {
-  password_abort = false;
-  CurrentEntry = entry;
-  if (CurrentEntry.Signature() != CentralHeaderSignature) {
-    FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
-  }
+// the archive at the entry's first data byte with compressed_remaining and the keys set.
+EntryOutcome PrepareEntry(Extraction& extraction, const EntryRow& row) {
+  const ArchiveEntry& entry = row.entry;
+  extraction.current = entry;
+  if (entry.Signature() != CentralHeaderSignature) return Fatal(extraction, FaultKind::kReadingZip);
   if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
-    ShowError(owner, "Unknown compression type");
-    return false;
+    ShowError(extraction.window, "Unknown compression type");
+    return EntryOutcome::kFailed;
   }
 
-  switch (SeekEntryData(entry)) {
+  switch (SeekEntryData(extraction.archive, entry, extraction.compressed_remaining)) {
     case EntryData::kUnreachable:
-      FatalError(kCorruptMessage);
+      return Fatal(extraction, FaultKind::kCorrupt);
     case EntryData::kNotLocalHeader:
-      FatalError(FormatWith("Error reading zip %s", ArchiveFile.path));
+      return Fatal(extraction, FaultKind::kReadingZip);
     case EntryData::kFound:
       break;
   }
   if (entry.IsEncrypted()) {
     // The second half keeps the header as read, so every attempt decrypts a fresh copy.
     std::uint8_t work[2 * kEncryptionHeaderSize];
-    ReadArchiveExact(work, kEncryptionHeaderSize);
+    if (!extraction.archive.ReadExact(work, kEncryptionHeaderSize)) {
+      return Fatal(extraction, FaultKind::kCorrupt);
+    }
     std::copy(work, work + kEncryptionHeaderSize, work + kEncryptionHeaderSize);
-    password_abort = !AcceptPassword(owner, entry, work);
-    if (password_abort) return false;
+    if (!AcceptPassword(extraction, entry, work)) return EntryOutcome::kNoPassword;
   }
-  return true;
+  return EntryOutcome::kDone;
 }
 
-// After the entry's bytes went to OutputFile: sets the time, compares the CRC and closes the
-// output.
-bool FinishOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
-  bool sound = false;
+// After the entry's bytes went to the output: sets the time, compares the CRC and closes the
+// output. A file whose CRC matched takes its name; one that failed keeps it only where no
+// file stood (the user then has the damaged bytes beside the message), and never replaces
+// an existing file.
+EntryOutcome FinishOutput(Extraction& extraction, bool set_time) {
+  const ArchiveEntry& entry = extraction.current;
+  OutputFile& output = extraction.output;
+  bool sound = entry.Crc() == (extraction.running_crc ^ 0xFFFFFFFFu);
   if (set_time) {
-    SetFileTimeFromDos(OutputFile.handle,
+    SetFileTimeFromDos(output.handle,
                        (static_cast<std::uint32_t>(entry.DosDate()) << 16) | entry.DosTime());
   }
-  if (entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu)) {
-    sound = true;
+  if (!sound) ShowError(extraction.window, FormatWith("CRC-32 error in %s", output.path));
+  bool closed;
+  if (set_time) {
+    closed = platform::CloseOutput(output.handle, sound ? platform::OutputEnding::kCommit
+                                                        : platform::OutputEnding::kKeepIfNew);
+    output.handle = platform::kNoFile;
   } else {
-    ShowError(owner, FormatWith("CRC-32 error in %s", OutputFile.path));
+    closed = CloseAndReset(output.handle);
   }
-  if (!CloseAndReset(OutputFile.handle)) {
-    ShowError(owner, FormatWith("Cannot close %s", OutputFile.path));
+  if (!closed) {
+    ShowError(extraction.window, FormatWith("Cannot close %s", output.path));
     sound = false;
   }
-  return sound;
+  return sound ? EntryOutcome::kDone : EntryOutcome::kFailed;
 }
 
-// Runs the entry's decoder into OutputFile, sets the time and compares the CRC. The output
-// is closed on every way out.
-bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
+// Runs the entry's decoder into the output, sets the time and compares the CRC.
+EntryOutcome DecodeIntoOutput(Extraction& extraction, bool set_time) {
+  const ArchiveEntry& entry = extraction.current;
   if (entry.Method() == zip::kMethodStored) {
-    CopyStoredEntry();
+    if (!CopyStoredEntry(extraction)) return EntryOutcome::kFatal;
   } else {
-    StartInput(ReadArchive, CompressedRemaining, entry.IsEncrypted());
-    DecodeDeflatedEntry(WriteOutputPiece);
+    if (!extraction.inflater) extraction.inflater = NewInflater();
+    if (!DecodeDeflatedEntry(*extraction.inflater, ArchiveSource(extraction.archive),
+                             extraction.compressed_remaining,
+                             entry.IsEncrypted() ? &extraction.keys : nullptr,
+                             OutputToFile(extraction))) {
+      return EntryOutcome::kFatal;
+    }
   }
-  return FinishOutput(owner, entry, set_time);
+  return FinishOutput(extraction, set_time);
 }
 
 // The start of an entry's output: a fresh CRC, a chance to cancel, and the file created.
-bool StartOutput(platform::WindowHandle owner, const std::string& output_path) {
-  RunningCrc = 0xFFFFFFFF;
-  PumpOneMessage();
-  if (CancelRequested) return false;
-  OutputFile.path = output_path;
-  OutputFile.handle = platform::CreateForWriting(output_path);
-  if (OutputFile.handle == platform::kNoFile) {
-    ShowError(owner, FormatWith("Cannot write to %s", output_path));
-    return false;
+EntryOutcome StartOutput(Extraction& extraction) {
+  extraction.running_crc = 0xFFFFFFFF;
+  PumpOneMessage(extraction.cancel_requested);
+  if (extraction.cancel_requested) return EntryOutcome::kFailed;
+  OutputFile& output = extraction.output;
+  output.path = extraction.output_path;
+  output.handle = platform::CreateForWriting(output.path);
+  if (output.handle == platform::kNoFile) {
+    ShowError(extraction.window, FormatWith("Cannot write to %s", output.path));
+    return EntryOutcome::kFailed;
   }
-  return true;
+  return EntryOutcome::kDone;
 }
 
-#ifndef SELFX_SINGLE_THREADED
+#ifndef SELFX_STUB_BUILD
 // The output end of ExtractEntry for bytes decoded ahead: the same pieces the decoders hand
 // over (32,768 bytes each, then the rest), through the same writer; the CRC register is the one
 // the decoding thread kept over these bytes.
-bool ExtractDecodedAhead(platform::WindowHandle owner, const std::string& output_path,
-                         const ArchiveEntry& entry, const DecodedPieces& decoded) {
-  CurrentEntry = entry;
-  if (!StartOutput(owner, output_path)) return false;
+EntryOutcome ExtractDecodedAhead(Extraction& extraction, const EntryRow& row,
+                                 const DecodedPieces& decoded) {
+  extraction.current = row.entry;
+  EntryOutcome started = StartOutput(extraction);
+  if (started != EntryOutcome::kDone) return started;
   std::uint64_t left = decoded.size;
   for (const std::uint8_t* piece : decoded.pieces) {
-    std::uint32_t count = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(left, deflate::kWindowSize));
-    WriteOutput(OutputFile.handle, piece, count, OutputFile.path);
+    std::uint32_t count =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(left, deflate::kWindowSize));
+    if (!WriteOutput(extraction, piece, count)) return EntryOutcome::kFatal;
     left -= count;
   }
-  RunningCrc = decoded.crc_register;
-  return FinishOutput(owner, entry, true);
+  extraction.running_crc = decoded.crc_register;
+  return FinishOutput(extraction, true);
 }
 #endif
 
 }  // namespace
 
-#ifndef SELFX_SINGLE_THREADED
-DecodedAheadLookup LookUpDecodedAhead = nullptr;
-#endif
-
-bool ExtractEntry(platform::WindowHandle owner, const std::string& output_path,
-                  const ArchiveEntry& entry, bool& password_abort) {
-#ifndef SELFX_SINGLE_THREADED
-  if (LookUpDecodedAhead != nullptr) {
-    if (const DecodedPieces* decoded = LookUpDecodedAhead(entry)) {
-      password_abort = false;
-      return ExtractDecodedAhead(owner, output_path, entry, *decoded);
+EntryOutcome ExtractEntry(Extraction& extraction, std::size_t row_index) {
+  const EntryRow& row = extraction.entries[row_index];
+#ifndef SELFX_STUB_BUILD
+  if (extraction.decoded_ahead != nullptr) {
+    if (const DecodedPieces* decoded = extraction.decoded_ahead(
+            extraction.decoded_ahead_context, row_index, extraction.password)) {
+      return ExtractDecodedAhead(extraction, row, *decoded);
     }
   }
 #endif
-  if (!PrepareEntry(owner, entry, password_abort)) return false;
-  if (!StartOutput(owner, output_path)) return false;
-  return DecodeIntoOutput(owner, entry, true);
+  EntryOutcome outcome = PrepareEntry(extraction, row);
+  if (outcome == EntryOutcome::kDone) outcome = StartOutput(extraction);
+  if (outcome == EntryOutcome::kDone) outcome = DecodeIntoOutput(extraction, true);
+  return outcome;
 }
 
-bool TestEntry(platform::WindowHandle owner, const std::string& name, const ArchiveEntry& entry,
-               bool& password_abort) {
-  if (!PrepareEntry(owner, entry, password_abort)) return false;
-  RunningCrc = 0xFFFFFFFF;
-  OutputFile.path = name;
-  OutputFile.handle = platform::OpenNullOutput();
-  if (OutputFile.handle == platform::kNoFile) {
-    ShowError(owner, "Cannot open the null device");
-    return false;
+EntryOutcome TestEntry(Extraction& extraction, std::size_t row_index) {
+  const EntryRow& row = extraction.entries[row_index];
+  extraction.output_path = row.name;
+  extraction.name_start = 0;
+  EntryOutcome outcome = PrepareEntry(extraction, row);
+  if (outcome != EntryOutcome::kDone) return outcome;
+  extraction.running_crc = 0xFFFFFFFF;
+  OutputFile& output = extraction.output;
+  output.path = row.name;
+  output.handle = platform::OpenNullOutput();
+  if (output.handle == platform::kNoFile) {
+    ShowError(extraction.window, "Cannot open the null device");
+    return EntryOutcome::kFailed;
   }
-  return DecodeIntoOutput(owner, entry, false);
+  return DecodeIntoOutput(extraction, false);
 }
 
 void SetFileTimeFromDos(platform::FileHandle file, std::uint32_t dos_date_time) {

@@ -1,14 +1,11 @@
 #include "archive/extraction_run.h"
 
 #include "archive/entry_extraction.h"
-#include "archive/extraction_state.h"
 #include "archive/paths.h"
 #include "base/text.h"
 #include "ui/ui.h"
 
 namespace selfx {
-
-std::string OutputPath;
 
 namespace {
 
@@ -79,46 +76,67 @@ void DropDotParts(std::string& path, std::string::size_type from) {
   path.resize(write);
 }
 
-bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_folder,
-                     const std::uint8_t& overwrite_mode) {
-  int row_count = RowCount(dialog);
+bool ExtractSelected(Extraction& extraction, const std::string& target_folder) {
+  platform::WindowHandle dialog = extraction.window;
+  std::string& output_path = extraction.output_path;
+  int row_count = static_cast<int>(extraction.entries.size());
   SetProgressRange(dialog, row_count);
   SetProgressPosition(dialog, 0);
   for (int row = 0; row < row_count; ++row) {
-    PumpOneMessage();
-    if (CancelRequested) break;
+    PumpOneMessage(extraction.cancel_requested);
+    if (extraction.cancel_requested) break;
     SetProgressPosition(dialog, row + 1);
-    if (!IsRowSelected(dialog, row)) continue;
+    EntryRow& entry_row = extraction.entries[static_cast<std::size_t>(row)];
+    if (!entry_row.selected) continue;
 
-    FileRow file_row = ReadRow(dialog, row);
-    OutputPath = WithTrailingBackslash(target_folder);
-    std::string::size_type name_start = OutputPath.size();
-    OutputPath += file_row.name;
-    DropDotParts(OutputPath, name_start);
-    std::string reason = UnsafeNameReason(file_row.name);
+    const std::string& name = entry_row.name;
+    output_path = WithTrailingBackslash(target_folder);
+    extraction.name_start = output_path.size();
+    output_path += name;
+    DropDotParts(output_path, extraction.name_start);
+    std::string reason = UnsafeNameReason(name);
     if (!reason.empty()) {
       // The entry stays selected, so the run reports failure; the others go on.
-      ShowError(dialog, "Cannot unzip " + file_row.name + ": " + reason + ".");
+      ShowError(dialog, "Cannot unzip " + name + ": " + reason + ".");
+      ++extraction.counts.failed;
       continue;
     }
-    std::string parent = ParentFolder(OutputPath);
+    std::string parent = ParentFolder(output_path);
     if (!ForceFolders(parent)) {
       ShowError(dialog, FormatWith("Error in folder %s", parent));
+      ++extraction.counts.failed;
       break;
     }
-    std::uint8_t mode = overwrite_mode;
-    if (mode != kOverwrite && FileExists(OutputPath)) {
-      if (mode == kDontOverwrite) continue;
-      if (FileExistsPrompt(dialog) == kPromptNo) continue;
+    if (extraction.overwrite_mode != kOverwrite && FileExists(output_path)) {
+      // Any mode but these two asks, as "ask" does.
+      bool overwrite = false;
+      if (extraction.overwrite_mode != kDontOverwrite) {
+        ExistsAnswer answer = FileExistsPrompt(dialog, output_path);
+        overwrite = answer.overwrite;
+        if (answer.dont_ask_again) {
+          extraction.overwrite_mode = overwrite ? kOverwrite : kDontOverwrite;
+        }
+      }
+      if (!overwrite) {
+        ++extraction.counts.skipped;
+        continue;
+      }
     }
-    bool password_abort = false;
-    bool extracted = ExtractEntry(dialog, OutputPath, file_row.entry, password_abort);
-    if (password_abort) break;
-    if (extracted) DeselectRow(dialog, row);
+    EntryOutcome outcome = ExtractEntry(extraction, static_cast<std::size_t>(row));
+    if (outcome == EntryOutcome::kFatal) return false;
+    if (outcome == EntryOutcome::kDone) {
+      entry_row.selected = false;
+      DeselectRow(dialog, row);
+      ++extraction.counts.extracted;
+    } else {
+      ++extraction.counts.failed;
+    }
+    if (outcome == EntryOutcome::kNoPassword) break;
   }
-  int left = SelectedRowCount(dialog);
-  if (left != 0) ShowFirstSelectedRow(dialog);
-  return left == 0;
+  bool left = false;
+  for (const EntryRow& entry_row : extraction.entries) left |= entry_row.selected;
+  if (left) ShowFirstSelectedRow(dialog);
+  return !left;
 }
 
 }  // namespace selfx

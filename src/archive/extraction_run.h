@@ -1,27 +1,19 @@
-// The extraction run over the selected rows of the file list.
+// The extraction run over the selected entries of the entry list.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "archive/extraction.h"
 
 namespace selfx {
 
-// The full path of the row being handled: the target folder, one backslash, the entry name.
-// The prompts show it.
-extern std::string OutputPath;
-
-// How a file that already exists is treated: the configured OverwriteMode, changed by the
-// user in the dialog or by "Don't ask again" in the prompt.
-enum OverwriteModeValue : std::uint8_t { kOverwrite = 0, kDontOverwrite = 1, kAsk = 2 };
-
-// Extracts every selected row into target_folder, in list order: folders first, then the
-// overwrite policy, then the entry. A row whose file was extracted is deselected. True when
-// no row is left selected. overwrite_mode is read again for every row: the prompt's "Don't
-// ask again" changes it during the run.
-bool ExtractSelected(platform::WindowHandle dialog, const std::string& target_folder,
-                     const std::uint8_t& overwrite_mode);
+// Extracts every selected entry into target_folder, in list order: folders first, then the
+// overwrite policy, then the entry. An entry whose file was extracted is deselected (and its
+// row in the list with it). True when no entry is left selected. The overwrite mode is read
+// again for every entry: the prompt's "Don't ask again" changes it during the run. False at
+// once, with the extraction's fault set, when the run cannot go on.
+bool ExtractSelected(Extraction& extraction, const std::string& target_folder);
 
 // Why an entry name must not be written below the target folder, or empty when it may:
 // absolute names, drives, ".." components and device names would leave the folder or reach

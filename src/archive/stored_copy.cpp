@@ -1,35 +1,34 @@
 #include "archive/stored_copy.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <memory>
 
-#include "archive/archive_file.h"
-#include "archive/extraction_state.h"
-#include "base/fatal_error.h"
 #include "codec/deflate_format.h"
-#include "codec/zip_crypto.h"
 
 namespace selfx {
 
-bool CopyStoredBytes(InputSource source, OutputSink sink) {
-  if (CompressedRemaining <= 0) return true;  // an empty file; also an encrypted entry < 12 bytes
-  std::uint32_t size = std::min(static_cast<std::uint32_t>(CompressedRemaining),
-                                deflate::kInputBlockSize);
+StoredCopy CopyStoredBytes(InputSource source, std::int32_t& remaining, ZipKeys* keys,
+                           OutputSink sink) {
+  if (remaining <= 0) return StoredCopy::kCopied;  // empty; also an encrypted entry < 12 bytes
+  std::uint32_t size = std::min(static_cast<std::uint32_t>(remaining), deflate::kInputBlockSize);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
-  while (CompressedRemaining > 0) {
-    std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
-                               deflate::kInputBlockSize);
-    if (source(buffer.get(), n) != n) return false;
-    CompressedRemaining -= static_cast<std::int32_t>(n);
-    if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
-    sink(buffer.get(), n);
+  while (remaining > 0) {
+    std::uint32_t n = std::min(static_cast<std::uint32_t>(remaining), deflate::kInputBlockSize);
+    if (source.read(source.context, buffer.get(), n) != n) return StoredCopy::kSourceEnded;
+    remaining -= static_cast<std::int32_t>(n);
+    if (keys != nullptr) DecryptBuffer(*keys, buffer.get(), n);
+    if (!sink.write(sink.context, buffer.get(), n)) return StoredCopy::kSinkRefused;
   }
-  return true;
+  return StoredCopy::kCopied;
 }
 
-void CopyStoredEntry() {
-  if (!CopyStoredBytes(ReadArchive, WriteOutputPiece)) FatalError(kCorruptMessage);
+bool CopyStoredEntry(Extraction& extraction) {
+  StoredCopy copy = CopyStoredBytes(ArchiveSource(extraction.archive),
+                                    extraction.compressed_remaining,
+                                    extraction.current.IsEncrypted() ? &extraction.keys : nullptr,
+                                    OutputToFile(extraction));
+  if (copy == StoredCopy::kSourceEnded) extraction.fault = {FaultKind::kCorrupt, std::string()};
+  return copy == StoredCopy::kCopied;
 }
 
 }  // namespace selfx

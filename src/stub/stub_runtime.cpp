@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/run_time_failure.h"
-#include "base/fatal_error.h"
+#include "stub/process_end.h"
 #include "stub/dll_search.h"
 #include "stub/stub_runtime.h"
 

@@ -3,10 +3,10 @@
 // Everything here is plain types; a window is an opaque handle.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "archive/archive_entry.h"
 #include "platform/platform.h"
 
 namespace selfx {
@@ -33,27 +33,16 @@ int ShowMessage(WindowHandle owner, const std::string& text, const std::string& 
 // ShowMessage with the caption "Error" and the error icon.
 void ShowError(WindowHandle owner, const std::string& text);
 
-// The stub's window side of the main sequence: the common controls, the shell's small-icon
-// list (asked for with the program's own path) and the modal main dialog.
+// The stub's window side of its start-up: the common controls and the shell's small-icon
+// list (asked for with the program's own path).
 void InitializeCommonControls();
 void ObtainSystemImageList(const std::string& program_path);
-void RunMainDialog();
 
-// Hands one file entry of the directory to the file list.
-void AddFileRow(WindowHandle dialog, const std::string& name, const ArchiveEntry& entry);
-
-// The file list as the extraction run sees it: rows in directory order, each selected or
-// not. The rows still selected after a run are the entries that were not extracted.
-struct FileRow {
-  ArchiveEntry entry;
-  std::string name;
-};
-int RowCount(WindowHandle dialog);
-bool IsRowSelected(WindowHandle dialog, int row);
-FileRow ReadRow(WindowHandle dialog, int row);
+// What the list of files shows of an extraction run: the row's file was extracted (the row is
+// no longer selected), and after a run that left rows selected, the first of them scrolled
+// into view. The entry list itself is the run's (archive/extraction.h); the stub's list view
+// shows it.
 void DeselectRow(WindowHandle dialog, int row);
-int SelectedRowCount(WindowHandle dialog);
-// Scrolls the first selected row into view; nothing when no row is selected.
 void ShowFirstSelectedRow(WindowHandle dialog);
 
 // The run's progress: rows visited out of row_count. The bar shows it by hundredths of the
@@ -61,19 +50,23 @@ void ShowFirstSelectedRow(WindowHandle dialog);
 void SetProgressRange(WindowHandle dialog, int row_count);
 void SetProgressPosition(WindowHandle dialog, int position);
 
-// Lets at most one waiting message (a click, a repaint, Ctrl-C) through, so that a cancel
-// request can reach CancelRequested between entries.
-void PumpOneMessage();
+// Lets at most one waiting message (a click, a repaint, Ctrl-C) through; a cancel request
+// that arrives with it sets cancel_requested.
+void PumpOneMessage(bool& cancel_requested);
 
-// "%s already exists. Overwrite?" for OutputPath: 1 Yes (overwrite), 2 No (skip). With
-// "Don't ask again" the answer also becomes OverwriteMode.
-constexpr int kPromptYes = 1;
-constexpr int kPromptNo = 2;
-int FileExistsPrompt(WindowHandle dialog);
-// Asks for the password of OutputPath's file: 1 with the text stored in Password (at most
-// 80 characters), 2 with Password emptied.
-constexpr int kPromptOk = 1;
-constexpr int kPromptCancel = 2;
-int PasswordPrompt(WindowHandle dialog);
+// "%s already exists. Overwrite?" for path: overwrite or not, and whether "Don't ask again"
+// makes that answer the mode for the rest of the run.
+struct ExistsAnswer {
+  bool overwrite;
+  bool dont_ask_again;
+};
+ExistsAnswer FileExistsPrompt(WindowHandle dialog, const std::string& path);
+
+// Asks for the password of the file at path, whose part from name_start on is the entry's
+// own name (a console names the entry without the target folder). password holds the
+// password tried so far and receives the answer: true with the text typed (at most 80
+// characters), false with it emptied when the user gives none.
+bool PasswordPrompt(WindowHandle dialog, const std::string& path, std::size_t name_start,
+                    std::string& password);
 
 }  // namespace selfx

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/config_block.h"
+#include "app/session.h"
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "scripted_ui.h"
@@ -16,6 +17,23 @@ using test::Bytes;
 
 // Stands in for the stub's image: the block begins right behind these bytes.
 constexpr std::uint32_t kImageSize = 64;
+
+// The file opened as a session's archive, its block loaded as the stub's start-up loads it.
+struct Loaded {
+  Session session;
+  std::unique_ptr<test::TempFile> file;
+  StartupOutcome outcome = StartupOutcome::kProceed;
+  const SfxConfigState& config() const { return session.config; }
+  std::uint32_t archive_start() const { return session.extraction.archive.start; }
+};
+
+std::unique_ptr<Loaded> Load(const Bytes& file_bytes, std::vector<int> answers = {}) {
+  auto loaded = std::make_unique<Loaded>();
+  loaded->file = test::OpenAsArchive(file_bytes, loaded->session.extraction);
+  TheScriptedUi.answers = std::move(answers);
+  loaded->outcome = LoadConfigAt(loaded->session, kImageSize);
+  return loaded;
+}
 
 Bytes FixedPart(std::uint16_t block_length, std::uint16_t options, std::uint8_t mode,
                 std::uint8_t caption, std::uint8_t folder, std::uint8_t command,
@@ -55,16 +73,15 @@ TEST(ConfigBlock, WorkedExampleLoads) {
   Append(block, Bytes{0xEE, 0xEE});  // two bytes the builder left behind the message
   ASSERT_EQ(block.size(), 184u);
 
-  auto file = test::OpenAsArchive(CombinedFile(block, Trailer(184)));
-  TheScriptedUi.answers = {kIdYes};
-  LoadConfigAt(kImageSize);
-
-  EXPECT_EQ(SfxConfig.Options(), 0x02C5);
-  EXPECT_EQ(SfxConfig.OverwriteMode(), kAsk);
-  EXPECT_EQ(SfxConfig.Caption, std::string(19, 'C'));
-  EXPECT_EQ(SfxConfig.Command, "setup.exe ");
-  EXPECT_EQ(SfxConfig.Message, std::string(133, 'M'));
-  EXPECT_EQ(ArchiveStart, kImageSize + 192);
+  auto loaded = Load(CombinedFile(block, Trailer(184)), {kIdYes});
+  EXPECT_EQ(loaded->outcome, StartupOutcome::kProceed);
+  EXPECT_EQ(loaded->config().Options(), 0x02C5);
+  EXPECT_EQ(loaded->config().OverwriteMode(), kAsk);
+  EXPECT_EQ(loaded->session.extraction.overwrite_mode, kAsk);
+  EXPECT_EQ(loaded->config().Caption, std::string(19, 'C'));
+  EXPECT_EQ(loaded->config().Command, "setup.exe ");
+  EXPECT_EQ(loaded->config().Message, std::string(133, 'M'));
+  EXPECT_EQ(loaded->archive_start(), kImageSize + 192);
   ASSERT_EQ(TheScriptedUi.messages.size(), 1u);
   EXPECT_EQ(TheScriptedUi.messages[0].flags, 0x24u | kMbTaskModal);
   EXPECT_EQ(TheScriptedUi.messages[0].owner, nullptr);
@@ -93,11 +110,10 @@ TEST(ConfigBlock, EncoderWritesWhatTheLoaderReads) {
   EXPECT_EQ(decoded.settings.command, "run.exe /s");
   EXPECT_EQ(decoded.settings.message_style, 0x21u);
 
-  auto file = test::OpenAsArchive(CombinedFile(block, {}));
-  LoadConfigAt(kImageSize);
-  EXPECT_EQ(SfxConfig.Caption, "Setup");
-  EXPECT_EQ(SfxConfig.OverwriteMode(), kDontOverwrite);
-  EXPECT_EQ(ArchiveStart, kImageSize + 50);
+  auto loaded = Load(CombinedFile(block, {}));
+  EXPECT_EQ(loaded->config().Caption, "Setup");
+  EXPECT_EQ(loaded->session.extraction.overwrite_mode, kDontOverwrite);
+  EXPECT_EQ(loaded->archive_start(), kImageSize + 50);
   EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 
@@ -106,12 +122,10 @@ TEST(ConfigBlock, DefaultsWithoutTexts) {
   // a message asks nothing; a one-character folder text is the current folder.
   Bytes block = FixedPart(19, 0, 0, 0, 1, 0, 0, 0x24);
   block.push_back('C');
-  SfxConfig.Caption = kDefaultCaption;
-  auto file = test::OpenAsArchive(CombinedFile(block, Trailer(19)));
-  LoadConfigAt(kImageSize);
-  EXPECT_EQ(SfxConfig.Caption, "Unzip to disk");
+  auto loaded = Load(CombinedFile(block, Trailer(19)));
+  EXPECT_EQ(loaded->config().Caption, "Unzip to disk");
   EXPECT_TRUE(TheScriptedUi.messages.empty());
-  EXPECT_EQ(TargetFolder, CurrentFolder());
+  EXPECT_EQ(loaded->session.target_folder, CurrentFolder());
 }
 
 struct QuestionCase {
@@ -122,23 +136,17 @@ struct QuestionCase {
 
 class StartupQuestion : public ::testing::TestWithParam<QuestionCase> {};
 
-TEST_P(StartupQuestion, DecliningEndsWithZeroBeforeTheTrailerIsRead) {
+TEST_P(StartupQuestion, DecliningEndsBeforeTheTrailerIsRead) {
   const QuestionCase& c = GetParam();
   Bytes block = FixedPart(22, 0, 0, 0, 0, 0, 4, c.style);
   Append(block, std::string("Go??"));
   // The trailer is damaged: only a run that goes on can find out.
   Bytes file_bytes = CombinedFile(block, Bytes{0x58, 0x51, 0x0B, 0x01, 0, 0, 0, 0});
-  auto run = [&] {
-    auto file = test::OpenAsArchive(file_bytes);
-    TheScriptedUi.answers = {c.answer};
-    LoadConfigAt(kImageSize);
-  };
-  if (c.continues) {
-    EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
-                "Go\\?\\?(.|\n)*\\[Error\\] Cannot unzip: file is corrupt.");
-  } else {
-    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "Go\\?\\?");
-  }
+  auto loaded = Load(file_bytes, {c.answer});
+  ASSERT_EQ(TheScriptedUi.messages.size(), 1u);
+  EXPECT_EQ(TheScriptedUi.messages[0].text, "Go??");
+  EXPECT_EQ(loaded->outcome,
+            c.continues ? StartupOutcome::kCorrupt : StartupOutcome::kDeclined);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -196,8 +204,9 @@ std::vector<Damage> DamageTable() {
 TEST(ConfigBlock, DamagedBlockStepByStep) {
   for (const Damage& damage : DamageTable()) {
     SCOPED_TRACE(damage.what);
-    auto file = test::OpenAsArchive(damage.file);
-    ArchiveConfigSource from_file(kImageSize);
+    Extraction extraction;
+    auto file = test::OpenAsArchive(damage.file, extraction);
+    ArchiveConfigSource from_file(extraction.archive, kImageSize);
     MemoryConfigSource from_memory(damage.file.data() + kImageSize,
                                    damage.file.size() - kImageSize);
     for (ConfigSource* source :
@@ -221,12 +230,7 @@ TEST(ConfigBlock, DamageIsCorrupt) {
   for (const Damage& damage : DamageTable()) {
     if (damage.fixed_part && damage.texts && damage.trailer) continue;
     SCOPED_TRACE(damage.what);
-    EXPECT_EXIT(
-        {
-          auto file = test::OpenAsArchive(damage.file);
-          LoadConfigAt(kImageSize);
-        },
-        ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+    EXPECT_EQ(Load(damage.file)->outcome, StartupOutcome::kCorrupt);
   }
 }
 
@@ -235,10 +239,9 @@ TEST(ConfigBlock, ReservedByteAndSpareBytesAreIgnored) {
   block[12] = 0x7F;
   Append(block, std::string("Hi"));
   Append(block, Bytes(10, 0xAB));
-  auto file = test::OpenAsArchive(CombinedFile(block, Trailer(30)));
-  LoadConfigAt(kImageSize);
-  EXPECT_EQ(SfxConfig.Caption, "Hi");
-  EXPECT_EQ(ArchiveStart, kImageSize + 38);
+  auto loaded = Load(CombinedFile(block, Trailer(30)));
+  EXPECT_EQ(loaded->config().Caption, "Hi");
+  EXPECT_EQ(loaded->archive_start(), kImageSize + 38);
 }
 
 TEST(ConfigBlock, OverlayStartIsTheFurthestSectionEnd) {

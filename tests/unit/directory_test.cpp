@@ -24,22 +24,42 @@ Bytes WithPrefix(std::size_t prefix_size, const Bytes& zip) {
   return file;
 }
 
+// The bytes opened as an extraction's archive whose ZIP starts at start.
+struct Opened {
+  Extraction extraction;
+  std::unique_ptr<test::TempFile> file;
+  ArchiveFile& archive() { return extraction.archive; }
+  // The end record's position, or 0 when there is none.
+  std::uint32_t EndRecord() { return SearchEndRecord(archive()).value_or(0); }
+  // Loads the directory; false when it is corrupt (and then the fault says so).
+  bool Load() {
+    bool loaded = LoadDirectory(extraction, false);
+    EXPECT_EQ(loaded, !extraction.fault);
+    if (!loaded) EXPECT_EQ(FaultMessage(extraction.fault), "Cannot unzip: file is corrupt.");
+    return loaded;
+  }
+  const std::vector<EntryRow>& rows() const { return extraction.entries; }
+};
+
+std::unique_ptr<Opened> Open(const Bytes& bytes, std::uint32_t start = 0) {
+  auto opened = std::make_unique<Opened>();
+  opened->file = test::OpenAsArchive(bytes, opened->extraction);
+  opened->extraction.archive.start = start;
+  return opened;
+}
+
 TEST(EndRecord, CommentMustReachTheEndExactly) {
   Bytes zip = MakeZip({{{"a.txt", "data"}}, "a comment"});
-  auto exact = test::OpenAsArchive(zip);
-  ArchiveStart = 0;
-  SeekArchive(7, platform::SeekOrigin::FromStart);
-  EXPECT_EQ(FindEndRecord(), zip.size() - 22 - 9);
-  EXPECT_EQ(SeekArchive(0, platform::SeekOrigin::FromCurrent), 7u);  // position kept
+  auto exact = Open(zip);
+  exact->archive().Seek(7, platform::SeekOrigin::FromStart);
+  EXPECT_EQ(exact->EndRecord(), zip.size() - 22 - 9);
+  EXPECT_EQ(exact->archive().Seek(0, platform::SeekOrigin::FromCurrent), 7u);  // position kept
 
   Bytes one_more = zip;
   one_more.push_back('!');
-  EXPECT_EXIT(
-      {
-        auto file = test::OpenAsArchive(one_more);
-        FindEndRecord();
-      },
-      ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+  auto longer = Open(one_more);
+  EXPECT_FALSE(SearchEndRecord(longer->archive()));
+  EXPECT_FALSE(longer->Load());
 }
 
 TEST(EndRecord, NearestTheWindowStartWins) {
@@ -50,34 +70,23 @@ TEST(EndRecord, NearestTheWindowStartWins) {
   Append(fake, test::Le16(0));
   std::string comment(fake.begin(), fake.end());
   Bytes zip = MakeZip({{{"a.txt", "data"}}, comment});
-  auto file = test::OpenAsArchive(zip);
-  ArchiveStart = 0;
-  EXPECT_EQ(FindEndRecord(), zip.size() - 22 - comment.size());
+  EXPECT_EQ(Open(zip)->EndRecord(), zip.size() - 22 - comment.size());
 }
 
 TEST(EndRecord, LongestCommentIsFoundAtWindowOffsetOne) {
   Bytes zip = MakeZip({{{"a.txt", "data"}}, std::string(65535, 'c')});
   Bytes file_bytes = WithPrefix(100, zip);
-  auto file = test::OpenAsArchive(file_bytes);
-  ArchiveStart = 100;
   std::uint32_t window_start = static_cast<std::uint32_t>(file_bytes.size()) - 65558;
-  EXPECT_EQ(FindEndRecord(), window_start + 1);
+  EXPECT_EQ(Open(file_bytes, 100)->EndRecord(), window_start + 1);
 }
 
 TEST(EndRecord, TooLittleBehindTheTrailerIsCorrupt) {
   // 22 bytes are a whole end record, but the search needs more than that behind its start.
   Bytes zip = MakeZip({{}, ""});
   ASSERT_EQ(zip.size(), 22u);
-  EXPECT_EXIT(
-      {
-        auto file = test::OpenAsArchive(WithPrefix(40, zip));
-        ArchiveStart = 40;
-        FindEndRecord();
-      },
-      ::testing::ExitedWithCode(1), "Cannot unzip: file is corrupt.");
-  auto file = test::OpenAsArchive(WithPrefix(40, zip));
-  ArchiveStart = 39;
-  EXPECT_EQ(FindEndRecord(), 40u);
+  EXPECT_FALSE(SearchEndRecord(Open(WithPrefix(40, zip), 40)->archive()));
+  EXPECT_FALSE(Open(WithPrefix(40, zip), 40)->Load());
+  EXPECT_EQ(Open(WithPrefix(40, zip), 39)->EndRecord(), 40u);
 }
 
 // A signed file: the ZIP, the signer's padding, and a certificate table that ends the file.
@@ -110,11 +119,11 @@ TEST(EndRecord, SignedFileEndsBeforeItsCertificateTable) {
     Append(file_bytes, c.padding);
     auto table_start = static_cast<std::uint32_t>(file_bytes.size());
     if (c.signed_file) Append(file_bytes, table);
-    auto file = test::OpenAsArchive(file_bytes);
-    EXPECT_EQ(ArchiveEnd, file_bytes.size());  // every file is taken as unsigned when opened
-    ArchiveStart = 300;
-    ArchiveEnd = table_start;
-    std::optional<std::uint32_t> found = SearchEndRecord(ArchiveStart);
+    auto file = Open(file_bytes, 300);
+    // Every file is taken as unsigned when opened.
+    EXPECT_EQ(file->archive().end, file_bytes.size());
+    file->archive().end = table_start;
+    std::optional<std::uint32_t> found = SearchEndRecord(file->archive());
     ASSERT_EQ(found.has_value(), c.found);
     if (found) {
       EXPECT_EQ(*found, 300 + zip.size() - 22 - 9);
@@ -126,13 +135,12 @@ TEST(EndRecord, SignedFileEndsBeforeItsCertificateTable) {
   Append(file_bytes, Bytes(3, 0));
   auto table_start = static_cast<std::uint32_t>(file_bytes.size());
   Append(file_bytes, table);
-  auto file = test::OpenAsArchive(file_bytes);
-  ArchiveStart = 300;
-  ArchiveEnd = table_start;
-  LoadDirectory(nullptr);
-  EXPECT_EQ(ArchiveBase, 300);
-  ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-  EXPECT_EQ(TheScriptedUi.rows[0].row.name, "a.txt");
+  auto file = Open(file_bytes, 300);
+  file->archive().end = table_start;
+  ASSERT_TRUE(file->Load());
+  EXPECT_EQ(file->archive().base, 300);
+  ASSERT_EQ(file->rows().size(), 1u);
+  EXPECT_EQ(file->rows()[0].name, "a.txt");
 }
 
 TEST(Directory, OffsetBaseFromTheEndRecord) {
@@ -142,62 +150,53 @@ TEST(Directory, OffsetBaseFromTheEndRecord) {
   Bytes zip = MakeZip({{{name, std::string(40607 - 30 - 67, 'd')}}, ""});
   Bytes file_bytes = WithPrefix(13312, zip);
   ASSERT_EQ(file_bytes.size(), 54054u);
-  auto file = test::OpenAsArchive(file_bytes);
-  ArchiveStart = 13312;
-  LoadDirectory(nullptr);
-  EXPECT_EQ(ArchiveBase, 13312);
-  ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-  EXPECT_EQ(TheScriptedUi.rows[0].row.name, name);
+  auto file = Open(file_bytes, 13312);
+  ASSERT_TRUE(file->Load());
+  EXPECT_EQ(file->archive().base, 13312);
+  ASSERT_EQ(file->rows().size(), 1u);
+  EXPECT_EQ(file->rows()[0].name, name);
 }
 
 TEST(Directory, RelativeAndAbsoluteOffsets) {
   ZipSpec spec{{{"docs/readme.txt", "hello"}, {"docs/", ""}, {"a.bin", "12345"}}, ""};
   // Appended as it is: offsets count from the ZIP's own start.
-  auto relative = test::OpenAsArchive(WithPrefix(5000, MakeZip(spec)));
-  ArchiveStart = 5000;
-  LoadDirectory(nullptr);
-  EXPECT_EQ(ArchiveBase, 5000);
+  auto relative = Open(WithPrefix(5000, MakeZip(spec)), 5000);
+  ASSERT_TRUE(relative->Load());
+  EXPECT_EQ(relative->archive().base, 5000);
   // Fixed up for the combined file: offsets count from the file's start.
   spec.offset_base = 5000;
-  auto absolute = test::OpenAsArchive(WithPrefix(5000, MakeZip(spec)));
-  LoadDirectory(nullptr);
-  EXPECT_EQ(ArchiveBase, 0);
+  auto absolute = Open(WithPrefix(5000, MakeZip(spec)), 5000);
+  ASSERT_TRUE(absolute->Load());
+  EXPECT_EQ(absolute->archive().base, 0);
 
-  ASSERT_EQ(TheScriptedUi.rows.size(), 2u);  // the folder entry is not listed
-  EXPECT_EQ(TheScriptedUi.rows[0].row.name, "docs\\readme.txt");
-  EXPECT_EQ(TheScriptedUi.rows[1].row.name, "a.bin");
-  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.UncompressedSize(), 5u);
-  EXPECT_EQ(TheScriptedUi.rows[1].row.entry.LocalHeaderOffset() + ArchiveBase,
+  const std::vector<EntryRow>& rows = absolute->rows();
+  ASSERT_EQ(rows.size(), 2u);  // the folder entry is not listed
+  EXPECT_EQ(rows[0].name, "docs\\readme.txt");
+  EXPECT_EQ(rows[1].name, "a.bin");
+  EXPECT_EQ(rows[1].entry.UncompressedSize(), 5u);
+  EXPECT_EQ(rows[1].entry.LocalHeaderOffset() + absolute->archive().base,
             5000u + 30 + 15 + 5 + 30 + 5);
 }
 
 TEST(Directory, EmptyDirectoryListsNothing) {
-  auto file = test::OpenAsArchive(WithPrefix(10, MakeZip({{}, "no entries here"})));
-  ArchiveStart = 10;
-  LoadDirectory(nullptr);
-  EXPECT_TRUE(TheScriptedUi.rows.empty());
+  auto file = Open(WithPrefix(10, MakeZip({{}, "no entries here"})), 10);
+  ASSERT_TRUE(file->Load());
+  EXPECT_TRUE(file->rows().empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 
 TEST(Directory, NameLengths) {
   // 520 bytes is the longest name that fits; longer, or empty, is a damaged directory, never
   // a read past the name buffer.
-  auto longest = test::OpenAsArchive(MakeZip({{{std::string(520, 'x'), "1"}}, ""}));
-  ArchiveStart = 0;
-  LoadDirectory(nullptr);
-  ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-  EXPECT_EQ(TheScriptedUi.rows[0].row.name.size(), 520u);
+  auto longest = Open(MakeZip({{{std::string(520, 'x'), "1"}}, ""}));
+  ASSERT_TRUE(longest->Load());
+  ASSERT_EQ(longest->rows().size(), 1u);
+  EXPECT_EQ(longest->rows()[0].name.size(), 520u);
 
   for (std::size_t length : {std::size_t{0}, std::size_t{521}, std::size_t{65535}}) {
     SCOPED_TRACE(length);
     Bytes zip = MakeZip({{{std::string(length, 'x'), "1"}}, ""});
-    EXPECT_EXIT(
-        {
-          auto file = test::OpenAsArchive(zip);
-          ArchiveStart = 0;
-          LoadDirectory(nullptr);
-        },
-        ::testing::ExitedWithCode(1), "Cannot unzip: file is corrupt.");
+    EXPECT_FALSE(Open(zip)->Load());
   }
 }
 
@@ -213,13 +212,7 @@ TEST(Directory, DamagedHeadersAreCorrupt) {
   directory_too_large[good.size() - 22 + 12] = 0xFF;
   directory_too_large[good.size() - 22 + 13] = 0xFF;
   for (const Bytes* damaged : {&wrong_signature, &truncated_directory, &directory_too_large}) {
-    EXPECT_EXIT(
-        {
-          auto file = test::OpenAsArchive(*damaged);
-          ArchiveStart = 0;
-          LoadDirectory(nullptr);
-        },
-        ::testing::ExitedWithCode(1), "Cannot unzip: file is corrupt.");
+    EXPECT_FALSE(Open(*damaged)->Load());
   }
 }
 
@@ -257,11 +250,10 @@ TEST(Directory, NameConversionByHost) {
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.what);
     ZipEntrySpec entry{c.stored, "1", c.version, c.host, c.flags};
-    auto file = test::OpenAsArchive(MakeZip({{entry}, ""}));
-    ArchiveStart = 0;
-    LoadDirectory(nullptr);
-    ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-    EXPECT_EQ(TheScriptedUi.rows[0].row.name, c.shown);
+    auto file = Open(MakeZip({{entry}, ""}));
+    ASSERT_TRUE(file->Load());
+    ASSERT_EQ(file->rows().size(), 1u);
+    EXPECT_EQ(file->rows()[0].name, c.shown);
   }
 }
 
@@ -271,11 +263,10 @@ TEST(Directory, Utf8NamesConvertAsOnWindows) {
   for (const name_cases::Utf8NameCase& c : name_cases::kUtf8NameCases) {
     SCOPED_TRACE(c.what);
     ZipEntrySpec entry{c.utf8, "1", 63, 3, 0x0800};
-    auto file = test::OpenAsArchive(MakeZip({{entry}, ""}));
-    ArchiveStart = 0;
-    LoadDirectory(nullptr);
-    ASSERT_EQ(TheScriptedUi.rows.size(), 1u);
-    EXPECT_EQ(TheScriptedUi.rows[0].row.name, c.ansi);
+    auto file = Open(MakeZip({{entry}, ""}));
+    ASSERT_TRUE(file->Load());
+    ASSERT_EQ(file->rows().size(), 1u);
+    EXPECT_EQ(file->rows()[0].name, c.ansi);
   }
 }
 

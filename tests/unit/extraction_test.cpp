@@ -8,13 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/config_block.h"
-#include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
-#include "archive/entry_table.h"
+#include "archive/extraction.h"
 #include "archive/extraction_run.h"
-#include "archive/extraction_state.h"
 #include "codec_test_support.h"
 #include "scripted_ui.h"
 #include "test_support.h"
@@ -25,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::ZipEntrySpec;
 
-// The run as the dialog starts it: into TargetFolder, with the configured OverwriteMode.
-bool ExtractSelectedRows() {
-  return ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
-}
-
 void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -39,17 +31,21 @@ void WriteText(const fs::path& path, const std::string& text) {
 class ExtractionRun : public ::testing::Test {
  protected:
   void Open(const std::vector<ZipEntrySpec>& entries, std::uint8_t mode = kOverwrite) {
-    codec_test::EnsureCodecTables();
-    archive_ = test::OpenAsArchive(test::MakeZip({entries, ""}));
-    ArchiveStart = 0;
-    LoadDirectory(nullptr);
-    for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
-    target_ = fs::path(archive_->folder()) / "target";
-    TargetFolder = target_.string();
-    SfxConfig.OverwriteMode() = mode;
-    Password.clear();
-    CancelRequested = false;
+    OpenBytes(test::MakeZip({entries, ""}), mode);
   }
+  // Every row selected, an empty target folder beside the archive.
+  void OpenBytes(const test::Bytes& zip, std::uint8_t mode = kOverwrite) {
+    codec_test::EnsureCodecTables();
+    extraction_ = std::make_unique<Extraction>();
+    archive_ = test::OpenAsArchive(zip, *extraction_);
+    ASSERT_TRUE(LoadDirectory(*extraction_, true));
+    target_ = fs::path(archive_->folder()) / "target";
+    target_folder_ = target_.string();
+    extraction_->overwrite_mode = mode;
+  }
+  // The run as the dialog starts it: into the target folder, with the mode of the moment.
+  bool ExtractSelectedRows() { return ExtractSelected(*extraction_, target_folder_); }
+  std::vector<std::string> SelectedNames() const { return selfx::SelectedNames(*extraction_); }
   std::vector<std::string> ErrorTexts() const {
     std::vector<std::string> texts;
     for (const ShownMessage& message : TheScriptedUi.messages) texts.push_back(message.text);
@@ -65,8 +61,10 @@ class ExtractionRun : public ::testing::Test {
     return path;
   }
 
+  std::unique_ptr<Extraction> extraction_;
   std::unique_ptr<test::TempFile> archive_;
   fs::path target_;
+  std::string target_folder_;
 };
 
 TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
@@ -74,7 +72,7 @@ TEST_F(ExtractionRun, WritesEveryFileWithItsTime) {
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7) % 251);
   Open({{"a.txt", "stored text"}, {"d/e/f.txt", big, 20, 0, 0, 8}, {"empty", ""}, {"d/", ""}});
   EXPECT_TRUE(ExtractSelectedRows());
-  EXPECT_TRUE(TheScriptedUi.SelectedNames().empty());
+  EXPECT_TRUE(SelectedNames().empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());
   EXPECT_EQ(test::ReadFileText(Target("a.txt")), "stored text");
   EXPECT_EQ(test::ReadFileText(Target("d/e/f.txt")), big);
@@ -101,9 +99,9 @@ TEST_F(ExtractionRun, FailedRowsStaySelected) {
         {"odd", "x", 20, 0, 0, 12},
         {"three", "3"},
         {"unselected", "4"}});
-  TheScriptedUi.rows[4].selected = false;
+  extraction_->entries[4].selected = false;
   EXPECT_FALSE(ExtractSelectedRows());
-  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"two", "odd"}));
+  EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"two", "odd"}));
   EXPECT_EQ(ErrorTexts(), (std::vector<std::string>{"CRC-32 error in " + CorePath("two"),
                                                     "Unknown compression type"}));
   EXPECT_EQ(test::ReadFileText(Target("two")), "2");  // the damaged file stays
@@ -140,7 +138,7 @@ TEST_P(PasswordLoop, AsksAtMostThreeTimes) {
   std::string stderr_text = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(TheScriptedUi.password_prompts, c.prompts);
   EXPECT_EQ(std::count(stderr_text.begin(), stderr_text.end(), '\a'), c.beeps);
-  EXPECT_EQ(TheScriptedUi.SelectedNames(), c.left_selected);
+  EXPECT_EQ(SelectedNames(), c.left_selected);
   EXPECT_EQ(all, c.left_selected.empty());
   EXPECT_TRUE(TheScriptedUi.messages.empty());  // a missing password is no error box
   if (all) {
@@ -166,10 +164,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExtractionRun, CancelledPromptForgetsThePassword) {
   Open({{"first", "data", 20, 0, 0, 0, "pass"}});
-  Password = "stale";
+  extraction_->password = "stale";
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.password_prompts, 1);
-  EXPECT_TRUE(Password.empty());
+  EXPECT_TRUE(extraction_->password.empty());
 }
 
 TEST_F(ExtractionRun, OverwriteModes) {
@@ -187,7 +185,7 @@ TEST_F(ExtractionRun, OverwriteModes) {
   prepare(kDontOverwrite);
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(test::ReadFileText(Target("a")), "old a, longer than the new one");
-  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(TheScriptedUi.exists_prompts, 0);
 
   // "No" with "Don't ask again": this and every later existing file are skipped unasked.
@@ -197,7 +195,7 @@ TEST_F(ExtractionRun, OverwriteModes) {
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_EQ(TheScriptedUi.exists_prompts, 1);
   EXPECT_EQ(test::ReadFileText(Target("c")), "old c");
-  EXPECT_EQ(SfxConfig.OverwriteMode(), kDontOverwrite);
+  EXPECT_EQ(extraction_->overwrite_mode, kDontOverwrite);
 
   // "Yes" with it: every later existing file is overwritten unasked.
   prepare(kAsk);
@@ -255,7 +253,7 @@ TEST_F(ExtractionRun, NamesThatLeaveTheTargetAreRefused) {
   Open(entries);
   EXPECT_FALSE(ExtractSelectedRows());
 
-  std::vector<std::string> refused = TheScriptedUi.SelectedNames();
+  std::vector<std::string> refused = SelectedNames();
   ASSERT_EQ(refused.size(), unsafe.size());
   EXPECT_EQ(TheScriptedUi.messages.size(), unsafe.size());
   for (const ShownMessage& message : TheScriptedUi.messages) {
@@ -322,7 +320,7 @@ TEST_F(ExtractionRun, DotPartsAreLeftOutAndPartsOfDotsAndBlanksRefused) {
   for (const ShownMessage& message : TheScriptedUi.messages) {
     EXPECT_EQ(message.text.rfind("Cannot unzip ", 0), 0u) << message.text;
   }
-  EXPECT_EQ(TheScriptedUi.SelectedNames().size(), refused);
+  EXPECT_EQ(SelectedNames().size(), refused);
 }
 
 TEST(ExtractionPaths, DropDotParts) {
@@ -346,7 +344,7 @@ TEST_F(ExtractionRun, CancelStopsBeforeTheNextFile) {
   EXPECT_FALSE(ExtractSelectedRows());
   EXPECT_TRUE(fs::exists(Target("a")));
   EXPECT_FALSE(fs::exists(Target("b")));
-  EXPECT_EQ(TheScriptedUi.SelectedNames(), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"b", "c"}));
   EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 
@@ -359,18 +357,14 @@ TEST_F(ExtractionRun, UnreachableLocalHeadersAreFatal) {
     // The second central header's offset field (the first header's name is 5 bytes).
     std::size_t directory = zip.size() - 22 - 2 * (46 + 5) + (46 + 5);
     std::copy_n(test::Le32(header_offset).begin(), 4, zip.begin() + directory + 42);
-    EXPECT_EXIT(
-        {
-          archive_ = test::OpenAsArchive(zip);
-          ArchiveStart = 0;
-          LoadDirectory(nullptr);
-          for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
-          TargetFolder = archive_->folder();
-          SfxConfig.OverwriteMode() = kOverwrite;
-          CancelRequested = false;
-          ExtractSelectedRows();
-        },
-        ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+    OpenBytes(zip);
+    EXPECT_FALSE(ExtractSelectedRows());
+    EXPECT_EQ(extraction_->fault.kind, FaultKind::kCorrupt);
+    EXPECT_EQ(FaultMessage(extraction_->fault), "Cannot unzip: file is corrupt.");
+    // The run ended there: the entry before it was written, and nothing was said.
+    EXPECT_EQ(test::ReadFileText(Target("first")), "1");
+    EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"far"}));
+    EXPECT_TRUE(TheScriptedUi.messages.empty());
   }
 }
 
@@ -386,15 +380,8 @@ TEST_F(ExtractionRun, CompressedSizesOf2GiBOrMoreReadNothing) {
     // The first central header's compressed-size field.
     std::size_t directory = zip.size() - 22 - (46 + 7) - (46 + 9);
     std::copy_n(test::Le32(size).begin(), 4, zip.begin() + directory + 20);
-    archive_ = test::OpenAsArchive(zip);
-    ArchiveStart = 0;
-    LoadDirectory(nullptr);
-    for (ScriptedRow& row : TheScriptedUi.rows) row.selected = true;
-    target_ = fs::path(archive_->folder()) / "target";
-    TargetFolder = target_.string();
-    SfxConfig.OverwriteMode() = kOverwrite;
-    Password = "pw";
-    CancelRequested = false;
+    OpenBytes(zip);
+    extraction_->password = "pw";
     EXPECT_FALSE(ExtractSelectedRows());
     EXPECT_EQ(ErrorTexts(), std::vector<std::string>{"CRC-32 error in " + CorePath("big.txt")});
     EXPECT_EQ(test::ReadFileText(Target("after.txt")), "after");
@@ -418,13 +405,13 @@ TEST(PlatformSeek, NegativePositionsFailAndKeepThePosition) {
 }
 
 TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
-  EXPECT_EXIT(
-      {
-        Open({{"full", "cannot be written"}});
-        TargetFolder = "/dev";
-        ExtractSelectedRows();
-      },
-      ::testing::ExitedWithCode(1), "\\[Error\\] Cannot write to /dev.full");
+  Open({{"full", "cannot be written"}, {"after", "not reached"}});
+  target_folder_ = "/dev";
+  EXPECT_FALSE(ExtractSelectedRows());
+  EXPECT_EQ(extraction_->fault.kind, FaultKind::kCannotWrite);
+  EXPECT_EQ(FaultMessage(extraction_->fault), "Cannot write to /dev\\full");
+  EXPECT_TRUE(TheScriptedUi.messages.empty());
+  EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"full", "after"}));
 
   codec_test::EnsureCodecTables();
   test::Bytes zip = test::MakeZip({{{"cut", std::string(5000, 's')}}, ""});
@@ -435,18 +422,10 @@ TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
   std::uint32_t directory_offset = 30 + 3 + 100;
   test::Bytes offset = test::Le32(directory_offset);
   std::copy(offset.begin(), offset.end(), cut.end() - 22 + 16);
-  EXPECT_EXIT(
-      {
-        archive_ = test::OpenAsArchive(cut);
-        ArchiveStart = 0;
-        LoadDirectory(nullptr);
-        TheScriptedUi.rows[0].selected = true;
-        TargetFolder = archive_->folder();
-        SfxConfig.OverwriteMode() = kOverwrite;
-        CancelRequested = false;
-        ExtractSelectedRows();
-      },
-      ::testing::ExitedWithCode(1), "\\[Error\\] Cannot unzip: file is corrupt.");
+  OpenBytes(cut);
+  EXPECT_FALSE(ExtractSelectedRows());
+  EXPECT_EQ(extraction_->fault.kind, FaultKind::kCorrupt);
+  EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 
 }  // namespace

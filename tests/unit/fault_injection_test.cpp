@@ -18,14 +18,13 @@
 #include <regex>
 
 #include "app/config_block.h"
+#include "app/session.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/entry_extraction.h"
-#include "archive/entry_table.h"
-#include "archive/extraction_state.h"
+#include "archive/extraction.h"
 #include "archive/zip_signatures.h"
 #include "codec_test_support.h"
-#include "platform/posix_paths.h"
 #include "scripted_ui.h"
 #include "test_support.h"
 
@@ -33,8 +32,6 @@ namespace selfx {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ProgramEnded {};
 
 // The program's own messages: anything else shown is a fault of the test's subject.
 bool IsOwnMessage(const std::string& text) {
@@ -67,9 +64,7 @@ class FaultInjection : public ::testing::TestWithParam<Sample> {
   void SetUp() override {
     codec_test::EnsureCodecTables();
     PrepareZipSignatures();
-    platform::SetExitHookForTesting([](std::uint32_t) { throw ProgramEnded(); });
   }
-  void TearDown() override { platform::SetExitHookForTesting(nullptr); }
 
   // Runs one damaged file; false when it ended in a way that is not the program's own.
   struct Outcome {
@@ -81,31 +76,37 @@ class FaultInjection : public ::testing::TestWithParam<Sample> {
     EXPECT_GE(descriptor, 0);
     EXPECT_EQ(::write(descriptor, file.data(), file.size()), static_cast<ssize_t>(file.size()));
     TheScriptedUi.Reset();
-    Password = "password";
-    CancelRequested = false;
     Outcome outcome;
-    try {
-      OpenArchiveFile("/proc/self/fd/" + std::to_string(descriptor));
-      LoadConfigAt(overlay_start);
-      LoadDirectory(nullptr);
-      for (std::size_t i = 0; i < TheScriptedUi.rows.size() && i < 8; ++i) {
-        bool password_abort = false;
-        const FileRow row = TheScriptedUi.rows[i].row;
-        if (ExtractEntry(nullptr, output, row.entry, password_abort)) {
+    Session session;
+    Extraction& extraction = session.extraction;
+    extraction.password = "password";
+    extraction.output_path = output;
+    if (!OpenArchiveFile(extraction.archive, "/proc/self/fd/" + std::to_string(descriptor))) {
+      ADD_FAILURE() << "cannot open the damaged file";
+    }
+    StartupOutcome startup = LoadConfigAt(session, overlay_start);
+    if (startup == StartupOutcome::kCorrupt) {
+      extraction.fault = {FaultKind::kCorrupt, std::string()};
+    } else if (startup == StartupOutcome::kProceed && LoadDirectory(extraction, true)) {
+      for (std::size_t i = 0; i < extraction.entries.size() && i < 8; ++i) {
+        EntryOutcome entry = ExtractEntry(extraction, i);
+        if (entry == EntryOutcome::kFatal) break;
+        if (entry == EntryOutcome::kDone) {
           // A file that passed its CRC check holds one of the files packed, or nothing (a
           // folder entry whose name lost its "/" is an empty file).
           std::string extracted = test::ReadFileText(output);
           bool packed = extracted.empty();
           for (const auto& file : kFiles) packed = packed || extracted == file.second;
-          EXPECT_TRUE(packed) << row.name << ": " << extracted;
+          EXPECT_TRUE(packed) << extraction.entries[i].name << ": " << extracted;
           ++outcome.right_entries;
         }
       }
-      CloseArchiveFiles();
-    } catch (const ProgramEnded&) {
-      outcome.ended = true;
     }
-    ReleaseEntryTable();
+    if (extraction.fault) {
+      outcome.ended = true;
+      EXPECT_TRUE(IsOwnMessage(FaultMessage(extraction.fault))) << FaultMessage(extraction.fault);
+    }
+    CloseArchiveFiles(extraction);
     ::close(descriptor);
     // Error boxes only: a flipped bit may well give the file a start-up question, whose text
     // and caption come from the file itself.

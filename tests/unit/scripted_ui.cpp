@@ -1,21 +1,19 @@
 // The user-interface boundary for unit tests: message boxes are recorded and answered from a
-// script, file-list rows are kept with their selection, prompts answer from the script.
+// script, prompts answer from the script, what the run shows is recorded.
 #include "scripted_ui.h"
 
 #include <cstdio>
 
-#include "app/config_block.h"
-#include "archive/extraction_state.h"
 #include "platform/platform.h"
 
 namespace selfx {
 
 ScriptedUi TheScriptedUi;
 
-std::vector<std::string> ScriptedUi::SelectedNames() const {
+std::vector<std::string> SelectedNames(const Extraction& extraction) {
   std::vector<std::string> names;
-  for (const ScriptedRow& row : rows) {
-    if (row.selected) names.push_back(row.row.name);
+  for (const EntryRow& row : extraction.entries) {
+    if (row.selected) names.push_back(row.name);
   }
   return names;
 }
@@ -35,44 +33,34 @@ void ShowError(WindowHandle owner, const std::string& text) {
   ShowMessage(owner, text, "Error", kMbIconError);
 }
 
-void AddFileRow(WindowHandle, const std::string& name, const ArchiveEntry& entry) {
-  TheScriptedUi.rows.push_back({{entry, name}, TheScriptedUi.rows_start_selected});
-}
-
-int RowCount(WindowHandle) { return static_cast<int>(TheScriptedUi.rows.size()); }
-bool IsRowSelected(WindowHandle, int row) { return TheScriptedUi.rows.at(row).selected; }
-FileRow ReadRow(WindowHandle, int row) { return TheScriptedUi.rows.at(row).row; }
-void DeselectRow(WindowHandle, int row) { TheScriptedUi.rows.at(row).selected = false; }
-int SelectedRowCount(WindowHandle) {
-  return static_cast<int>(TheScriptedUi.SelectedNames().size());
-}
+void DeselectRow(WindowHandle, int row) { TheScriptedUi.deselected.push_back(row); }
 void ShowFirstSelectedRow(WindowHandle) {}
-
 void SetProgressRange(WindowHandle, int row_count) { TheScriptedUi.progress_range = row_count; }
 void SetProgressPosition(WindowHandle, int position) { TheScriptedUi.progress.push_back(position); }
 
-void PumpOneMessage() {
-  if (TheScriptedUi.pumped++ == TheScriptedUi.cancel_after_pumps) CancelRequested = true;
+void PumpOneMessage(bool& cancel_requested) {
+  if (TheScriptedUi.pumped++ == TheScriptedUi.cancel_after_pumps) cancel_requested = true;
 }
 
-int FileExistsPrompt(WindowHandle) {
+ExistsAnswer FileExistsPrompt(WindowHandle, const std::string& path) {
+  TheScriptedUi.prompt_paths.push_back(path);
   std::size_t index = static_cast<std::size_t>(TheScriptedUi.exists_prompts++);
-  int answer = index < TheScriptedUi.exists_answers.size() ? TheScriptedUi.exists_answers[index]
-                                                           : kPromptNo;
-  if (index < TheScriptedUi.dont_ask_again.size() && TheScriptedUi.dont_ask_again[index]) {
-    SfxConfig.OverwriteMode() = answer == kPromptYes ? kOverwrite : kDontOverwrite;
-  }
-  return answer;
+  bool overwrite = index < TheScriptedUi.exists_answers.size() &&
+                   TheScriptedUi.exists_answers[index] == kPromptYes;
+  bool dont_ask_again =
+      index < TheScriptedUi.dont_ask_again.size() && TheScriptedUi.dont_ask_again[index];
+  return {overwrite, dont_ask_again};
 }
 
-int PasswordPrompt(WindowHandle) {
+bool PasswordPrompt(WindowHandle, const std::string& path, std::size_t, std::string& password) {
+  TheScriptedUi.prompt_paths.push_back(path);
   std::size_t index = static_cast<std::size_t>(TheScriptedUi.password_prompts++);
   if (index >= TheScriptedUi.passwords.size()) {
-    Password.clear();
-    return kPromptCancel;
+    password.clear();
+    return false;
   }
-  Password = TheScriptedUi.passwords[index].substr(0, 80);
-  return kPromptOk;
+  password = TheScriptedUi.passwords[index].substr(0, 80);
+  return true;
 }
 
 }  // namespace selfx

@@ -11,7 +11,6 @@
 #include <zlib.h>
 
 #include "archive/archive_file.h"
-#include "archive/entry_table.h"
 #include "archive/zip_signatures.h"
 #include "codec_test_support.h"
 #include "scripted_ui.h"
@@ -32,13 +31,12 @@ TempFile::~TempFile() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents) {
+std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents, Extraction& extraction) {
   PrepareZipSignatures();
-  ReleaseEntryTable();
   TheScriptedUi.Reset();
   auto file = std::make_unique<TempFile>(contents);
-  if (ArchiveFile.handle != platform::kNoFile) platform::Close(ArchiveFile.handle);
-  OpenArchiveFile(file->path());
+  CloseAndReset(extraction.archive.handle);
+  OpenArchiveFile(extraction.archive, file->path());
   return file;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/extraction.h"
+
 namespace selfx::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -27,9 +29,10 @@ class TempFile {
   std::string path_;
 };
 
-// Writes contents to a temporary file and opens it as the program's archive file; also
-// resets the file list and the signatures. The file lives as long as the returned object.
-std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents);
+// Writes contents to a temporary file and opens it as the extraction's archive file; also
+// resets the scripted user interface and prepares the signatures. The file lives as long as
+// the returned object.
+std::unique_ptr<TempFile> OpenAsArchive(const Bytes& contents, Extraction& extraction);
 
 struct ZipEntrySpec {
   std::string name;

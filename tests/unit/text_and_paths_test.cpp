@@ -143,11 +143,10 @@ TEST(Command, PartsAndTexts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
-    SfxConfig.Command = c.command;
-    EXPECT_EQ(CommandPart(1), c.file);
-    EXPECT_EQ(CommandPart(2), c.parameters);
-    EXPECT_EQ(RunCheckboxText(), c.label);
-    EXPECT_EQ(RunFailureText(), c.failure);
+    EXPECT_EQ(CommandFile(c.command), c.file);
+    EXPECT_EQ(CommandParameters(c.command), c.parameters);
+    EXPECT_EQ(RunCheckboxText(c.command), c.label);
+    EXPECT_EQ(RunFailureText(c.command), c.failure);
   }
 }
 

@@ -12,14 +12,14 @@
 #include "archive/archive_file.h"
 #include "archive/directory.h"
 #include "archive/entry_extraction.h"
+#include "archive/extraction.h"
 #include "archive/extraction_run.h"
-#include "archive/extraction_state.h"
 #include "archive/paths.h"
 #include "archive/pe_image.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
-#include "base/fatal_error.h"
+#include "base/fault.h"
 #include "cli/commands/commands.h"
 #include "cli/commands/decode_ahead.h"
 #include "cli/front/command_description.h"
@@ -33,6 +33,7 @@
 #include "ui/console/console_ui.h"
 #include "ui/console/printable.h"
 #include "ui/console/progress.h"
+#include "ui/ui.h"
 
 namespace selfx::cli {
 
@@ -91,21 +92,19 @@ const CommandDescription kExtract{
     "the file did\nnot fit), 2 bad usage, 3 stopped (no password typed, or Ctrl-C).\n",
     1};
 
-bool HasZip64Records(std::uint32_t end_record_at) {
+bool HasZip64Records(const ArchiveFile& archive, std::uint32_t end_record_at) {
   if (end_record_at < zip::kZip64LocatorSize) return false;
   std::uint8_t locator[4];
-  SeekArchive(static_cast<std::int32_t>(end_record_at - zip::kZip64LocatorSize),
-              platform::SeekOrigin::FromStart);
-  bool found = ReadArchive(locator, sizeof locator) == sizeof locator &&
+  archive.Seek(static_cast<std::int32_t>(end_record_at - zip::kZip64LocatorSize),
+               platform::SeekOrigin::FromStart);
+  bool found = archive.ReadExact(locator, sizeof locator) &&
                LoadLe32(locator) == zip::kZip64LocatorSignature;
-  SeekArchive(0, platform::SeekOrigin::FromStart);
+  archive.Seek(0, platform::SeekOrigin::FromStart);
   return found;
 }
 
-}  // namespace
-
-bool OpenArchive(const std::string& native_path) {
-  std::string path;
+// The path as the core takes it (ANSI), checked to name a regular file the stub could read.
+bool CheckArchivePath(const std::string& native_path, std::string& path) {
   if (!platform::CommandLineTextToAnsi(native_path, path)) {
     ReportError(native_path + ": the name holds characters outside Windows code page 1252");
     return false;
@@ -125,63 +124,100 @@ bool OpenArchive(const std::string& native_path) {
       break;
   }
   std::error_code size_error;
-  std::string size_problem = StubFileSizeProblem(
-      std::filesystem::file_size(native_path, size_error));
+  std::string size_problem =
+      StubFileSizeProblem(std::filesystem::file_size(native_path, size_error));
   if (!size_error && !size_problem.empty()) {
     ReportError(native_path + ": " + size_problem);
     return false;
   }
-  PrepareZipSignatures();
-  BuildCrcTable();
-  BuildFixedTables();
-  OpenArchiveFile(path);
+  return true;
+}
 
-  ArchiveStart = 0;
+// Where the ZIP starts and ends: behind the configuration trailer of a combined file (and
+// before its signature), or the whole of a plain ZIP. False for a block without its trailer:
+// a damaged file.
+bool FindArchiveBounds(ArchiveFile& archive) {
+  archive.start = 0;
   std::vector<std::uint8_t> headers(4096);
-  headers.resize(ReadArchive(headers.data(), static_cast<std::uint32_t>(headers.size())));
+  headers.resize(archive.Read(headers.data(), static_cast<std::uint32_t>(headers.size())));
   std::string ignored;
   std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(headers, ignored);
   if (overlay_start) {
     // A file without a block behind its image is taken as a plain ZIP; a block without its
     // trailer is a damaged file.
-    ArchiveConfigSource source(*overlay_start);
+    ArchiveConfigSource source(archive, *overlay_start);
     SfxConfigState block;
     if (ReadConfigFixedPart(source, block)) {
-      std::copy(std::begin(block.fixed), std::end(block.fixed), SfxConfig.fixed);
       std::optional<std::uint32_t> archive_offset = ReadConfigTrailer(source, block);
-      if (!archive_offset) FatalError(kCorruptMessage);
-      ArchiveStart = *overlay_start + *archive_offset;
+      if (!archive_offset) return false;
+      archive.start = *overlay_start + *archive_offset;
     }
-    ArchiveEnd = pe::EndWithoutSignature(headers.data(), ArchiveStart, ArchiveEnd);
+    archive.end = pe::EndWithoutSignature(headers.data(), archive.start, archive.end);
   }
-  SeekArchive(0, platform::SeekOrigin::FromStart);
-  // The core would call both of these corrupt; the user deserves the reason.
-  std::optional<std::uint32_t> end_record_at = SearchEndRecord(ArchiveStart);
+  archive.Seek(0, platform::SeekOrigin::FromStart);
+  return true;
+}
+
+// The end record, and no ZIP64 anywhere: the core would call both corrupt, but the user
+// deserves the reason.
+bool CheckZipEnd(const std::string& native_path, const ArchiveFile& archive) {
+  std::optional<std::uint32_t> end_record_at = SearchEndRecord(archive);
   if (!end_record_at) {
     ReportError(native_path + ": not a ZIP archive (no end of central directory record ends it)");
     return false;
   }
-  if (HasZip64Records(*end_record_at)) {
+  if (HasZip64Records(archive, *end_record_at)) {
     ReportError(native_path + ": ZIP64, which the stub cannot read");
     return false;
   }
-  // Every row starts selected: these commands work on the whole archive.
-  SfxConfig.fixed[kConfigOptions] = 0;
-  SfxConfig.fixed[kConfigOptions + 1] = 0;
-  LoadDirectory(nullptr);
-  for (console::ConsoleRow& row : console::Rows()) {
-    row.selected = true;
-    // A ZIP64 entry records its sizes and offset in an extra field the stub does not read.
-    const ArchiveEntry& entry = row.row.entry;
+  return true;
+}
+
+// A ZIP64 entry records its sizes and offset in an extra field the stub does not read.
+bool CheckNoZip64Entries(const std::string& native_path, const Extraction& extraction) {
+  for (const EntryRow& row : extraction.entries) {
+    const ArchiveEntry& entry = row.entry;
     if (entry.CompressedSize() == zip::kZip64Marker ||
         entry.UncompressedSize() == zip::kZip64Marker ||
         entry.LocalHeaderOffset() == zip::kZip64Marker) {
       ReportError(native_path + ": ZIP64, which the stub cannot read (" +
-                  console::ShownPath(row.row.name) + ")");
+                  console::ShownPath(row.name) + ")");
       return false;
     }
   }
   return true;
+}
+
+}  // namespace
+
+void ReportFault(const Extraction& extraction) {
+  std::string message = FaultMessage(extraction.fault);
+  // The archive's damage is named with the archive.
+  if (extraction.fault.kind == FaultKind::kCorrupt && !extraction.archive.path.empty()) {
+    message = extraction.archive.path + ": " + message;
+  }
+  ShowError(nullptr, message);
+}
+
+bool OpenArchive(const std::string& native_path, Extraction& extraction) {
+  std::string path;
+  if (!CheckArchivePath(native_path, path)) return false;
+  PrepareZipSignatures();
+  BuildCrcTable();
+  BuildFixedTables();
+  ArchiveFile& archive = extraction.archive;
+  if (!OpenArchiveFile(archive, path)) {
+    extraction.fault = {FaultKind::kReadingZip, path};
+  } else if (!FindArchiveBounds(archive)) {
+    extraction.fault = {FaultKind::kCorrupt, std::string()};
+  } else if (!CheckZipEnd(native_path, archive)) {
+    return false;
+  } else if (LoadDirectory(extraction, true)) {
+    // Every row is selected: these commands work on the whole archive.
+    return CheckNoZip64Entries(native_path, extraction);
+  }
+  ReportFault(extraction);
+  return false;
 }
 
 namespace {
@@ -212,7 +248,7 @@ void CountWrittenBytes(std::uint32_t bytes) {
 
 class ProgressOfRows {
  public:
-  ProgressOfRows() : progress_(SelectedBytes()) {
+  explicit ProgressOfRows(const Extraction& extraction) : progress_(SelectedBytes(extraction)) {
     running_progress = &progress_;
     platform::ObserveWrites(&CountWrittenBytes);
   }
@@ -222,10 +258,10 @@ class ProgressOfRows {
   }
 
  private:
-  static std::uint64_t SelectedBytes() {
+  static std::uint64_t SelectedBytes(const Extraction& extraction) {
     std::uint64_t total = 0;
-    for (const console::ConsoleRow& row : console::Rows()) {
-      if (row.selected) total += row.row.entry.UncompressedSize();
+    for (const EntryRow& row : extraction.entries) {
+      if (row.selected) total += row.entry.UncompressedSize();
     }
     return total;
   }
@@ -268,15 +304,16 @@ std::optional<unsigned> ParseJobs(const std::string& value) {
 // The threads that decode ahead of a run of more than one job, over the rows in their order.
 // Encrypted entries are first tried with the password from --password-file, which the first
 // prompt turns into the password held.
-std::unique_ptr<DecodeAhead> StartDecodingAhead(unsigned jobs, bool keep_bytes) {
-  if (jobs <= 1 || console::Rows().size() <= 1) return nullptr;
+std::unique_ptr<DecodeAhead> StartDecodingAhead(const Extraction& extraction, unsigned jobs,
+                                                bool keep_bytes) {
+  if (jobs <= 1 || extraction.entries.size() <= 1) return nullptr;
   std::vector<ArchiveEntry> entries;
-  for (const console::ConsoleRow& row : console::Rows()) entries.push_back(row.row.entry);
-  std::string password = Password;
+  for (const EntryRow& row : extraction.entries) entries.push_back(row.entry);
+  std::string password = extraction.password;
   if (password.empty() && console::Settings().password) {
     password = console::Settings().password->substr(0, 80);
   }
-  return std::make_unique<DecodeAhead>(ArchiveFile.path, std::move(entries), jobs, keep_bytes,
+  return std::make_unique<DecodeAhead>(extraction.archive, std::move(entries), jobs, keep_bytes,
                                        password);
 }
 
@@ -289,22 +326,18 @@ void CountDecodedBytes(std::uint64_t size) {
   }
 }
 
-// ExtractEntry's source of entries decoded ahead. The core's run asks for rows in order and
-// passes the entry only: the next row at or after the cursor with the same directory record is
-// the one (rows with the same record decode to the same bytes anyway).
-DecodeAhead* extract_ahead = nullptr;
-std::size_t extract_cursor = 0;
-DecodedEntry extract_taken;
+// ExtractEntry's source of entries decoded ahead: the run asks for each row it is about to
+// extract, in order.
+struct ExtractAhead {
+  DecodeAhead* ahead = nullptr;
+  DecodedEntry taken;
+};
 
-const DecodedPieces* TakeDecodedForExtract(const ArchiveEntry& entry) {
-  const std::vector<console::ConsoleRow>& rows = console::Rows();
-  for (std::size_t row = extract_cursor; row < rows.size(); ++row) {
-    if (std::memcmp(rows[row].row.entry.bytes, entry.bytes, sizeof entry.bytes) != 0) continue;
-    extract_cursor = row + 1;
-    if (!extract_ahead->Take(row, Password, extract_taken)) return nullptr;
-    return &extract_taken.decoded;
-  }
-  return nullptr;
+const DecodedPieces* TakeDecodedForExtract(void* context, std::size_t row,
+                                           const std::string& password) {
+  ExtractAhead& extract = *static_cast<ExtractAhead*>(context);
+  if (!extract.ahead->Take(row, password, extract.taken)) return nullptr;
+  return &extract.taken.decoded;
 }
 
 }  // namespace
@@ -314,15 +347,16 @@ int ListCommand(const Arguments& arguments) {
   std::vector<std::string> files;
   if (std::optional<int> status = ReadCommand(arguments, kList, options, files)) return *status;
   bool as_json = JsonOutputRequested();
-  if (!OpenArchive(files[0])) return kExitFailure;
+  Extraction extraction;
+  if (!OpenArchive(files[0], extraction)) return kExitFailure;
   if (as_json) {
     JsonWriter json;
     json.BeginObject().BeginArray("files");
-    for (const console::ConsoleRow& row : console::Rows()) {
-      const ArchiveEntry& entry = row.row.entry;
+    for (const EntryRow& row : extraction.entries) {
+      const ArchiveEntry& entry = row.entry;
       char crc[16];
       std::snprintf(crc, sizeof crc, "%08x", entry.Crc());
-      json.BeginObject().Path("name", row.row.name).Number("size", entry.UncompressedSize());
+      json.BeginObject().Path("name", row.name).Number("size", entry.UncompressedSize());
       json.Number("compressed_size", entry.CompressedSize());
       json.Text("modified", IsoTimestamp(entry)).Text("method", MethodName(entry.Method()));
       json.Bool("encrypted", entry.IsEncrypted()).Text("crc32", crc).EndObject();
@@ -332,16 +366,16 @@ int ListCommand(const Arguments& arguments) {
   }
   std::printf("%10s  %-16s  %-8s  %s\n", "Size", "Modified", "Method", "Name");
   std::uint64_t total = 0;
-  for (const console::ConsoleRow& row : console::Rows()) {
-    const ArchiveEntry& entry = row.row.entry;
+  for (const EntryRow& row : extraction.entries) {
+    const ArchiveEntry& entry = row.entry;
     total += entry.UncompressedSize();
     std::printf("%10u  %s  %-8s  %s%s\n", entry.UncompressedSize(), DosTimestamp(entry).c_str(),
                 MethodName(entry.Method()),
-                console::Printable(console::ShownPath(row.row.name)).c_str(),
+                console::Printable(console::ShownPath(row.name)).c_str(),
                 entry.IsEncrypted() ? "  (encrypted)" : "");
   }
   std::printf("%10llu  %zu files\n", static_cast<unsigned long long>(total),
-              console::Rows().size());
+              extraction.entries.size());
   return kExitSuccess;
 }
 
@@ -365,19 +399,25 @@ int TestCommand(const Arguments& arguments) {
     }
   }
   const std::string& file = files[0];
-  if (!OpenArchive(file)) return kExitFailure;
+  Extraction extraction;
+  if (!OpenArchive(file, extraction)) return kExitFailure;
   console::CancelOnInterrupt();
   TestSummary summary;
   {
-    ProgressOfRows progress;
-    summary = TestOpenedArchive(jobs);
+    ProgressOfRows progress(extraction);
+    summary = TestOpenedArchive(extraction, jobs);
+  }
+  if (extraction.fault) {
+    ReportFault(extraction);
+    CloseArchiveFiles(extraction);
+    return kExitFailure;
   }
   if (as_json) {
     JsonWriter json;
     json.BeginObject().Number("tested", summary.tested).Number("failed", summary.failed);
     json.Bool("stopped", summary.stopped).BeginArray("files");
     for (std::size_t i = 0; i < summary.results.size(); ++i) {
-      json.BeginObject().Path("name", console::Rows()[i].row.name);
+      json.BeginObject().Path("name", extraction.entries[i].name);
       json.Bool("ok", summary.results[i]).EndObject();
     }
     json.EndArray().ReportedErrors().EndObject().Print();
@@ -388,33 +428,35 @@ int TestCommand(const Arguments& arguments) {
   return summary.failed == 0 ? kExitSuccess : kExitFailure;
 }
 
-TestSummary TestOpenedArchive(unsigned jobs) {
+TestSummary TestOpenedArchive(Extraction& extraction, unsigned jobs) {
   TestSummary summary;
-  std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(jobs, false);
+  std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(extraction, jobs, false);
   DecodedEntry decoded;
-  for (std::size_t index = 0; index < console::Rows().size(); ++index) {
-    const console::ConsoleRow& row = console::Rows()[index];
-    PumpOneMessage();
-    if (CancelRequested) {
+  for (std::size_t index = 0; index < extraction.entries.size(); ++index) {
+    const EntryRow& row = extraction.entries[index];
+    PumpOneMessage(extraction.cancel_requested);
+    if (extraction.cancel_requested) {
       summary.stopped = true;
       return summary;
     }
-    OutputPath = row.row.name;
-    bool password_abort = false;
     console::Settings().wrong_password = false;
     bool sound;
-    if (ahead && ahead->Take(index, Password, decoded)) {
+    bool password_abort = false;
+    if (ahead && ahead->Take(index, extraction.password, decoded)) {
       // Tested here, it would have shown and asked nothing: it is sound.
       sound = true;
       CountDecodedBytes(decoded.decoded.size);
     } else {
-      sound = TestEntry(nullptr, row.row.name, row.row.entry, password_abort);
+      EntryOutcome outcome = TestEntry(extraction, index);
+      if (outcome == EntryOutcome::kFatal) return summary;
+      sound = outcome == EntryOutcome::kDone;
+      password_abort = outcome == EntryOutcome::kNoPassword;
     }
     // The password from a file did not fit (the prompt said so): this file fails, the
     // others are tested.
     if (password_abort && console::Settings().wrong_password) password_abort = sound = false;
     if (password_abort) {
-      ReportError("no password for " + console::ShownPath(row.row.name) + "; stopped");
+      ReportError("no password for " + console::ShownPath(row.name) + "; stopped");
       summary.stopped = true;
       return summary;
     }
@@ -425,20 +467,25 @@ TestSummary TestOpenedArchive(unsigned jobs) {
   return summary;
 }
 
-int ExtractCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kExtract, options, files)) return *status;
-  bool as_json = JsonOutputRequested();
-  bool quiet = false;
-  std::string folder;
-  std::string folder_argument;
+namespace {
+
+// What selfx extract was asked to do.
+struct ExtractRequest {
+  std::string file;
+  std::string folder;           // ANSI, as the core takes it; empty: the current folder
+  std::string folder_argument;  // as typed, for messages
   std::uint8_t mode = kAsk;
   unsigned jobs = DefaultDecodeJobs();
+  bool quiet = false;
+};
+
+// Reads the options; an exit status when the command ends here.
+std::optional<int> ReadExtractOptions(const std::vector<CommandLineItem>& options,
+                                      ExtractRequest& request) {
   for (const CommandLineItem& item : options) {
     if (item.option == &kFolderOption) {
-      folder_argument = item.value;
-      if (!platform::CommandLineTextToAnsi(item.value, folder)) {
+      request.folder_argument = item.value;
+      if (!platform::CommandLineTextToAnsi(item.value, request.folder)) {
         ReportError(item.value + ": the name holds characters outside Windows code page 1252");
         return kExitUsage;
       }
@@ -448,63 +495,92 @@ int ExtractCommand(const Arguments& arguments) {
         ReportError("--overwrite: expected overwrite, skip or ask, not \"" + item.value + "\"");
         return kExitUsage;
       }
-      mode = *parsed;
+      request.mode = *parsed;
     } else if (item.option == &kPasswordFileOption) {
       if (!ReadPasswordFile(item.value)) return kExitFailure;
     } else if (item.option == &kJobsOption) {
       std::optional<unsigned> parsed = ParseJobs(item.value);
       if (!parsed) return kExitUsage;
-      jobs = *parsed;
+      request.jobs = *parsed;
     } else if (item.option == &kQuietOption || item.option == &kProgressOption) {
-      quiet |= item.option == &kQuietOption;
+      request.quiet |= item.option == &kQuietOption;
       console::Settings().show_progress = false;
     }
   }
-  const std::string& file = files[0];
-  platform::PathKind folder_kind = platform::KindOfPath(folder);
-  if (!folder.empty() && folder_kind != platform::PathKind::kFolder &&
-      folder_kind != platform::PathKind::kMissing) {
-    ReportError(folder_argument + ": not a folder");
-    return kExitFailure;
-  }
-  if (!OpenArchive(file)) return kExitFailure;
-  SfxConfig.OverwriteMode() = mode;
-  TargetFolder = folder.empty() ? CurrentFolder() : WithoutTrailingBackslashes(folder);
-  // Nothing below the target folder is written through a link, and a file that cannot be
-  // written completely leaves the one it would replace as it was.
-  platform::ConfineWritesTo(TargetFolder);
+  return std::nullopt;
+}
+
+// The run over every entry, with the threads decoding ahead of it when there are jobs for
+// them. Nothing below the target folder is written through a link, and a file that cannot be
+// written completely leaves the one it would replace as it was.
+bool RunExtraction(Extraction& extraction, const std::string& target_folder, unsigned jobs) {
+  platform::ConfineWritesTo(target_folder);
   console::CancelOnInterrupt();
-  CancelRequested = false;
-  bool all_extracted;
-  {
-    ProgressOfRows progress;
-    std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(jobs, true);
-    if (ahead) {
-      extract_ahead = ahead.get();
-      extract_cursor = 0;
-      LookUpDecodedAhead = &TakeDecodedForExtract;
-    }
-    all_extracted = ExtractSelected(nullptr, TargetFolder, SfxConfig.OverwriteMode());
-    LookUpDecodedAhead = nullptr;
-    extract_ahead = nullptr;
-    ahead.reset();
-    extract_taken = DecodedEntry();
+  extraction.cancel_requested = false;
+  ProgressOfRows progress(extraction);
+  ExtractAhead extract;
+  std::unique_ptr<DecodeAhead> ahead = StartDecodingAhead(extraction, jobs, true);
+  if (ahead) {
+    extract.ahead = ahead.get();
+    extraction.decoded_ahead = &TakeDecodedForExtract;
+    extraction.decoded_ahead_context = &extract;
   }
-  int left = SelectedRowCount(nullptr);
-  int extracted = RowCount(nullptr) - left;
+  bool all_extracted = ExtractSelected(extraction, target_folder);
+  extraction.decoded_ahead = nullptr;
+  ahead.reset();
+  return all_extracted;
+}
+
+// The closing line, or the JSON object: how many were extracted, which were not.
+void ReportExtraction(const Extraction& extraction, bool as_json, bool quiet) {
+  int left = 0;
+  for (const EntryRow& row : extraction.entries) left += row.selected ? 1 : 0;
+  int extracted = static_cast<int>(extraction.entries.size()) - left;
   if (as_json) {
     JsonWriter json;
     json.BeginObject().Number("extracted", extracted).Number("not_extracted", left);
-    json.Bool("stopped", CancelRequested).BeginArray("left");
-    for (const console::ConsoleRow& row : console::Rows()) {
-      if (row.selected) json.Path(nullptr, row.row.name);
+    json.Bool("stopped", extraction.cancel_requested).BeginArray("left");
+    for (const EntryRow& row : extraction.entries) {
+      if (row.selected) json.Path(nullptr, row.name);
     }
     json.EndArray().ReportedErrors().EndObject().Print();
   } else if (!quiet) {
     std::printf("%d files extracted, %d not\n", extracted, left);
   }
+}
+
+}  // namespace
+
+int ExtractCommand(const Arguments& arguments) {
+  std::vector<CommandLineItem> options;
+  std::vector<std::string> files;
+  if (std::optional<int> status = ReadCommand(arguments, kExtract, options, files)) return *status;
+  bool as_json = JsonOutputRequested();
+  ExtractRequest request;
+  request.file = files[0];
+  if (std::optional<int> status = ReadExtractOptions(options, request)) return *status;
+  platform::PathKind folder_kind = platform::KindOfPath(request.folder);
+  if (!request.folder.empty() && folder_kind != platform::PathKind::kFolder &&
+      folder_kind != platform::PathKind::kMissing) {
+    ReportError(request.folder_argument + ": not a folder");
+    return kExitFailure;
+  }
+  Extraction extraction;
+  if (!OpenArchive(request.file, extraction)) return kExitFailure;
+  extraction.overwrite_mode = request.mode;
+  std::string target_folder = request.folder.empty() ? CurrentFolder()
+                                                     : WithoutTrailingBackslashes(request.folder);
+  bool all_extracted = RunExtraction(extraction, target_folder, request.jobs);
+  if (extraction.fault) {
+    // The run could not go on: the file being written is dropped, and the command ends
+    // without its summary.
+    ReportFault(extraction);
+    CloseArchiveFiles(extraction);
+    return kExitFailure;
+  }
+  ReportExtraction(extraction, as_json, request.quiet);
   if (all_extracted) return kExitSuccess;
-  return CancelRequested ? kExitStopped : kExitFailure;
+  return extraction.cancel_requested ? kExitStopped : kExitFailure;
 }
 
 }  // namespace selfx::cli

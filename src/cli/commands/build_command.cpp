@@ -10,7 +10,7 @@
 #include "app/target_folder.h"
 #include "archive/archive_file.h"
 #include "archive/directory.h"
-#include "archive/extraction_state.h"
+#include "archive/extraction.h"
 #include "archive/paths.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
@@ -526,12 +526,17 @@ std::string EmptyFoldersNotice(const std::vector<std::string>& empty_folders) {
 // the build compressed with.
 bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& password,
                      unsigned jobs) {
-  if (!OpenArchive(path)) return false;
+  Extraction extraction;
+  if (!OpenArchive(path, extraction)) return false;
   if (password) console::Settings().password = *password;
   console::Settings().show_progress = false;
-  TestSummary summary = TestOpenedArchive(jobs);
+  TestSummary summary = TestOpenedArchive(extraction, jobs);
   // Closed before the file is renamed or removed: Windows refuses both on an open file.
-  CloseAndReset(ArchiveFile.handle);
+  CloseAndReset(extraction.archive.handle);
+  if (extraction.fault) {
+    ReportFault(extraction);
+    return false;
+  }
   if (summary.stopped || summary.failed != 0) {
     ReportError("the written archive failed its test (" + std::to_string(summary.failed) + " of " +
                 std::to_string(summary.tested) + " files); nothing was written");

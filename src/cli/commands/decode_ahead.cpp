@@ -6,14 +6,11 @@
 #include <memory>
 
 #include "archive/archive_file.h"
-#include "archive/directory.h"
 #include "archive/entry_extraction.h"
-#include "archive/extraction_state.h"
 #include "archive/stored_copy.h"
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
-#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/deflate_format.h"
 #include "codec/inflate.h"
@@ -24,12 +21,9 @@ namespace selfx::cli {
 
 namespace {
 
-// The run going on, for StopDecodingAhead; set and cleared on the run's own thread.
-DecodeAhead* running = nullptr;
-
-// Where one thread's decoder hands its bytes: counted and folded into the thread's RunningCrc,
-// and kept up to the entry's declared size when asked. An entry that runs past it is left to
-// the run (which writes whatever decodes), so that memory stays bounded by what the directory
+// Where one thread's decoder hands its bytes: counted and folded into the CRC register, and
+// kept up to the entry's declared size when asked. An entry that runs past it is left to the
+// run (which writes whatever decodes), so that memory stays bounded by what the directory
 // says.
 struct AheadOutput {
   DecodeAhead* owner = nullptr;
@@ -37,52 +31,53 @@ struct AheadOutput {
   bool keep = false;  // false: only checked
   std::uint64_t limit = 0;
   std::uint64_t count = 0;
+  std::uint32_t crc_register = 0xFFFFFFFF;
   bool too_long = false;
   const std::atomic<bool>* stopping = nullptr;
+  const ArchiveFile* archive = nullptr;
 };
-thread_local AheadOutput ahead_output;
 
-void TakePiece(const std::uint8_t* bytes, std::uint32_t count) {
-  AheadOutput& out = ahead_output;
-  UpdateCrc(bytes, static_cast<std::int32_t>(count), RunningCrc);
+bool TakePiece(void* context, const std::uint8_t* bytes, std::uint32_t count) {
+  AheadOutput& out = *static_cast<AheadOutput*>(context);
+  UpdateCrc(bytes, static_cast<std::int32_t>(count), out.crc_register);
   out.count += count;
-  if (!out.keep || out.too_long) return;
+  if (!out.keep || out.too_long) return true;
   if (out.count > out.limit) {
     out.too_long = true;
-    return;
+    return true;
   }
   std::uint8_t* block = out.owner->Block();
   if (block == nullptr) {
     out.too_long = true;  // cannot happen within the budget; the run decodes it then
-    return;
+    return true;
   }
   std::memcpy(block, bytes, count);
   out.decoded->pieces.push_back(block);
+  return true;
 }
 
 // The thread's own archive handle; ends the input early once the result no longer matters, so
 // that the decoder finishes what it has buffered and returns.
-std::uint32_t ReadAhead(void* buffer, std::uint32_t count) {
-  if (ahead_output.too_long || ahead_output.stopping->load(std::memory_order_relaxed)) return 0;
-  return ReadArchive(buffer, count);
+std::uint32_t ReadAhead(void* context, void* buffer, std::uint32_t count) {
+  const AheadOutput& out = *static_cast<AheadOutput*>(context);
+  if (out.too_long || out.stopping->load(std::memory_order_relaxed)) return 0;
+  return out.archive->Read(buffer, count);
 }
 
 // What preparing the entry on the run's thread does, without a word: false wherever that would
 // show a message, end the program or ask for a password. Leaves the archive at the first data
-// byte with CompressedRemaining and the keys set.
-bool PrepareSilently(const ArchiveEntry& entry, const std::string& password) {
-  CurrentEntry = entry;
+// byte with remaining and the keys set.
+bool PrepareSilently(const ArchiveFile& archive, const ArchiveEntry& entry,
+                     const std::string& password, std::int32_t& remaining, ZipKeys& keys) {
   if (entry.Signature() != CentralHeaderSignature) return false;
   if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
     return false;
   }
-  if (SeekEntryData(entry) != EntryData::kFound) return false;
+  if (SeekEntryData(archive, entry, remaining) != EntryData::kFound) return false;
   if (!entry.IsEncrypted()) return true;
   std::uint8_t work[2 * kEncryptionHeaderSize];
-  if (ReadArchive(work + kEncryptionHeaderSize, kEncryptionHeaderSize) != kEncryptionHeaderSize) {
-    return false;
-  }
-  return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
+  if (!archive.ReadExact(work + kEncryptionHeaderSize, kEncryptionHeaderSize)) return false;
+  return CheckEncryptionHeader(keys, work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
                                entry.DosTime(), password);
 }
 
@@ -90,9 +85,17 @@ bool PrepareSilently(const ArchiveEntry& entry, const std::string& password) {
 
 unsigned DefaultDecodeJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-DecodeAhead::DecodeAhead(const std::string& archive_path, std::vector<ArchiveEntry> entries,
+// One thread's own reading and decoding state.
+struct DecodeAhead::Decoder {
+  ArchiveFile archive;
+  std::unique_ptr<Inflater> inflater;
+  ZipKeys keys = {};
+};
+
+DecodeAhead::DecodeAhead(const ArchiveFile& archive, std::vector<ArchiveEntry> entries,
                          unsigned threads, bool keep_bytes, const std::string& password)
-    : archive_path_(archive_path),
+    : archive_path_(archive.path),
+      archive_base_(archive.base),
       entries_(std::move(entries)),
       keep_bytes_(keep_bytes),
       budget_(std::max<std::uint64_t>(kKeptBytesPerThread * threads, kMostKeptEntryBytes)),
@@ -102,16 +105,12 @@ DecodeAhead::DecodeAhead(const std::string& archive_path, std::vector<ArchiveEnt
       // Every entry kept holds no more pieces than its cost reserves, so the budget's worth
       // is enough.
       pieces_(deflate::kWindowSize, keep_bytes_ ? budget_ : 0) {
-  running = this;
   for (unsigned thread = 0; thread < threads; ++thread) {
     threads_.emplace_back([this] { WorkerLoop(); });
   }
 }
 
-DecodeAhead::~DecodeAhead() {
-  Stop();
-  if (running == this) running = nullptr;
-}
+DecodeAhead::~DecodeAhead() { Stop(); }
 
 void DecodeAhead::Stop() {
   {
@@ -143,39 +142,46 @@ void DecodeAhead::GiveBack(DecodedPieces& decoded) {
   decoded = DecodedPieces();
 }
 
-DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& password) {
+DecodedEntry DecodeAhead::Decode(Decoder& decoder, const ArchiveEntry& entry,
+                                 const std::string& password) {
   DecodedEntry result;
-  if (ArchiveFile.handle == platform::kNoFile) return result;
+  const ArchiveFile& archive = decoder.archive;
+  if (archive.handle == platform::kNoFile) return result;
   if (keep_bytes_ && entry.UncompressedSize() > kMostKeptEntryBytes) return result;
-  if (!PrepareSilently(entry, password)) return result;
-  AheadOutput& out = ahead_output;
-  out = AheadOutput{};
+  std::int32_t remaining = 0;
+  if (!PrepareSilently(archive, entry, password, remaining, decoder.keys)) return result;
+  AheadOutput out;
   out.owner = this;
   out.decoded = &result.decoded;
   out.keep = keep_bytes_;
   out.limit = entry.UncompressedSize();
   out.stopping = &stopping_;
-  RunningCrc = 0xFFFFFFFF;
+  out.archive = &archive;
+  InputSource source{&ReadAhead, &out};
+  OutputSink sink{&TakePiece, &out};
+  ZipKeys* keys = entry.IsEncrypted() ? &decoder.keys : nullptr;
   bool read_whole = true;
   if (entry.Method() == zip::kMethodStored) {
-    read_whole = CopyStoredBytes(ReadAhead, TakePiece);  // a short read only fails the entry
+    // A short read only fails the entry.
+    read_whole = CopyStoredBytes(source, remaining, keys, sink) == StoredCopy::kCopied;
   } else {
-    StartInput(ReadAhead, CompressedRemaining, entry.IsEncrypted());
-    DecodeDeflatedEntry(TakePiece);
+    if (!decoder.inflater) decoder.inflater = NewInflater();
+    DecodeDeflatedEntry(*decoder.inflater, source, remaining, keys, sink);
   }
   result.sound = read_whole && !out.too_long && !stopping_ &&
-                 entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu);
+                 entry.Crc() == (out.crc_register ^ 0xFFFFFFFFu);
   result.decoded.size = out.count;
-  result.decoded.crc_register = RunningCrc;
+  result.decoded.crc_register = out.crc_register;
   if (entry.IsEncrypted()) result.password = password;
   if (!result.sound) GiveBack(result.decoded);
-  out = AheadOutput{};
   return result;
 }
 
 void DecodeAhead::WorkerLoop() {
-  ArchiveFile.path = archive_path_;
-  ArchiveFile.handle = platform::OpenForReading(archive_path_);
+  Decoder decoder;
+  decoder.archive.path = archive_path_;
+  decoder.archive.base = archive_base_;
+  decoder.archive.handle = platform::OpenForReading(archive_path_);
   for (;;) {
     std::size_t item;
     std::string password;
@@ -189,7 +195,7 @@ void DecodeAhead::WorkerLoop() {
       reserved_ += Cost(item);
       password = password_;
     }
-    DecodedEntry result = Decode(entries_[item], password);
+    DecodedEntry result = Decode(decoder, entries_[item], password);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       finished_[item] = true;
@@ -206,8 +212,7 @@ void DecodeAhead::WorkerLoop() {
   // Closed by the run's thread once this one is joined: closing is where the platform layer
   // looks at the output file the run is writing.
   std::lock_guard<std::mutex> lock(mutex_);
-  handles_.push_back(ArchiveFile.handle);
-  ArchiveFile.handle = platform::kNoFile;
+  handles_.push_back(decoder.archive.handle);
 }
 
 bool DecodeAhead::Take(std::size_t index, const std::string& password, DecodedEntry& result) {
@@ -233,10 +238,6 @@ bool DecodeAhead::Take(std::size_t index, const std::string& password, DecodedEn
   result = std::move(found);
   results_[index].reset();
   return true;
-}
-
-void StopDecodingAhead() {
-  if (running != nullptr) running->Stop();
 }
 
 }  // namespace selfx::cli

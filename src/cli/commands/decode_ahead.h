@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "archive/archive_entry.h"
-#include "archive/entry_extraction.h"
+#include "archive/archive_file.h"
+#include "archive/extraction.h"
 #include "cli/pack/piece_pool.h"
 #include "platform/platform.h"
 
@@ -45,10 +46,11 @@ constexpr std::uint64_t kKeptBytesPerThread = 16u << 20;
 
 class DecodeAhead {
  public:
-  // Starts threads over entries (the rows in the run's order) of the archive at archive_path
-  // (as the core names it). keep_bytes: hold each decoded entry's bytes (extract), or only
-  // check it (test). password: the first password to try on encrypted entries.
-  DecodeAhead(const std::string& archive_path, std::vector<ArchiveEntry> entries, unsigned threads,
+  // Starts threads over entries (the rows in the run's order) of the archive (each thread
+  // opens it again by its path, and reads it with its base). keep_bytes: hold each decoded
+  // entry's bytes (extract), or only check it (test). password: the first password to try on
+  // encrypted entries.
+  DecodeAhead(const ArchiveFile& archive, std::vector<ArchiveEntry> entries, unsigned threads,
               bool keep_bytes, const std::string& password);
   // Stops and joins the threads.
   ~DecodeAhead();
@@ -73,9 +75,11 @@ class DecodeAhead {
  private:
   std::uint64_t Cost(std::size_t item) const;
   void WorkerLoop();
-  DecodedEntry Decode(const ArchiveEntry& entry, const std::string& password);
+  struct Decoder;
+  DecodedEntry Decode(Decoder& decoder, const ArchiveEntry& entry, const std::string& password);
 
   const std::string archive_path_;
+  const std::int32_t archive_base_;
   const std::vector<ArchiveEntry> entries_;
   const bool keep_bytes_;
   const std::uint64_t budget_;
@@ -96,10 +100,6 @@ class DecodeAhead {
   // The memory of every piece kept: a piece the run is done with goes to the next entries.
   PiecePool pieces_;
 };
-
-// Stops the threads of the run going on, if any: the process end calls it, as a fatal error
-// leaves the run without returning through it.
-void StopDecodingAhead();
 
 // The number of threads when --jobs is not given: one per processor.
 unsigned DefaultDecodeJobs();

@@ -12,6 +12,7 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
+#include "base/fault.h"
 #include "cli/commands/commands.h"
 #include "cli/front/command_description.h"
 #include "cli/front/json.h"
@@ -19,6 +20,7 @@
 #include "cli/pe/stub_image.h"
 #include "platform/native_file.h"
 #include "platform/platform.h"
+#include "ui/ui.h"
 #include "ui/console/printable.h"
 
 namespace selfx::cli {
@@ -60,17 +62,21 @@ struct InfoReport {
   std::uint16_t comment_length = 0;
   std::int32_t offset_base = 0;
 
+  ArchiveFile archive;
+
   bool Sound() const { return (plain_zip || config.sound) && end_record_sound; }
   bool Signed() const { return !plain_zip && archive_end < size; }
 };
 
 // The end record behind archive_start, found as the stub finds it (its last 64 KiB).
 void InspectEndRecord(InfoReport& report) {
-  std::optional<std::uint32_t> end_record_at = SearchEndRecord(report.archive_start);
+  ArchiveFile& archive = report.archive;
+  archive.start = report.archive_start;
+  std::optional<std::uint32_t> end_record_at = SearchEndRecord(archive);
   if (!end_record_at) return;
   std::uint8_t end_record[zip::kEndRecordSize];
-  SeekArchive(static_cast<std::int32_t>(*end_record_at), platform::SeekOrigin::FromStart);
-  if (ReadArchive(end_record, zip::kEndRecordSize) != zip::kEndRecordSize) return;
+  archive.Seek(static_cast<std::int32_t>(*end_record_at), platform::SeekOrigin::FromStart);
+  if (!archive.ReadExact(end_record, zip::kEndRecordSize)) return;
   report.end_record_sound = true;
   report.end_position = *end_record_at;
   report.entries = LoadLe16(end_record + zip::kEndTotalEntries);
@@ -83,15 +89,15 @@ void InspectEndRecord(InfoReport& report) {
 // accepts a trailer whose signature is there, whether or not the rest of it is. Then the
 // signature, which the stub leaves out of the archive before it searches for the end record.
 void Inspect(InfoReport& report, const std::vector<std::uint8_t>& headers) {
-  ArchiveConfigSource source(report.overlay_start);
+  ArchiveConfigSource source(report.archive, report.overlay_start);
   report.config = DecodeConfig(source);
   if (report.config.sound) {
     report.archive_start = report.overlay_start + report.config.archive_offset;
   }
   report.certificate_table = pe::ReadDataDirectory(headers.data(), pe::kCertificateTable);
   report.archive_end = pe::EndWithoutSignature(
-      headers.data(), std::max(report.archive_start, report.overlay_start), ArchiveEnd);
-  ArchiveEnd = report.archive_end;
+      headers.data(), std::max(report.archive_start, report.overlay_start), report.archive.end);
+  report.archive.end = report.archive_end;
   if (!report.config.sound) return;
   ConfigSettings& settings = report.config.settings;
   if (settings.caption.empty()) settings.caption = kDefaultCaption;
@@ -220,7 +226,7 @@ void PrintJson(const InfoReport& report) {
 
 // Opens the file for the core's reads after checking that reading it ends: a folder, a FIFO
 // or a device is refused with its reason. Gives the file's size, or nothing.
-std::optional<std::uint64_t> OpenForInfo(const std::string& path) {
+std::optional<std::uint64_t> OpenForInfo(const std::string& path, ArchiveFile& archive) {
   std::string ansi_path;
   if (!platform::CommandLineTextToAnsi(path, ansi_path)) {
     ReportError(path + ": the name holds characters outside Windows code page 1252");
@@ -250,7 +256,10 @@ std::optional<std::uint64_t> OpenForInfo(const std::string& path) {
     ReportError(path + ": " + size_problem);
     return std::nullopt;
   }
-  OpenArchiveFile(ansi_path);
+  if (!OpenArchiveFile(archive, ansi_path)) {
+    ShowError(nullptr, FaultMessage({FaultKind::kReadingZip, ansi_path}));
+    return std::nullopt;
+  }
   return size;
 }
 
@@ -264,14 +273,14 @@ int InfoCommand(const Arguments& arguments) {
   const std::string& path = files[0];
   PrepareZipSignatures();
 
-  std::optional<std::uint64_t> size = OpenForInfo(path);
-  if (!size) return kExitFailure;
   InfoReport report;
+  std::optional<std::uint64_t> size = OpenForInfo(path, report.archive);
+  if (!size) return kExitFailure;
   report.path = path;
   report.size = *size;
   std::vector<std::uint8_t> head(std::min<std::uint64_t>(*size, kHeadSize));
-  SeekArchive(0, platform::SeekOrigin::FromStart);
-  head.resize(ReadArchive(head.data(), static_cast<std::uint32_t>(head.size())));
+  report.archive.Seek(0, platform::SeekOrigin::FromStart);
+  head.resize(report.archive.Read(head.data(), static_cast<std::uint32_t>(head.size())));
   std::string error_text;
   std::optional<std::uint32_t> overlay_start = CheckedOverlayStart(head, error_text);
   if (overlay_start) {

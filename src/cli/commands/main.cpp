@@ -4,7 +4,6 @@
 #include <string>
 
 #include "cli/commands/commands.h"
-#include "cli/commands/decode_ahead.h"
 #include "cli/front/command_line.h"
 #include "cli/front/json.h"
 #include "platform/platform.h"
@@ -13,12 +12,6 @@
 namespace selfx::cli {
 
 namespace {
-
-// A fatal error of the core ends the process without returning to main().
-void OnExit(std::uint32_t exit_code) {
-  StopDecodingAhead();
-  FinishJsonOutput(static_cast<int>(exit_code));
-}
 
 int RunCommand(const std::string& command, const Arguments& arguments) {
   // "selfx help build" is "selfx build --help".
@@ -68,7 +61,6 @@ int main(int argc, char** argv) {
     std::printf("selfx %s\n", kVersion);
     return kExitSuccess;
   }
-  selfx::platform::OnProcessExit(&OnExit);
   int status = RunCommand(argv[1], Arguments(argv + 2, argv + argc));
   if (status < 0) {
     std::fputs(kUsage, stderr);

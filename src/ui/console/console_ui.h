@@ -1,5 +1,5 @@
 // The console side of the user-interface boundary: message boxes become lines on stderr,
-// the file list is a table in memory, prompts ask at the terminal, Ctrl-C cancels.
+// prompts ask at the terminal, Ctrl-C cancels.
 #pragma once
 
 #include <optional>
@@ -9,14 +9,6 @@
 #include "ui/ui.h"
 
 namespace selfx::console {
-
-struct ConsoleRow {
-  FileRow row;
-  bool selected = false;
-};
-
-// The rows LoadDirectory handed over, in directory order.
-std::vector<ConsoleRow>& Rows();
 
 struct ConsoleSettings {
   // The password to try when an entry asks for one (from --password-file); without it the

@@ -1,5 +1,5 @@
-// The file list, list-view control 401 of the main dialog: one row per file entry, whose
-// selection is the work list of the extraction run.
+// The file list, list-view control 401 of the main dialog: the view of the entry list, one
+// row per entry in the same order, where the user picks the files to extract.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "archive/archive_entry.h"
+#include "archive/extraction.h"
 
 namespace selfx {
 
@@ -18,8 +18,12 @@ enum class ColumnAlignment { Left = 0, Right = 1 };
 void AddListColumn(HWND dialog, int column, const char* title, int width,
                    ColumnAlignment alignment);
 
+// Appends the entry's row: its icon, name and size, selected as the entry is.
+void AddFileRow(HWND dialog, const EntryRow& row);
 void SelectAllRows(HWND dialog);
-// The list's part of the user-interface boundary (RowCount, ReadRow, DeselectRow, ...) is
+// Takes the rows' selection into the entries (row n shows entries[n]).
+void ReadSelection(HWND dialog, std::vector<EntryRow>& entries);
+// The list's part of the user-interface boundary (DeselectRow, ShowFirstSelectedRow) is
 // declared in ui/ui.h.
 
 }  // namespace selfx

@@ -6,9 +6,7 @@
 #include "app/command.h"
 #include "app/config_block.h"
 #include "app/target_folder.h"
-#include "archive/directory.h"
 #include "archive/extraction_run.h"
-#include "archive/extraction_state.h"
 #include "archive/paths.h"
 #include "resource.h"
 #include "ui/ui.h"
@@ -22,6 +20,9 @@ HWND MainWindow = nullptr;
 bool ExtractionBusy = false;
 
 namespace {
+
+// The session the dialog shows and runs, handed over at its creation.
+Session* session = nullptr;
 
 constexpr int kOverwriteGroupShrink = 18;
 constexpr int kRunCheckboxShrink = 10;
@@ -42,7 +43,7 @@ constexpr const char* kHelpText =
     "Click the browse button '...' to select or create a target folder,\r\n"
     "then click Unzip to unzip the contents to this folder.";
 
-bool HasOption(std::uint16_t option) { return (SfxConfig.Options() & option) != 0; }
+bool HasOption(std::uint16_t option) { return session->HasOption(option); }
 
 // A control that an earlier step destroyed is passed over.
 void ShiftControls(HWND dialog, const int* ids, int count, int units) {
@@ -83,10 +84,14 @@ void ExpandFileList(HWND dialog) {
   DestroyControl(dialog, IDC_SHOW_FILES);
 }
 
-BOOL OnInitDialog(HWND dialog) {
+BOOL OnInitDialog(HWND dialog, LPARAM parameter) {
+  session = reinterpret_cast<Session*>(parameter);
+  Extraction& extraction = session->extraction;
+  const SfxConfigState& config = session->config;
   MainWindow = dialog;
+  extraction.window = dialog;
   ExtractionBusy = false;
-  CancelRequested = false;
+  extraction.cancel_requested = false;
 
   HICON icon = LoadIconA(GetModuleHandleA(nullptr), "UNZIP");
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -97,8 +102,8 @@ BOOL OnInitDialog(HWND dialog) {
   SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(SystemImageList));
 
-  if (SfxConfig.CommandLength() != 0 && HasOption(OptRunCheckbox)) {
-    SetDlgItemTextA(dialog, IDC_RUN_CHECKBOX, RunCheckboxText().c_str());
+  if (config.CommandLength() != 0 && HasOption(OptRunCheckbox)) {
+    SetDlgItemTextA(dialog, IDC_RUN_CHECKBOX, RunCheckboxText(config.Command).c_str());
     // Buttons are checked and read with their own messages (as CheckDlgButton and
     // IsDlgButtonChecked would send them), which spares the stub two imports.
     SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_SETCHECK, BST_CHECKED, 0);
@@ -106,14 +111,14 @@ BOOL OnInitDialog(HWND dialog) {
     DestroyControl(dialog, IDC_RUN_CHECKBOX);
   }
 
-  SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+  SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, session->target_folder.c_str());
   SendDlgItemMessageA(dialog, IDC_FOLDER_EDIT, EM_SETSEL, 0, 0x7FFF);
-  SendDlgItemMessageA(dialog, IDC_MODE_OVERWRITE + SfxConfig.OverwriteMode(), BM_SETCHECK,
+  SendDlgItemMessageA(dialog, IDC_MODE_OVERWRITE + extraction.overwrite_mode, BM_SETCHECK,
                       BST_CHECKED, 0);
 
   CompactLowerPart(dialog);
-  SetWindowTextA(dialog, SfxConfig.Caption.c_str());
-  LoadDirectory(dialog);
+  SetWindowTextA(dialog, config.Caption.c_str());
+  for (const EntryRow& row : extraction.entries) AddFileRow(dialog, row);
 
   if (!HasOption(OptListCollapsed)) {
     SendMessageA(dialog, WM_COMMAND, IDC_SHOW_FILES, 0);
@@ -132,21 +137,23 @@ void SwapFolderRowForProgress(HWND dialog, bool running) {
 }
 
 void OnRunSucceeded(HWND dialog) {
-  if ((SfxConfig.Options() & kSuccessMessageMask) == 0) {
-    ShowMessage(dialog, "All files have been unzipped.", SfxConfig.Caption, MB_OK);
+  const SfxConfigState& config = session->config;
+  if ((config.Options() & kSuccessMessageMask) == 0) {
+    ShowMessage(dialog, "All files have been unzipped.", config.Caption, MB_OK);
   }
   // A removed checkbox reports unchecked, so with the option set and no command nothing runs.
   bool declined = HasOption(OptRunCheckbox) &&
                   SendDlgItemMessageA(dialog, IDC_RUN_CHECKBOX, BM_GETCHECK, 0, 0) != BST_CHECKED;
-  if (!declined && !SfxConfig.Command.empty() && RunCommand() <= 32) {
-    ShowError(dialog, RunFailureText());
+  if (!declined && !config.Command.empty() && RunCommand(config, session->target_folder) <= 32) {
+    ShowError(dialog, RunFailureText(config.Command));
   }
   EndDialog(dialog, 1);
 }
 
 void OnRunFailed(HWND dialog) {
-  if (HasOption(OptHideOverwriteChoice)) SfxConfig.OverwriteMode() = kAsk;
-  if (!CancelRequested) {
+  Extraction& extraction = session->extraction;
+  if (HasOption(OptHideOverwriteChoice)) extraction.overwrite_mode = kAsk;
+  if (!extraction.cancel_requested) {
     // Show the rows that failed before saying so.
     if (GetDlgItem(dialog, IDC_SHOW_FILES) != nullptr) {
       SendMessageA(dialog, WM_COMMAND, IDC_SHOW_FILES, 0);
@@ -158,21 +165,30 @@ void OnRunFailed(HWND dialog) {
 }
 
 BOOL OnUnzip(HWND dialog) {
-  CancelRequested = false;
+  Extraction& extraction = session->extraction;
+  std::string& target_folder = session->target_folder;
+  extraction.cancel_requested = false;
   if (!HasOption(OptUserSelects)) SelectAllRows(dialog);
-  TargetFolder = WithoutTrailingBackslashes(ReadEditText(dialog, IDC_FOLDER_EDIT));
-  if (TargetFolder.empty()) {
+  // The list view is where the user picks the files; the run works on the entry list.
+  ReadSelection(dialog, extraction.entries);
+  target_folder = WithoutTrailingBackslashes(ReadEditText(dialog, IDC_FOLDER_EDIT));
+  if (target_folder.empty()) {
     // An empty box is no error: it gets the current folder, and the user presses again.
-    TargetFolder = CurrentFolder();
-    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+    target_folder = CurrentFolder();
+    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, target_folder.c_str());
     return TRUE;
   }
   EnableChildren(dialog, false);
   if (HasOption(OptCancelAllowed)) EnableWindow(GetDlgItem(dialog, IDC_CLOSE), TRUE);
   SwapFolderRowForProgress(dialog, true);
   ExtractionBusy = true;
-  bool succeeded = ExtractSelected(dialog, TargetFolder, SfxConfig.OverwriteMode());
+  bool succeeded = ExtractSelected(extraction, target_folder);
   ExtractionBusy = false;
+  if (extraction.fault) {
+    // The run cannot go on: the start-up reports it and ends the program.
+    EndDialog(dialog, 0);
+    return FALSE;
+  }
   SwapFolderRowForProgress(dialog, false);
   EnableChildren(dialog, true);
   if (succeeded) {
@@ -189,10 +205,11 @@ BOOL OnClose(HWND dialog) {
     return TRUE;
   }
   // A Close that arrives through the run's message pump.
+  bool& cancel_requested = session->extraction.cancel_requested;
   if (HasOption(OptCancelAllowed) &&
-      (CancelRequested || ShowMessage(dialog, "Cancel unzip?", SfxConfig.Caption,
-                                      MB_YESNO | MB_ICONEXCLAMATION) == IDYES)) {
-    CancelRequested = true;
+      (cancel_requested || ShowMessage(dialog, "Cancel unzip?", session->config.Caption,
+                                       MB_YESNO | MB_ICONEXCLAMATION) == IDYES)) {
+    cancel_requested = true;
     PostMessageA(dialog, WM_CLOSE, 0, 0);
     ExtractionBusy = false;
   }
@@ -200,9 +217,10 @@ BOOL OnClose(HWND dialog) {
 }
 
 void OnBrowse(HWND dialog) {
-  TargetFolder = ReadEditText(dialog, IDC_FOLDER_EDIT);
-  if (BrowseForFolder(dialog, TargetFolder)) {
-    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, TargetFolder.c_str());
+  std::string& target_folder = session->target_folder;
+  target_folder = ReadEditText(dialog, IDC_FOLDER_EDIT);
+  if (BrowseForFolder(dialog, target_folder)) {
+    SetDlgItemTextA(dialog, IDC_FOLDER_EDIT, target_folder.c_str());
   }
 }
 
@@ -227,7 +245,7 @@ BOOL OnCommand(HWND dialog, int id) {
     case IDC_MODE_OVERWRITE:
     case IDC_MODE_DONT_OVERWRITE:
     case IDC_MODE_ASK:
-      SfxConfig.OverwriteMode() = static_cast<std::uint8_t>(id - IDC_MODE_OVERWRITE);
+      session->extraction.overwrite_mode = static_cast<std::uint8_t>(id - IDC_MODE_OVERWRITE);
       return FALSE;
     default:
       return FALSE;
@@ -258,7 +276,7 @@ __attribute__((force_align_arg_pointer)) INT_PTR CALLBACK MainDialog(HWND dialog
                                                                      WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      return OnInitDialog(dialog);
+      return OnInitDialog(dialog, lparam);
     case WM_COMMAND:
       return OnCommand(dialog, LOWORD(wparam));
     case WM_TIMER:
@@ -278,8 +296,9 @@ void ObtainSystemImageList(const std::string& program_path) {
       program_path.c_str(), 0, &file_info, sizeof file_info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
 }
 
-void RunMainDialog() {
-  DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, &MainDialog, 0);
+void RunMainDialog(Session& session) {
+  DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, &MainDialog,
+                  reinterpret_cast<LPARAM>(&session));
 }
 
 }  // namespace selfx

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/session.h"
+
 namespace selfx {
 
 extern HWND MainWindow;
@@ -11,5 +13,10 @@ extern HWND MainWindow;
 extern bool ExtractionBusy;
 
 INT_PTR CALLBACK MainDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The modal main dialog over the session: it shows the session's entry list, runs its
+// extraction and ends when the user closes it, after a run that ends the program (the
+// extraction's fault then says why) or after a successful run.
+void RunMainDialog(Session& session);
 
 }  // namespace selfx

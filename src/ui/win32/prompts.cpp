@@ -6,9 +6,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-#include "app/config_block.h"
-#include "archive/extraction_run.h"
-#include "archive/extraction_state.h"
+#include "archive/extraction.h"
 #include "archive/paths.h"
 #include "base/text.h"
 #include "resource.h"
@@ -22,6 +20,12 @@ namespace {
 constexpr std::size_t kPasswordLimit = 80;
 constexpr const char* kBrowseTitle = "Choose the target folder";
 
+// What the open prompt is about: the path it names, and for the password prompt where the
+// answer goes. A prompt is modal, so there is one at a time.
+const std::string* prompt_path = nullptr;
+std::string* typed_password = nullptr;
+bool dont_ask_again = false;
+
 // One browse record and one display-name buffer, shared by the browser and its callback.
 BROWSEINFOA browse_info;
 char browse_display_name[260];
@@ -30,19 +34,19 @@ INT_PTR CALLBACK FileExistsDialog(HWND dialog, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_INITDIALOG:
       SetDlgItemTextA(dialog, IDC_EXISTS_TEXT,
-                      FormatWith("%s already exists. Overwrite?", OutputPath).c_str());
+                      FormatWith("%s already exists. Overwrite?", *prompt_path).c_str());
       SetFocus(GetDlgItem(dialog, IDC_EXISTS_YES));
       return FALSE;
     case WM_COMMAND: {
       int id = LOWORD(wparam);
       if (id != IDC_EXISTS_YES && id != IDC_EXISTS_NO) return FALSE;
-      if (SendDlgItemMessageA(dialog, IDC_DONT_ASK_AGAIN, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+      dont_ask_again =
+          SendDlgItemMessageA(dialog, IDC_DONT_ASK_AGAIN, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      if (dont_ask_again) {
         // The answer becomes the mode for the rest of this run and for later ones, and the
         // main dialog's buttons show it.
-        bool overwrite = id == IDC_EXISTS_YES;
         CheckRadioButton(MainWindow, IDC_MODE_OVERWRITE, IDC_MODE_ASK,
-                         overwrite ? IDC_MODE_OVERWRITE : IDC_MODE_DONT_OVERWRITE);
-        SfxConfig.OverwriteMode() = overwrite ? kOverwrite : kDontOverwrite;
+                         id == IDC_EXISTS_YES ? IDC_MODE_OVERWRITE : IDC_MODE_DONT_OVERWRITE);
       }
       EndDialog(dialog, id);
       return TRUE;
@@ -56,7 +60,7 @@ INT_PTR CALLBACK PasswordDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM
   switch (message) {
     case WM_INITDIALOG:
       SetWindowTextA(dialog,
-                     FormatWith("Enter password for %s:", FileNamePart(OutputPath)).c_str());
+                     FormatWith("Enter password for %s:", FileNamePart(*prompt_path)).c_str());
       SetFocus(GetDlgItem(dialog, IDC_PASSWORD_EDIT));
       return FALSE;
     case WM_COMMAND:
@@ -64,16 +68,16 @@ INT_PTR CALLBACK PasswordDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM
         EnableWindow(GetDlgItem(dialog, IDC_PASSWORD_OK),
                      GetWindowTextLengthA(GetDlgItem(dialog, IDC_PASSWORD_EDIT)) > 0);
       } else if (LOWORD(wparam) == IDC_PASSWORD_OK) {
-        Password = ReadEditText(dialog, IDC_PASSWORD_EDIT).substr(0, kPasswordLimit);
-        EndDialog(dialog, kPromptOk);
+        *typed_password = ReadEditText(dialog, IDC_PASSWORD_EDIT).substr(0, kPasswordLimit);
+        EndDialog(dialog, IDOK);
       } else if (LOWORD(wparam) == IDC_PASSWORD_CANCEL) {
-        Password.clear();
-        EndDialog(dialog, kPromptCancel);
+        typed_password->clear();
+        EndDialog(dialog, IDCANCEL);
       }
       return FALSE;
     case WM_CLOSE:
-      Password.clear();
-      EndDialog(dialog, kPromptCancel);
+      typed_password->clear();
+      EndDialog(dialog, IDCANCEL);
       return FALSE;
     default:
       return FALSE;
@@ -95,7 +99,8 @@ int CALLBACK BrowseCallback(HWND browser, UINT event, LPARAM event_data, LPARAM 
 
 }  // namespace
 
-void PumpOneMessage() {
+// A cancel arrives through the dialog's own Close handler, which sets the run's flag itself.
+void PumpOneMessage(bool&) {
   MSG message;
   if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
@@ -103,14 +108,20 @@ void PumpOneMessage() {
   }
 }
 
-int FileExistsPrompt(WindowHandle dialog) {
-  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST",
-                                          static_cast<HWND>(dialog), &FileExistsDialog, 0));
+ExistsAnswer FileExistsPrompt(WindowHandle dialog, const std::string& path) {
+  prompt_path = &path;
+  dont_ask_again = false;
+  bool overwrite = DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST", static_cast<HWND>(dialog),
+                                   &FileExistsDialog, 0) != IDC_EXISTS_NO;
+  return {overwrite, dont_ask_again};
 }
 
-int PasswordPrompt(WindowHandle dialog) {
-  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), "PASSWD",
-                                          static_cast<HWND>(dialog), &PasswordDialog, 0));
+bool PasswordPrompt(WindowHandle dialog, const std::string& path, std::size_t,
+                    std::string& password) {
+  prompt_path = &path;
+  typed_password = &password;
+  return DialogBoxParamA(GetModuleHandleA(nullptr), "PASSWD", static_cast<HWND>(dialog),
+                         &PasswordDialog, 0) == IDOK;
 }
 
 bool BrowseForFolder(HWND owner, std::string& folder) {

@@ -4,8 +4,8 @@
 namespace selfx {
 
 // Prepares the process, opens the program's own file as the archive, loads the
-// configuration (which may ask the start-up question), runs the main dialog and ends the
-// process. Does not return.
+// configuration (which may ask the start-up question) and the directory, runs the main
+// dialog and ends the process. Does not return.
 [[noreturn]] void RunStub();
 
 }  // namespace selfx

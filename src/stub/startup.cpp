@@ -1,0 +1,48 @@
+#include "stub/startup.h"
+
+#include "app/config_block.h"
+#include "app/session.h"
+#include "archive/directory.h"
+#include "archive/zip_signatures.h"
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "platform/platform.h"
+#include "stub/process_end.h"
+#include "ui/ui.h"
+#include "ui/win32/main_dialog.h"
+
+namespace selfx {
+
+void RunStub() {
+  // Before the main sequence: the signatures the directory reader compares against, the
+  // fixed deflate tables, and the caption every box shows until a configured one replaces it.
+  PrepareZipSignatures();
+  BuildFixedTables();
+  Session session;
+  SetSessionToEnd(&session);
+  Extraction& extraction = session.extraction;
+
+  InitializeCommonControls();
+  if (!OpenArchiveFile(extraction.archive, platform::ModulePath())) {
+    EndWithFault({FaultKind::kReadingZip, extraction.archive.path});
+  }
+  BuildCrcTable();
+  switch (LoadConfig(session)) {
+    case StartupOutcome::kDeclined:
+      EndProgram(0);
+    case StartupOutcome::kCorrupt:
+      EndWithFault({FaultKind::kCorrupt, std::string()});
+    case StartupOutcome::kProceed:
+      break;
+  }
+  ObtainSystemImageList(extraction.archive.path);
+  // The rows start selected only where the user picks the files from them.
+  if (!LoadDirectory(extraction, session.HasOption(OptUserSelects))) {
+    EndWithFault(extraction.fault);
+  }
+  RunMainDialog(session);
+  if (extraction.fault) EndWithFault(extraction.fault);
+  EndProgram(0);
+}
+
+}  // namespace selfx
