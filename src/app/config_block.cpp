@@ -29,7 +29,8 @@ bool ArchiveConfigSource::Read(void* buffer, std::uint32_t count) {
 }
 
 void ArchiveConfigSource::Seek(std::uint32_t offset) {
-  archive_.Seek(static_cast<std::int32_t>(overlay_start_ + offset), platform::SeekOrigin::FromStart);
+  archive_.Seek(static_cast<std::int32_t>(overlay_start_ + offset),
+                platform::SeekOrigin::FromStart);
 }
 
 bool MemoryConfigSource::Read(void* buffer, std::uint32_t count) {

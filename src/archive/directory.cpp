@@ -119,8 +119,13 @@ bool ReadDirectory(Extraction& extraction, bool rows_selected) {
   archive.Seek(-static_cast<std::int32_t>(zip::kEndRecordSize + directory_size),
                platform::SeekOrigin::FromCurrent);
   std::uint16_t entry_count = LoadLe16(end_record + zip::kEndTotalEntries);
+  // Rows are read in place; a folder entry's row is taken by the next entry, and what is left
+  // over at the end goes. (Growing the list a row at a time would cost the stub the code that
+  // moves rows.)
+  std::vector<EntryRow> rows(entry_count);
+  std::size_t kept = 0;
   for (std::uint32_t n = 0; n < entry_count; ++n) {
-    EntryRow row;
+    EntryRow& row = rows[kept];
     ArchiveEntry& entry = row.entry;
     if (!archive.ReadExact(entry.bytes, zip::kCentralHeaderSize)) return false;
     std::uint16_t name_length = entry.NameLength();
@@ -134,15 +139,15 @@ bool ReadDirectory(Extraction& extraction, bool rows_selected) {
       if (c == '/') c = '\\';
     }
     row.name = ConvertEntryName(name, entry);
+    row.selected = rows_selected;
     // A conversion may change the length (UTF-8 to ANSI shrinks); the folder test looks at
     // the last byte of what the user sees.
     bool folder_entry = !row.name.empty() && row.name.back() == '\\';
-    if (!folder_entry) {
-      row.selected = rows_selected;
-      extraction.entries.push_back(row);
-    }
+    if (!folder_entry) ++kept;
     archive.Seek(entry.ExtraLength() + entry.CommentLength(), platform::SeekOrigin::FromCurrent);
   }
+  rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(kept), rows.end());
+  extraction.entries.swap(rows);
   return true;
 }
 
@@ -150,7 +155,7 @@ bool ReadDirectory(Extraction& extraction, bool rows_selected) {
 
 bool LoadDirectory(Extraction& extraction, bool rows_selected) {
   if (ReadDirectory(extraction, rows_selected)) return true;
-  extraction.fault = {FaultKind::kCorrupt, std::string()};
+  extraction.fault = Fault::kCorrupt;
   return false;
 }
 

@@ -12,9 +12,9 @@
 
 namespace selfx {
 
-// Searches the last 65,558 bytes of the archive (those before its end) behind its start for an end record whose comment ends exactly at the archive's end; the one
-// nearest the window's start wins. Returns its file position, or nothing. The archive file
-// position is left where it was.
+// Searches the last 65,558 bytes of the archive (those before its end) behind its start for an end
+// record whose comment ends exactly at the archive's end; the one nearest the window's start wins.
+// Returns its file position, or nothing. The archive file position is left where it was.
 std::optional<std::uint32_t> SearchEndRecord(const ArchiveFile& archive);
 // The scan itself, over a window of the file that starts at window_start: the first
 // signature whose record and comment end exactly at archive_end, or, when the window reaches

@@ -74,9 +74,8 @@ EntryData SeekEntryData(const ArchiveFile& archive, const ArchiveEntry& entry,
 
 namespace {
 
-EntryOutcome Fatal(Extraction& extraction, FaultKind kind) {
-  extraction.fault.kind = kind;
-  extraction.fault.path = kind == FaultKind::kReadingZip ? extraction.archive.path : std::string();
+EntryOutcome Fatal(Extraction& extraction, Fault fault) {
+  extraction.fault = fault;
   return EntryOutcome::kFatal;
 }
 
@@ -85,7 +84,7 @@ EntryOutcome Fatal(Extraction& extraction, FaultKind kind) {
 EntryOutcome PrepareEntry(Extraction& extraction, const EntryRow& row) {
   const ArchiveEntry& entry = row.entry;
   extraction.current = entry;
-  if (entry.Signature() != CentralHeaderSignature) return Fatal(extraction, FaultKind::kReadingZip);
+  if (entry.Signature() != CentralHeaderSignature) return Fatal(extraction, Fault::kReadingZip);
   if (entry.Method() != zip::kMethodStored && entry.Method() != zip::kMethodDeflated) {
     ShowError(extraction.window, "Unknown compression type");
     return EntryOutcome::kFailed;
@@ -93,9 +92,9 @@ EntryOutcome PrepareEntry(Extraction& extraction, const EntryRow& row) {
 
   switch (SeekEntryData(extraction.archive, entry, extraction.compressed_remaining)) {
     case EntryData::kUnreachable:
-      return Fatal(extraction, FaultKind::kCorrupt);
+      return Fatal(extraction, Fault::kCorrupt);
     case EntryData::kNotLocalHeader:
-      return Fatal(extraction, FaultKind::kReadingZip);
+      return Fatal(extraction, Fault::kReadingZip);
     case EntryData::kFound:
       break;
   }
@@ -103,7 +102,7 @@ EntryOutcome PrepareEntry(Extraction& extraction, const EntryRow& row) {
     // The second half keeps the header as read, so every attempt decrypts a fresh copy.
     std::uint8_t work[2 * kEncryptionHeaderSize];
     if (!extraction.archive.ReadExact(work, kEncryptionHeaderSize)) {
-      return Fatal(extraction, FaultKind::kCorrupt);
+      return Fatal(extraction, Fault::kCorrupt);
     }
     std::copy(work, work + kEncryptionHeaderSize, work + kEncryptionHeaderSize);
     if (!AcceptPassword(extraction, entry, work)) return EntryOutcome::kNoPassword;
@@ -182,8 +181,8 @@ EntryOutcome ExtractDecodedAhead(Extraction& extraction, const EntryRow& row,
   if (started != EntryOutcome::kDone) return started;
   std::uint64_t left = decoded.size;
   for (const std::uint8_t* piece : decoded.pieces) {
-    std::uint32_t count =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(left, deflate::kWindowSize));
+    std::uint32_t count = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(left, deflate::kWindowSize));
     if (!WriteOutput(extraction, piece, count)) return EntryOutcome::kFatal;
     left -= count;
   }
@@ -198,8 +197,8 @@ EntryOutcome ExtractEntry(Extraction& extraction, std::size_t row_index) {
   const EntryRow& row = extraction.entries[row_index];
 #ifndef SELFX_STUB_BUILD
   if (extraction.decoded_ahead != nullptr) {
-    if (const DecodedPieces* decoded = extraction.decoded_ahead(
-            extraction.decoded_ahead_context, row_index, extraction.password)) {
+    if (const DecodedPieces* decoded = extraction.decoded_ahead(extraction.decoded_ahead_context,
+                                                                row_index, extraction.password)) {
       return ExtractDecodedAhead(extraction, row, *decoded);
     }
   }

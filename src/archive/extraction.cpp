@@ -6,9 +6,15 @@
 
 namespace selfx {
 
+std::string FaultMessage(const Extraction& extraction) {
+  return FaultMessage(extraction.fault, extraction.fault == Fault::kCannotWrite
+                                            ? extraction.output.path
+                                            : extraction.archive.path);
+}
+
 bool WriteOutput(Extraction& extraction, const void* buffer, std::uint32_t count) {
   if (platform::Write(extraction.output.handle, buffer, count) < count) {
-    extraction.fault = {FaultKind::kCannotWrite, extraction.output.path};
+    extraction.fault = Fault::kCannotWrite;
     return false;
   }
   return true;

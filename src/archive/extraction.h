@@ -61,7 +61,7 @@ struct DecodedPieces {
 // held now and found sound (CRC-32 matched), or nullptr to prepare and decode the entry here.
 // The bytes stay valid until the next call.
 using DecodedAheadLookup = const DecodedPieces* (*)(void* context, std::size_t row,
-                                                   const std::string& password);
+                                                    const std::string& password);
 #endif
 
 struct Extraction {
@@ -76,7 +76,7 @@ struct Extraction {
   // The window that owns the run's boxes and prompts (none in the console).
   platform::WindowHandle window = nullptr;
   // What ended the run, when something did; the top of the program reports it.
-  Fault fault;
+  Fault fault = Fault::kNone;
 
   // The full path of the row being handled: the target folder, one backslash, the name (which
   // starts at name_start).
@@ -99,6 +99,9 @@ struct Extraction {
   void* decoded_ahead_context = nullptr;
 #endif
 };
+
+// The message of the extraction's fault, naming the archive or the output file.
+std::string FaultMessage(const Extraction& extraction);
 
 // Where every decoded piece goes, from the deflate decoder and from the stored copy: written
 // to the output file with one write call, then folded into running_crc, so that the CRC covers

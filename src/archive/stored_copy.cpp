@@ -23,11 +23,10 @@ StoredCopy CopyStoredBytes(InputSource source, std::int32_t& remaining, ZipKeys*
 }
 
 bool CopyStoredEntry(Extraction& extraction) {
-  StoredCopy copy = CopyStoredBytes(ArchiveSource(extraction.archive),
-                                    extraction.compressed_remaining,
-                                    extraction.current.IsEncrypted() ? &extraction.keys : nullptr,
-                                    OutputToFile(extraction));
-  if (copy == StoredCopy::kSourceEnded) extraction.fault = {FaultKind::kCorrupt, std::string()};
+  StoredCopy copy = CopyStoredBytes(
+      ArchiveSource(extraction.archive), extraction.compressed_remaining,
+      extraction.current.IsEncrypted() ? &extraction.keys : nullptr, OutputToFile(extraction));
+  if (copy == StoredCopy::kSourceEnded) extraction.fault = Fault::kCorrupt;
   return copy == StoredCopy::kCopied;
 }
 

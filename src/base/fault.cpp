@@ -4,15 +4,10 @@
 
 namespace selfx {
 
-std::string FaultMessage(const Fault& fault) {
-  switch (fault.kind) {
-    case FaultKind::kReadingZip:
-      return FormatWith("Error reading zip %s", fault.path);
-    case FaultKind::kCannotWrite:
-      return FormatWith("Cannot write to %s", fault.path);
-    default:
-      return kCorruptMessage;
-  }
+std::string FaultMessage(Fault fault, const std::string& path) {
+  static constexpr const char* kFormats[] = {kCorruptMessage, kCorruptMessage,
+                                             "Error reading zip %s", "Cannot write to %s"};
+  return FormatWith(kFormats[static_cast<int>(fault)], path);
 }
 
 }  // namespace selfx

@@ -34,8 +34,8 @@ void EndProgram(std::uint32_t exit_code) {
   platform::ExitProcess(exit_code);
 }
 
-void EndWithFault(const Fault& fault) {
-  ShowError(nullptr, FaultMessage(fault));
+void EndWithFault(const Extraction& extraction) {
+  ShowError(nullptr, FaultMessage(extraction));
   EndProgram(1);
 }
 

@@ -15,7 +15,8 @@ void SetSessionToEnd(Session* session);
 
 // Runs the process-end steps and ends the process with the exit code.
 [[noreturn]] void EndProgram(std::uint32_t exit_code);
-// Shows the fault's message in an error box without owner, then ends with exit code 1.
-[[noreturn]] void EndWithFault(const Fault& fault);
+// Shows the message of the session's fault in an error box without owner, then ends with exit
+// code 1.
+[[noreturn]] void EndWithFault(const Extraction& extraction);
 
 }  // namespace selfx

@@ -24,24 +24,20 @@ void RunStub() {
 
   InitializeCommonControls();
   if (!OpenArchiveFile(extraction.archive, platform::ModulePath())) {
-    EndWithFault({FaultKind::kReadingZip, extraction.archive.path});
+    extraction.fault = Fault::kReadingZip;
+    EndWithFault(extraction);
   }
   BuildCrcTable();
-  switch (LoadConfig(session)) {
-    case StartupOutcome::kDeclined:
-      EndProgram(0);
-    case StartupOutcome::kCorrupt:
-      EndWithFault({FaultKind::kCorrupt, std::string()});
-    case StartupOutcome::kProceed:
-      break;
-  }
-  ObtainSystemImageList(extraction.archive.path);
+  StartupOutcome startup = LoadConfig(session);
+  if (startup == StartupOutcome::kDeclined) EndProgram(0);
   // The rows start selected only where the user picks the files from them.
-  if (!LoadDirectory(extraction, session.HasOption(OptUserSelects))) {
-    EndWithFault(extraction.fault);
+  if (startup == StartupOutcome::kCorrupt) {
+    extraction.fault = Fault::kCorrupt;
+  } else {
+    ObtainSystemImageList(extraction.archive.path);
+    if (LoadDirectory(extraction, session.HasOption(OptUserSelects))) RunMainDialog(session);
   }
-  RunMainDialog(session);
-  if (extraction.fault) EndWithFault(extraction.fault);
+  if (extraction.fault != Fault::kNone) EndWithFault(extraction);
   EndProgram(0);
 }
 

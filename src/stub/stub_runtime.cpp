@@ -15,8 +15,8 @@
 #include <string>
 
 #include "app/run_time_failure.h"
-#include "stub/process_end.h"
 #include "stub/dll_search.h"
+#include "stub/process_end.h"
 #include "stub/stub_runtime.h"
 
 namespace {

@@ -145,8 +145,7 @@ TEST_P(StartupQuestion, DecliningEndsBeforeTheTrailerIsRead) {
   auto loaded = Load(file_bytes, {c.answer});
   ASSERT_EQ(TheScriptedUi.messages.size(), 1u);
   EXPECT_EQ(TheScriptedUi.messages[0].text, "Go??");
-  EXPECT_EQ(loaded->outcome,
-            c.continues ? StartupOutcome::kCorrupt : StartupOutcome::kDeclined);
+  EXPECT_EQ(loaded->outcome, c.continues ? StartupOutcome::kCorrupt : StartupOutcome::kDeclined);
 }
 
 INSTANTIATE_TEST_SUITE_P(

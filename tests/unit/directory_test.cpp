@@ -34,8 +34,10 @@ struct Opened {
   // Loads the directory; false when it is corrupt (and then the fault says so).
   bool Load() {
     bool loaded = LoadDirectory(extraction, false);
-    EXPECT_EQ(loaded, !extraction.fault);
-    if (!loaded) EXPECT_EQ(FaultMessage(extraction.fault), "Cannot unzip: file is corrupt.");
+    EXPECT_EQ(loaded, extraction.fault == Fault::kNone);
+    if (!loaded) {
+      EXPECT_EQ(FaultMessage(extraction), "Cannot unzip: file is corrupt.");
+    }
     return loaded;
   }
   const std::vector<EntryRow>& rows() const { return extraction.entries; }

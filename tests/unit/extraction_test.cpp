@@ -359,8 +359,8 @@ TEST_F(ExtractionRun, UnreachableLocalHeadersAreFatal) {
     std::copy_n(test::Le32(header_offset).begin(), 4, zip.begin() + directory + 42);
     OpenBytes(zip);
     EXPECT_FALSE(ExtractSelectedRows());
-    EXPECT_EQ(extraction_->fault.kind, FaultKind::kCorrupt);
-    EXPECT_EQ(FaultMessage(extraction_->fault), "Cannot unzip: file is corrupt.");
+    EXPECT_EQ(extraction_->fault, Fault::kCorrupt);
+    EXPECT_EQ(FaultMessage(*extraction_), "Cannot unzip: file is corrupt.");
     // The run ended there: the entry before it was written, and nothing was said.
     EXPECT_EQ(test::ReadFileText(Target("first")), "1");
     EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"far"}));
@@ -408,8 +408,8 @@ TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
   Open({{"full", "cannot be written"}, {"after", "not reached"}});
   target_folder_ = "/dev";
   EXPECT_FALSE(ExtractSelectedRows());
-  EXPECT_EQ(extraction_->fault.kind, FaultKind::kCannotWrite);
-  EXPECT_EQ(FaultMessage(extraction_->fault), "Cannot write to /dev\\full");
+  EXPECT_EQ(extraction_->fault, Fault::kCannotWrite);
+  EXPECT_EQ(FaultMessage(*extraction_), "Cannot write to /dev\\full");
   EXPECT_TRUE(TheScriptedUi.messages.empty());
   EXPECT_EQ(SelectedNames(), (std::vector<std::string>{"full", "after"}));
 
@@ -424,7 +424,7 @@ TEST_F(ExtractionRun, ShortWriteAndTruncatedDataAreFatal) {
   std::copy(offset.begin(), offset.end(), cut.end() - 22 + 16);
   OpenBytes(cut);
   EXPECT_FALSE(ExtractSelectedRows());
-  EXPECT_EQ(extraction_->fault.kind, FaultKind::kCorrupt);
+  EXPECT_EQ(extraction_->fault, Fault::kCorrupt);
   EXPECT_TRUE(TheScriptedUi.messages.empty());
 }
 

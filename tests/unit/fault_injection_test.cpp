@@ -86,7 +86,7 @@ class FaultInjection : public ::testing::TestWithParam<Sample> {
     }
     StartupOutcome startup = LoadConfigAt(session, overlay_start);
     if (startup == StartupOutcome::kCorrupt) {
-      extraction.fault = {FaultKind::kCorrupt, std::string()};
+      extraction.fault = Fault::kCorrupt;
     } else if (startup == StartupOutcome::kProceed && LoadDirectory(extraction, true)) {
       for (std::size_t i = 0; i < extraction.entries.size() && i < 8; ++i) {
         EntryOutcome entry = ExtractEntry(extraction, i);
@@ -102,9 +102,9 @@ class FaultInjection : public ::testing::TestWithParam<Sample> {
         }
       }
     }
-    if (extraction.fault) {
+    if (extraction.fault != Fault::kNone) {
       outcome.ended = true;
-      EXPECT_TRUE(IsOwnMessage(FaultMessage(extraction.fault))) << FaultMessage(extraction.fault);
+      EXPECT_TRUE(IsOwnMessage(FaultMessage(extraction))) << FaultMessage(extraction);
     }
     CloseArchiveFiles(extraction);
     ::close(descriptor);

@@ -47,8 +47,8 @@ ExistsAnswer FileExistsPrompt(WindowHandle, const std::string& path) {
   std::size_t index = static_cast<std::size_t>(TheScriptedUi.exists_prompts++);
   bool overwrite = index < TheScriptedUi.exists_answers.size() &&
                    TheScriptedUi.exists_answers[index] == kPromptYes;
-  bool dont_ask_again =
-      index < TheScriptedUi.dont_ask_again.size() && TheScriptedUi.dont_ask_again[index];
+  bool dont_ask_again = index < TheScriptedUi.dont_ask_again.size() &&
+                        TheScriptedUi.dont_ask_again[index];
   return {overwrite, dont_ask_again};
 }
 

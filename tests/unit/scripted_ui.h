@@ -22,7 +22,7 @@ constexpr int kPromptNo = 2;
 
 struct ScriptedUi {
   std::vector<ShownMessage> messages;
-  std::vector<int> answers;  // returned by ShowMessage in order; kIdOk once they run out
+  std::vector<int> answers;     // returned by ShowMessage in order; kIdOk once they run out
   std::vector<int> deselected;  // the rows the run deselected, in order
 
   std::vector<int> exists_answers;     // FileExistsPrompt, in order; No once they run out

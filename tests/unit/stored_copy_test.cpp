@@ -112,7 +112,7 @@ TEST(StoredEntry, ArchiveEndingInsideTheEntryIsFatal) {
   Bytes data = Pattern(50000);
   StoredResult result = CopyStored(data, "", 40000);
   EXPECT_FALSE(result.copied);
-  EXPECT_EQ(result.fault.kind, FaultKind::kCorrupt);
+  EXPECT_EQ(result.fault, Fault::kCorrupt);
   // The whole blocks before the end reached the output.
   EXPECT_EQ(result.output, Bytes(data.begin(), data.begin() + 32768));
 }

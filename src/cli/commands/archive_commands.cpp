@@ -124,8 +124,8 @@ bool CheckArchivePath(const std::string& native_path, std::string& path) {
       break;
   }
   std::error_code size_error;
-  std::string size_problem =
-      StubFileSizeProblem(std::filesystem::file_size(native_path, size_error));
+  std::string size_problem = StubFileSizeProblem(
+      std::filesystem::file_size(native_path, size_error));
   if (!size_error && !size_problem.empty()) {
     ReportError(native_path + ": " + size_problem);
     return false;
@@ -191,9 +191,9 @@ bool CheckNoZip64Entries(const std::string& native_path, const Extraction& extra
 }  // namespace
 
 void ReportFault(const Extraction& extraction) {
-  std::string message = FaultMessage(extraction.fault);
+  std::string message = FaultMessage(extraction);
   // The archive's damage is named with the archive.
-  if (extraction.fault.kind == FaultKind::kCorrupt && !extraction.archive.path.empty()) {
+  if (extraction.fault == Fault::kCorrupt && !extraction.archive.path.empty()) {
     message = extraction.archive.path + ": " + message;
   }
   ShowError(nullptr, message);
@@ -207,9 +207,9 @@ bool OpenArchive(const std::string& native_path, Extraction& extraction) {
   BuildFixedTables();
   ArchiveFile& archive = extraction.archive;
   if (!OpenArchiveFile(archive, path)) {
-    extraction.fault = {FaultKind::kReadingZip, path};
+    extraction.fault = Fault::kReadingZip;
   } else if (!FindArchiveBounds(archive)) {
-    extraction.fault = {FaultKind::kCorrupt, std::string()};
+    extraction.fault = Fault::kCorrupt;
   } else if (!CheckZipEnd(native_path, archive)) {
     return false;
   } else if (LoadDirectory(extraction, true)) {
@@ -407,7 +407,7 @@ int TestCommand(const Arguments& arguments) {
     ProgressOfRows progress(extraction);
     summary = TestOpenedArchive(extraction, jobs);
   }
-  if (extraction.fault) {
+  if (extraction.fault != Fault::kNone) {
     ReportFault(extraction);
     CloseArchiveFiles(extraction);
     return kExitFailure;
@@ -571,7 +571,7 @@ int ExtractCommand(const Arguments& arguments) {
   std::string target_folder = request.folder.empty() ? CurrentFolder()
                                                      : WithoutTrailingBackslashes(request.folder);
   bool all_extracted = RunExtraction(extraction, target_folder, request.jobs);
-  if (extraction.fault) {
+  if (extraction.fault != Fault::kNone) {
     // The run could not go on: the file being written is dropped, and the command ends
     // without its summary.
     ReportFault(extraction);

@@ -533,7 +533,7 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
   TestSummary summary = TestOpenedArchive(extraction, jobs);
   // Closed before the file is renamed or removed: Windows refuses both on an open file.
   CloseAndReset(extraction.archive.handle);
-  if (extraction.fault) {
+  if (extraction.fault != Fault::kNone) {
     ReportFault(extraction);
     return false;
   }

@@ -20,8 +20,8 @@
 #include "cli/pe/stub_image.h"
 #include "platform/native_file.h"
 #include "platform/platform.h"
-#include "ui/ui.h"
 #include "ui/console/printable.h"
+#include "ui/ui.h"
 
 namespace selfx::cli {
 
@@ -257,7 +257,7 @@ std::optional<std::uint64_t> OpenForInfo(const std::string& path, ArchiveFile& a
     return std::nullopt;
   }
   if (!OpenArchiveFile(archive, ansi_path)) {
-    ShowError(nullptr, FaultMessage({FaultKind::kReadingZip, ansi_path}));
+    ShowError(nullptr, FaultMessage(Fault::kReadingZip, ansi_path));
     return std::nullopt;
   }
   return size;

@@ -75,10 +75,10 @@ ExistsAnswer FileExistsPrompt(WindowHandle, const std::string& path) {
     return {false, true};
   }
   console::ClearProgressLine();
-  std::fprintf(stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
-               console::Printable(
-                   console::ShownPath(FormatWith("%s already exists. Overwrite?", path)))
-                   .c_str());
+  std::fprintf(
+      stderr, "%s [y]es, [n]o, [A]ll, [N]one: ",
+      console::Printable(console::ShownPath(FormatWith("%s already exists. Overwrite?", path)))
+          .c_str());
   std::string answer;
   if (!platform::ReadTerminalLine(answer, true)) {
     std::fputs("\n", stderr);
@@ -107,8 +107,8 @@ bool PasswordPrompt(WindowHandle, const std::string& path, std::size_t name_star
   }
   console::ClearProgressLine();
   std::fprintf(stderr, "%s ",
-               console::Printable(console::ShownPath(FormatWith("Enter password for %s:",
-                                                                FileNamePart(path))))
+               console::Printable(
+                   console::ShownPath(FormatWith("Enter password for %s:", FileNamePart(path))))
                    .c_str());
   std::string typed;
   if (!platform::ReadTerminalLine(typed, false) || typed.empty()) {

@@ -30,8 +30,8 @@ void AddListColumn(HWND dialog, int column, const char* title, int width,
   SendMessageA(FileList(dialog), LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&column_info));
 }
 
-void AddFileRow(HWND dialog, const EntryRow& row) {
-  const std::string& name = row.name;
+void AddFileRow(HWND dialog, const EntryRow& entry_row) {
+  const std::string& name = entry_row.name;
   // The icon belongs to the name alone: the file need not exist anywhere yet.
   SHFILEINFOA file_info = {};
   SHGetFileInfoA(FileNamePart(name).c_str(), FILE_ATTRIBUTE_NORMAL, &file_info, sizeof file_info,
@@ -42,12 +42,12 @@ void AddFileRow(HWND dialog, const EntryRow& row) {
   item.iItem = 0x7FFFFFFF;
   item.pszText = const_cast<char*>(name.c_str());
   item.iImage = file_info.iIcon;
-  item.state = row.selected ? LVIS_SELECTED : 0;
+  item.state = entry_row.selected ? LVIS_SELECTED : 0;
   item.stateMask = LVIS_SELECTED;
   int row = static_cast<int>(
       SendMessageA(FileList(dialog), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
 
-  std::string size_text = DecimalText(row.entry.UncompressedSize());
+  std::string size_text = DecimalText(entry_row.entry.UncompressedSize());
   LVITEMA size_item = {};
   size_item.mask = LVIF_TEXT;
   size_item.iItem = row;
@@ -59,8 +59,8 @@ void AddFileRow(HWND dialog, const EntryRow& row) {
 void ReadSelection(HWND dialog, std::vector<EntryRow>& entries) {
   HWND list = FileList(dialog);
   for (std::size_t row = 0; row < entries.size(); ++row) {
-    entries[row].selected =
-        ListView_GetItemState(list, static_cast<int>(row), LVIS_SELECTED) == LVIS_SELECTED;
+    entries[row].selected = ListView_GetItemState(list, static_cast<int>(row), LVIS_SELECTED) ==
+                            LVIS_SELECTED;
   }
 }
 

@@ -184,7 +184,7 @@ BOOL OnUnzip(HWND dialog) {
   ExtractionBusy = true;
   bool succeeded = ExtractSelected(extraction, target_folder);
   ExtractionBusy = false;
-  if (extraction.fault) {
+  if (extraction.fault != Fault::kNone) {
     // The run cannot go on: the start-up reports it and ends the program.
     EndDialog(dialog, 0);
     return FALSE;

@@ -40,8 +40,8 @@ INT_PTR CALLBACK FileExistsDialog(HWND dialog, UINT message, WPARAM wparam, LPAR
     case WM_COMMAND: {
       int id = LOWORD(wparam);
       if (id != IDC_EXISTS_YES && id != IDC_EXISTS_NO) return FALSE;
-      dont_ask_again =
-          SendDlgItemMessageA(dialog, IDC_DONT_ASK_AGAIN, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      dont_ask_again = SendDlgItemMessageA(dialog, IDC_DONT_ASK_AGAIN, BM_GETCHECK, 0, 0) ==
+                       BST_CHECKED;
       if (dont_ask_again) {
         // The answer becomes the mode for the rest of this run and for later ones, and the
         // main dialog's buttons show it.
@@ -111,8 +111,9 @@ void PumpOneMessage(bool&) {
 ExistsAnswer FileExistsPrompt(WindowHandle dialog, const std::string& path) {
   prompt_path = &path;
   dont_ask_again = false;
-  bool overwrite = DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST", static_cast<HWND>(dialog),
-                                   &FileExistsDialog, 0) != IDC_EXISTS_NO;
+  bool overwrite = DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST",
+                                   static_cast<HWND>(dialog), &FileExistsDialog,
+                                   0) != IDC_EXISTS_NO;
   return {overwrite, dont_ask_again};
 }
 
