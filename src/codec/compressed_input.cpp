@@ -11,7 +11,7 @@ namespace selfx {
 
 SELFX_PER_THREAD CompressedInputState CompressedInput;
 
-void StartInput(InputSource source, std::int32_t size, bool encrypted) {
+void StartInput(RawInputSource source, std::int32_t size, bool encrypted) {
   CompressedInput.source = source;
   CompressedInput.remaining = size;
   CompressedInput.encrypted = encrypted;

@@ -14,7 +14,7 @@ namespace selfx {
 // byte's position and the count of valid bytes. The buffer is allocated and released by
 // DecodeDeflatedEntry.
 struct CompressedInputState {
-  InputSource source = nullptr;
+  RawInputSource source = nullptr;
   // Signed: an encrypted entry smaller than its 12-byte header starts below zero.
   std::int32_t remaining = 0;
   bool encrypted = false;
@@ -26,7 +26,7 @@ extern SELFX_PER_THREAD CompressedInputState CompressedInput;
 
 // Starts the input of an entry of size compressed bytes (less its encryption header) with an
 // empty buffer. For an encrypted entry the decryption keys must be primed already.
-void StartInput(InputSource source, std::int32_t size, bool encrypted);
+void StartInput(RawInputSource source, std::int32_t size, bool encrypted);
 
 // The next byte of the entry, decrypted; -1 once the entry's bytes are used up or the source
 // delivers no more.

@@ -82,7 +82,7 @@ struct InflaterState {
   // How many of the k bits are the 1-bits NeedBits makes up once the input has ended. They
   // always sit above the real ones.
   std::uint32_t past_end_bits = 0;
-  OutputSink sink = nullptr;
+  RawOutputSink sink = nullptr;
 };
 
 // The fast loop's tables: those of the fixed code, built once, and those of the current dynamic
@@ -1002,7 +1002,7 @@ void BuildFixedTables() {
                  FixedFastDistances);
 }
 
-void DecodeDeflatedEntry(OutputSink sink) {
+void DecodeDeflatedEntry(RawOutputSink sink) {
   std::unique_ptr<std::uint8_t[]> input(
       new std::uint8_t[deflate::kInputBlockSize + kFinalStretchSlack]);
   // The history starts as zeros: a reference farther back than the entry's own output copies
@@ -1025,4 +1025,40 @@ void DecodeDeflatedEntry(OutputSink sink) {
   CompressedInput.buffer = nullptr;
 }
 
+}  // namespace selfx
+
+// SHIM
+#include "codec/zip_crypto.h"
+namespace selfx {
+namespace {
+SELFX_PER_THREAD InputSource shim_source;
+SELFX_PER_THREAD OutputSink shim_sink;
+SELFX_PER_THREAD bool shim_ok;
+std::uint32_t ShimRead(void* b, std::uint32_t n) {
+  return shim_source.read(shim_source.context, b, n);
+}
+void ShimWrite(const std::uint8_t* b, std::uint32_t n) {
+  if (shim_ok) shim_ok = shim_sink.write(shim_sink.context, b, n);
+}
+}  // namespace
+std::unique_ptr<Inflater> NewInflater() { return std::make_unique<Inflater>(); }
+bool DecodeDeflatedEntry(Inflater&, InputSource source, std::int32_t size, ZipKeys* keys,
+                         OutputSink sink) {
+  shim_source = source;
+  shim_sink = sink;
+  shim_ok = true;
+  if (keys) {
+    ZipDecryptor.key0 = keys->key0;
+    ZipDecryptor.key1 = keys->key1;
+    ZipDecryptor.key2 = keys->key2;
+  }
+  StartInput(ShimRead, size, keys != nullptr);
+  DecodeDeflatedEntry(ShimWrite);
+  if (keys) {
+    keys->key0 = ZipDecryptor.key0;
+    keys->key1 = ZipDecryptor.key1;
+    keys->key2 = ZipDecryptor.key2;
+  }
+  return shim_ok;
+}
 }  // namespace selfx

@@ -2,6 +2,8 @@
 // CompressedInput and hands the decoded bytes to a sink in the window's pieces.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include "codec/decode_table.h"
 #include "codec/stream.h"
 
@@ -19,7 +21,13 @@ void BuildFixedTables();
 // fills, and what is left, if anything, once the final block ends; after a failure it has
 // received only the full windows before it. Reports nothing: a damaged stream stops early, and
 // the caller's CRC comparison tells the user.
-void DecodeDeflatedEntry(OutputSink sink);
+void DecodeDeflatedEntry(RawOutputSink sink);
+// SHIM
+struct ZipKeys;
+class Inflater {};
+std::unique_ptr<Inflater> NewInflater();
+bool DecodeDeflatedEntry(Inflater& inflater, InputSource source, std::int32_t size, ZipKeys* keys,
+                         OutputSink sink);
 
 // Selects the decoder's inner loop: the fast one (the default) or the readable one that
 // takes the input a byte at a time. Both give identical results; the switch exists so

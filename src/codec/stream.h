@@ -12,10 +12,18 @@ namespace selfx {
 
 // Fills buffer with up to count bytes and returns how many it gave. A short count is not the
 // end: the next call asks again. 0 is the end of the input, whatever the cause.
-using InputSource = std::uint32_t (*)(void* buffer, std::uint32_t count);
+using RawInputSource = std::uint32_t (*)(void* buffer, std::uint32_t count);
+struct InputSource {
+  std::uint32_t (*read)(void* context, void* buffer, std::uint32_t count);
+  void* context;
+};
 
 // Takes count decoded bytes (never 0) in output order. Nothing to return: a sink that cannot
 // keep them ends the program itself.
-using OutputSink = void (*)(const std::uint8_t* bytes, std::uint32_t count);
+using RawOutputSink = void (*)(const std::uint8_t* bytes, std::uint32_t count);
+struct OutputSink {
+  bool (*write)(void* context, const std::uint8_t* bytes, std::uint32_t count);
+  void* context;
+};
 
 }  // namespace selfx

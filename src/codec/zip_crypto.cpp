@@ -73,3 +73,24 @@ bool CheckEncryptionHeader(std::uint8_t* work, std::uint8_t n, std::uint16_t fla
 }
 
 }  // namespace selfx
+
+// SHIM
+namespace selfx {
+void DecryptBuffer(ZipKeys& keys, std::uint8_t* buffer, std::uint32_t count) {
+  ZipDecryptor.key0 = keys.key0;
+  ZipDecryptor.key1 = keys.key1;
+  ZipDecryptor.key2 = keys.key2;
+  DecryptBuffer(buffer, count);
+  keys.key0 = ZipDecryptor.key0;
+  keys.key1 = ZipDecryptor.key1;
+  keys.key2 = ZipDecryptor.key2;
+}
+bool CheckEncryptionHeader(ZipKeys& keys, std::uint8_t* work, std::uint8_t n, std::uint16_t flags,
+                           std::uint32_t crc, std::uint16_t time, const std::string& password) {
+  bool ok = CheckEncryptionHeader(work, n, flags, crc, time, password);
+  keys.key0 = ZipDecryptor.key0;
+  keys.key1 = ZipDecryptor.key1;
+  keys.key2 = ZipDecryptor.key2;
+  return ok;
+}
+}  // namespace selfx

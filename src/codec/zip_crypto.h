@@ -20,6 +20,13 @@ extern SELFX_PER_THREAD ZipDecryptorState ZipDecryptor;
 // The 12 bytes in front of an encrypted entry's data.
 constexpr int kEncryptionHeaderSize = 12;
 
+// SHIM
+struct ZipKeys {
+  std::uint32_t key0, key1, key2;
+};
+void DecryptBuffer(ZipKeys& keys, std::uint8_t* buffer, std::uint32_t count);
+bool CheckEncryptionHeader(ZipKeys& keys, std::uint8_t* work, std::uint8_t n, std::uint16_t flags,
+                           std::uint32_t crc, std::uint16_t time, const std::string& password);
 void InitKeys(const std::string& password);
 void UpdateKeys(std::uint8_t plain);
 std::uint8_t KeystreamByte();

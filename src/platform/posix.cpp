@@ -682,3 +682,8 @@ bool TerminalAvailable() {
 }
 
 }  // namespace selfx::platform
+
+// SHIM
+namespace selfx::platform {
+bool CloseOutput(FileHandle file, OutputEnding) { return Close(file); }
+}  // namespace selfx::platform
