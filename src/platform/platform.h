@@ -35,9 +35,6 @@ std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count);
 // The 32-bit file size, 0xFFFFFFFF on failure.
 std::uint32_t FileSize(FileHandle file);
 bool Close(FileHandle file);
-// SHIM
-enum class OutputEnding { kCommit, kKeepIfNew, kDiscard };
-bool CloseOutput(FileHandle file, OutputEnding ending);
 
 // An output that swallows what is written (the null device).
 FileHandle OpenNullOutput();

@@ -682,8 +682,3 @@ bool TerminalAvailable() {
 }
 
 }  // namespace selfx::platform
-
-// SHIM
-namespace selfx::platform {
-bool CloseOutput(FileHandle file, OutputEnding) { return Close(file); }
-}  // namespace selfx::platform

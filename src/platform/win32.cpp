@@ -519,8 +519,3 @@ void ExitProcess(std::uint32_t exit_code) { ::ExitProcess(exit_code); }
 #endif
 
 }  // namespace selfx::platform
-
-// SHIM
-namespace selfx::platform {
-bool CloseOutput(FileHandle file, OutputEnding) { return Close(file); }
-}  // namespace selfx::platform
