@@ -112,23 +112,25 @@ bool PrepareEntry(platform::WindowHandle owner, const ArchiveEntry& entry, bool&
 }
 
 // After the entry's bytes went to OutputFile: sets the time, compares the CRC and closes the
-// output.
+// output. A sound file takes its name; one that fails its CRC takes it only where no file
+// stood, so that the user can look at the bytes, and never replaces an existing file.
 bool FinishOutput(platform::WindowHandle owner, const ArchiveEntry& entry, bool set_time) {
-  bool sound = false;
   if (set_time) {
     SetFileTimeFromDos(OutputFile.handle,
                        (static_cast<std::uint32_t>(entry.DosDate()) << 16) | entry.DosTime());
   }
-  if (entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu)) {
-    sound = true;
-  } else {
+  platform::OutputEnding ending = platform::OutputEnding::kCommit;
+  if (entry.Crc() != (RunningCrc ^ 0xFFFFFFFFu)) {
     ShowError(owner, FormatWith("CRC-32 error in %s", OutputFile.path));
+    ending = platform::OutputEnding::kKeepIfNew;
   }
-  if (!CloseAndReset(OutputFile.handle)) {
+  bool closed = platform::CloseOutput(OutputFile.handle, ending);
+  OutputFile.handle = platform::kNoFile;
+  if (!closed) {
     ShowError(owner, FormatWith("Cannot close %s", OutputFile.path));
-    sound = false;
+    return false;
   }
-  return sound;
+  return ending == platform::OutputEnding::kCommit;
 }
 
 // Runs the entry's decoder into OutputFile, sets the time and compares the CRC. The output

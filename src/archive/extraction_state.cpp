@@ -41,7 +41,11 @@ void CloseArchiveFiles() {
   if (!CloseAndReset(ArchiveFile.handle)) {
     ShowError(nullptr, FormatWith("Cannot close %s", ArchiveFile.path));
   }
-  if (!CloseAndReset(OutputFile.handle)) {
+  // An output still open here was cut short: it goes, and a file of its name stays.
+  platform::FileHandle output = OutputFile.handle;
+  OutputFile.handle = platform::kNoFile;
+  if (output != 0 && output != platform::kNoFile &&
+      !platform::CloseOutput(output, platform::OutputEnding::kDiscard)) {
     ShowError(nullptr, FormatWith("Cannot close %s", OutputFile.path));
   }
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,6 +225,29 @@ TEST(ExtractSafety, FullDiskLeavesTheExistingFileAsItWas) {
   });
 }
 
+// The same without a mount: the file size limit refuses a write in the middle of the file.
+TEST(ExtractSafety, AFailedWriteLeavesTheExistingFileAsItWas) {
+  Sandbox sandbox;
+  WriteText(sandbox.Path("out/big.bin"), "the original\n");
+  WriteBytes(sandbox.Path("a.zip"), OneFileZip("big.bin", std::string(1 << 20, 'x')));
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 256 * 1024;
+  // With SIGXFSZ ignored the write over the limit fails (EFBIG); the tool inherits both.
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  bool set = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+  SplitRun run = set ? sandbox.Run("extract --overwrite overwrite -d {}/out {}/a.zip") : SplitRun();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  ASSERT_TRUE(set) << std::strerror(errno);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Cannot write to"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+  EXPECT_EQ(test::ReadFileText(sandbox.Path("out/big.bin")), "the original\n");
+  EXPECT_EQ(FilesBelow(sandbox.Path("out")), std::vector<std::string>{"big.bin"});
+}
+
 TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
   RunCases({
       {"a link at the output path is replaced, its target untouched",
@@ -274,7 +298,18 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(test::ReadFileText(s.Path("out/d/a.txt")), "through the link\n");
        }},
-      {"a file that fails its CRC check is still written, as the stub leaves it",
+  });
+}
+
+// A file that fails its CRC check takes its name only where no file had it: the user can
+// look at the failing bytes, and an existing file is never replaced by them.
+TEST(ExtractSafety, AFileThatFailsItsCrcNeverReplacesOne) {
+  auto existing_file_stays = [](const Sandbox& s, const SplitRun&) {
+    EXPECT_EQ(test::ReadFileText(s.Path("out/a.txt")), "the original\n");
+    EXPECT_EQ(FilesBelow(s.Path("out")), std::vector<std::string>{"a.txt"});
+  };
+  RunCases({
+      {"a new file is still written, as the stub leaves it",
        [](Sandbox& s, std::string&) {
          ZipEntrySpec entry{"bad.txt", "data\n"};
          entry.crc = 0x12345678;
@@ -287,6 +322,35 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(test::ReadFileText(s.Path("out/bad.txt")), "data\n");
        }},
+      {"a stored entry with a flipped byte, over an existing file",
+       [](Sandbox& s, std::string&) {
+         WriteText(s.Path("out/a.txt"), "the original\n");
+         const std::string data = "from the archive\n";
+         Bytes zip = OneFileZip("a.txt", data);
+         auto at = std::search(zip.begin(), zip.end(), data.begin(), data.end());
+         EXPECT_NE(at, zip.end());
+         if (at == zip.end()) return false;
+         at[5] ^= 0x01;
+         WriteBytes(s.Path("a.zip"), zip);
+         return true;
+       },
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in", "a.txt"},
+       existing_file_stays},
+      {"a deflated entry with a wrong CRC, over an existing file",
+       [](Sandbox& s, std::string&) {
+         WriteText(s.Path("out/a.txt"), "the original\n");
+         ZipEntrySpec entry{"a.txt", "text that deflate shrinks, text that deflate shrinks\n"};
+         entry.method = 8;
+         entry.crc = 0x12345678;
+         WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{entry}}));
+         return true;
+       },
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in", "a.txt"},
+       existing_file_stays},
   });
 }
 

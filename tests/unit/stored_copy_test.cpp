@@ -65,7 +65,7 @@ StoredResult CopyStored(const Bytes& data, const std::string& password = "",
   CopyStoredEntry();
 
   std::uint32_t position = SeekArchive(0, platform::SeekOrigin::FromCurrent);
-  platform::Close(OutputFile.handle);
+  platform::CloseOutput(OutputFile.handle, platform::OutputEnding::kCommit);
   OutputFile.handle = platform::kNoFile;
   platform::Close(ArchiveFile.handle);
   ArchiveFile.handle = platform::kNoFile;
