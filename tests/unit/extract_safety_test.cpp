@@ -2,6 +2,9 @@
 // selfx tool: each case ends in a clear message and exit status, with nothing lost, nothing
 // left behind and nothing written outside the target folder.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -246,6 +249,70 @@ TEST(ExtractSafety, AFailedWriteLeavesTheExistingFileAsItWas) {
   EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
   EXPECT_EQ(test::ReadFileText(sandbox.Path("out/big.bin")), "the original\n");
   EXPECT_EQ(FilesBelow(sandbox.Path("out")), std::vector<std::string>{"big.bin"});
+}
+
+// Waits until a temporary file of extract appears in the folder watched: true when one did
+// within the time limit. Driven by inotify, not by polling with sleeps.
+bool AwaitTemporaryFile(int watch, int timeout_ms) {
+  alignas(inotify_event) char buffer[4096];
+  struct pollfd ready = {watch, POLLIN, 0};
+  while (::poll(&ready, 1, timeout_ms) == 1) {
+    ssize_t n = ::read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len != 0 && std::strncmp(event->name, ".selfx-", 7) == 0) return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
+}
+
+// An extraction ended by a signal in the middle of a file ends by that signal, leaves no
+// temporary file, and leaves the file it would have replaced as it was. The entry, 300 MB of
+// zeros, keeps the tool writing until the signal comes.
+TEST(ExtractSafety, SignalsLeaveNothingBehind) {
+  Sandbox sandbox;
+  std::string reason;
+  ASSERT_TRUE(
+      RunPython("import zipfile\n"
+                "with zipfile.ZipFile('" +
+                    sandbox.Path("a.zip") +
+                    "', 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
+                    "  with z.open('big.bin', 'w') as f:\n"
+                    "    for _ in range(300): f.write(bytes(1 << 20))\n",
+                reason))
+      << reason;
+  const std::string out = sandbox.Path("out"), zip = sandbox.Path("a.zip");
+  for (const int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    WriteText(sandbox.Path("out/big.bin"), "the original\n");
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The signals' default actions, whatever the test runner set.
+      for (const int reset : {SIGINT, SIGTERM, SIGHUP}) ::signal(reset, SIG_DFL);
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execl(SELFX_TOOL_PATH, "selfx", "extract", "--overwrite", "overwrite", "-d", out.c_str(),
+              zip.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const bool appeared = AwaitTemporaryFile(watch, 30000);
+    ::close(watch);
+    ::kill(child, appeared ? signal_number : SIGKILL);
+    int wait_status = 0;
+    ASSERT_EQ(::waitpid(child, &wait_status, 0), child);
+    ASSERT_TRUE(appeared) << "no temporary file appeared";
+    EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number)
+        << "wait status " << wait_status;
+    EXPECT_EQ(test::ReadFileText(sandbox.Path("out/big.bin")), "the original\n");
+    EXPECT_EQ(FilesBelow(out), std::vector<std::string>{"big.bin"});
+  }
 }
 
 TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
