@@ -227,8 +227,8 @@ bool CloseOutput(FileHandle file, OutputEnding ending) {
     DiscardPending(pending);
     return closed;
   }
-  return CommitPending(pending, ending == OutputEnding::kCommit ? Placement::kReplace
-                                                                 : Placement::kOnlyIfNew);
+  return CommitPending(
+      pending, ending == OutputEnding::kCommit ? Placement::kReplace : Placement::kOnlyIfNew);
 }
 
 bool CreateFolder(const std::string& path) {
