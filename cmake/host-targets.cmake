@@ -1,7 +1,8 @@
 # Linux host: the core with the POSIX platform layer, the selfx tool, unit tests, fuzzers
 # and the benchmark.
 
-add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp)
+add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/posix.cpp
+            src/platform/posix_pending_file.cpp)
 target_include_directories(selfx_core PUBLIC src)
 
 file(GLOB SELFX_CLI_SOURCES CONFIGURE_DEPENDS src/cli/*/*.cpp src/platform/native_file.cpp src/ui/console/*.cpp)

@@ -6,8 +6,12 @@ set(SELFX_WIN32_LIBS comctl32 shell32 advapi32 user32 kernel32)
 # standard library's string classes instantiated once in the stub (stub/stub_runtime.cpp and
 # stub/string_instances.h), stripped, and its unused sections dropped.
 file(GLOB SELFX_STUB_SOURCES CONFIGURE_DEPENDS src/stub/*.cpp src/ui/win32/*.cpp)
+# The platform layer as the stub has it: the part shared with the tool, and its own output
+# functions, which write in place.
+set(SELFX_STUB_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/src/platform/win32.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/win32_stub.cpp)
 add_executable(selfx-stub WIN32
-  ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} src/platform/win32.cpp res/stub.rc)
+  ${SELFX_CORE_SOURCES} ${SELFX_STUB_SOURCES} ${SELFX_STUB_PLATFORM_SOURCES} res/stub.rc)
 target_include_directories(selfx-stub PRIVATE src res)
 # No -fdata-sections: with it mingw's gcc puts zero-initialised tables (the CRC tables,
 # 17 KB) into the file's data instead of leaving them to .bss. -fno-ipa-sra -fno-ipa-cp:
@@ -48,10 +52,12 @@ add_test(NAME stub_image COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/check_stub_im
          $<TARGET_FILE:selfx-stub>)
 
 # The core for everything else built for Windows.
-add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp)
+# What only the command-line tool needs of the platform layer (win32_tool.cpp) stays out of
+# the stub.
+add_library(selfx_core STATIC ${SELFX_CORE_SOURCES} src/platform/win32.cpp
+            src/platform/win32_tool.cpp)
 target_include_directories(selfx_core PUBLIC src)
 target_link_libraries(selfx_core PUBLIC ${SELFX_WIN32_LIBS})
-# What only the command-line tool needs of the platform layer stays out of the stub.
 # Public: whatever links this core declares its per-thread state as it was defined.
 target_compile_definitions(selfx_core PUBLIC SELFX_TOOL_BUILD)
 

@@ -1,9 +1,7 @@
 #include "platform/native_file.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -20,6 +18,7 @@
 
 #include <utility>
 
+#include "platform/pending_file.h"
 #include "platform/platform.h"
 
 namespace selfx::cli {
@@ -288,84 +287,22 @@ std::FILE* OpenRegularFile(const std::string& path, bool follow_links, std::stri
 
 #endif
 
-// The partial file's name is kept where a signal handler can reach it without taking a lock
-// or allocating: a fixed buffer and a flag. Only one partial file exists at a time.
 namespace {
 
-char armed_path[8192];
-volatile std::sig_atomic_t armed = 0;
-
-void RemoveArmedFile() {
-  if (armed) std::remove(armed_path);
-  armed = 0;
-}
-
+// A stream over the temporary file's handle, which then belongs to the stream.
+std::FILE* StreamOver(platform::FileHandle handle) {
 #ifdef _WIN32
-
-BOOL WINAPI RemoveOnConsoleEvent(DWORD) {
-  // The main thread may still hold the file open; it was opened with FILE_SHARE_DELETE, so the
-  // delete takes effect when the process ends, which the default handler does next.
-  if (armed) DeleteFileA(armed_path);
-  return FALSE;
-}
-
-void InstallCleanup() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  std::atexit(&RemoveArmedFile);
-  SetConsoleCtrlHandler(&RemoveOnConsoleEvent, TRUE);
-}
-
+  int descriptor = _open_osfhandle(handle, _O_RDWR | _O_BINARY);
+  if (descriptor < 0) return nullptr;
+  std::FILE* file = _fdopen(descriptor, "w+b");
+  if (file == nullptr) _close(descriptor);
+  return file;
 #else
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// Only async-signal-safe calls here: unlink, then the signal again with its default action
-// (restored by SA_RESETHAND; the signal is blocked until the handler returns), so the
-// process ends the way the sender expects.
-void RemoveOnSignal(int signal_number) {
-  if (armed) ::unlink(armed_path);
-  ::raise(signal_number);
-}
-
-void InstallCleanup() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  std::atexit(&RemoveArmedFile);
-  for (int signal_number : kCleanupSignals) {
-    struct sigaction previous = {};
-    ::sigaction(signal_number, nullptr, &previous);
-    // A signal the caller ignores (nohup, a background job) stays ignored.
-    if (previous.sa_handler == SIG_IGN) continue;
-    struct sigaction action = {};
-    action.sa_handler = &RemoveOnSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(signal_number, &action, nullptr);
-  }
-}
-
-// Blocks the cleanup signals while the partial file is created and its name armed, so that
-// no signal falls between the two.
-class CleanupSignalsBlocked {
- public:
-  CleanupSignalsBlocked() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (int signal_number : kCleanupSignals) sigaddset(&blocked, signal_number);
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
-  }
-  ~CleanupSignalsBlocked() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-
- private:
-  sigset_t previous_;
-};
-
+  std::FILE* file = ::fdopen(static_cast<int>(handle), "w+b");
+  if (file == nullptr) ::close(static_cast<int>(handle));
+  return file;
 #endif
-
-constexpr char kPartialSuffix[] = ".partial";
+}
 
 }  // namespace
 
@@ -373,100 +310,26 @@ PartialFile::PartialFile(std::string final_path) : final_path_(std::move(final_p
 
 PartialFile::~PartialFile() {
   if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) Remove();
+  if (pending_ != platform::kNoPending) platform::DiscardPending(pending_);
 }
-
-void PartialFile::Remove() {
-  if (partial_path_.empty()) return;
-  std::remove(partial_path_.c_str());
-  armed = 0;
-  partial_path_.clear();
-}
-
-#ifdef _WIN32
 
 bool PartialFile::Open(std::string& error_text) {
-  InstallCleanup();
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    std::uint8_t random[4];
-    if (!platform::RandomBytes(random, sizeof random)) {
-      error_text = "the system gave no random bytes for a temporary name";
-      return false;
-    }
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x", random[0], random[1], random[2],
-                  random[3]);
-    std::string path = final_path_ + suffix + kPartialSuffix;
-    if (path.size() >= sizeof armed_path) {
-      error_text = final_path_ + ": the path is too long";
-      return false;
-    }
-    // CREATE_NEW: an existing file of that name, however unlikely, is never opened.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS) continue;
-      error_text = final_path_ + ": cannot create the temporary file " + path + " (error " +
-                   std::to_string(error) + ")";
-      return false;
-    }
-    std::memcpy(armed_path, path.c_str(), path.size() + 1);
-    armed = 1;
-    partial_path_ = path;
-    int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDWR | _O_BINARY);
-    file_ = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
-    if (file_ == nullptr) {
-      if (descriptor < 0) {
-        CloseHandle(handle);
-      } else {
-        _close(descriptor);
-      }
-      error_text = path + ": cannot open the temporary file";
-      Remove();
-      return false;
-    }
-    return true;
-  }
-  error_text = final_path_ + ": no free temporary name beside it";
-  return false;
-}
-
-#else
-
-bool PartialFile::Open(std::string& error_text) {
-  InstallCleanup();
-  // mkstemps makes a name no file has and creates it exclusively (O_EXCL), mode 0600.
-  std::string pattern = final_path_ + ".XXXXXX" + kPartialSuffix;
-  if (pattern.size() >= sizeof armed_path) {
-    error_text = final_path_ + ": the path is too long";
+  platform::FileHandle handle = platform::kNoFile;
+  pending_ = platform::CreatePendingBeside(final_path_, handle);
+  if (pending_ == platform::kNoPending) {
+    error_text = final_path_ +
+                 ": cannot create a temporary file beside it: " + platform::LastErrorText();
     return false;
   }
-  int descriptor;
-  {
-    CleanupSignalsBlocked blocked;
-    std::memcpy(armed_path, pattern.c_str(), pattern.size() + 1);
-    descriptor = ::mkostemps(armed_path, static_cast<int>(sizeof kPartialSuffix - 1), O_CLOEXEC);
-    if (descriptor >= 0) armed = 1;
-  }
-  if (descriptor < 0) {
-    error_text = final_path_ + ": cannot create a temporary file beside it (" + pattern +
-                 "): " + std::strerror(errno);
-    return false;
-  }
-  partial_path_ = armed_path;
-  file_ = ::fdopen(descriptor, "w+b");
+  partial_path_ = platform::PendingPath(pending_);
+  platform::ForgetPendingHandle(pending_);
+  file_ = StreamOver(handle);
   if (file_ == nullptr) {
     error_text = partial_path_ + ": " + std::strerror(errno);
-    ::close(descriptor);
-    Remove();
     return false;
   }
   return true;
 }
-
-#endif
 
 bool PartialFile::Write(const std::vector<std::uint8_t>& bytes) {
   return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
@@ -475,7 +338,7 @@ bool PartialFile::Write(const std::vector<std::uint8_t>& bytes) {
 bool PartialFile::Close(std::string& error_text) {
   if (file_ == nullptr) return true;
 #ifndef _WIN32
-  // A program, readable and runnable as the umask allows (mkstemps made it 0600).
+  // A program, readable and runnable as the umask allows.
   mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fileno(file_), 0755 & ~mask);
@@ -487,26 +350,13 @@ bool PartialFile::Close(std::string& error_text) {
 }
 
 // The new file takes the old one's place in one step: until the move succeeds the old
-// output stands untouched, and a failed move leaves both files as they were.
+// output stands untouched, and a failed move leaves it as it was.
 bool PartialFile::Commit(std::string& error_text) {
   if (!Close(error_text)) return false;
-#ifdef _WIN32
-  // rename() refuses an existing target on Windows; MoveFileEx replaces it, and waits for
-  // the move to reach the disk.
-  if (!MoveFileExA(partial_path_.c_str(), final_path_.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error_text = final_path_ + ": cannot replace (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-#else
-  if (std::rename(partial_path_.c_str(), final_path_.c_str()) != 0) {
-    error_text = final_path_ + ": " + std::strerror(errno);
-    return false;
-  }
-#endif
-  armed = 0;
-  committed_ = true;
-  return true;
+  bool moved = platform::CommitPending(pending_, platform::Placement::kReplace);
+  pending_ = platform::kNoPending;
+  if (!moved) error_text = final_path_ + ": cannot replace (" + platform::LastErrorText() + ")";
+  return moved;
 }
 
 bool TruncateFile(std::FILE* file, std::uint64_t size) {

@@ -81,7 +81,8 @@ std::FILE* OpenRegularFile(const std::string& path, bool follow_links, std::stri
 // A file written beside its final name under a fresh name of its own and renamed into place
 // only when complete, so that no half-written file ever stands under the final name and no
 // file of the user's is touched before then. Removed unless committed: on every return, on
-// exit(), and on SIGINT, SIGTERM and SIGHUP (console control events on Windows).
+// exit(), and on SIGINT, SIGTERM and SIGHUP (console control events on Windows). The
+// platform layer's temporary files (platform/pending_file.h) are the mechanism.
 class PartialFile {
  public:
   explicit PartialFile(std::string final_path);
@@ -99,12 +100,10 @@ class PartialFile {
   bool Commit(std::string& error_text);
 
  private:
-  void Remove();
-
   std::string final_path_;
   std::string partial_path_;
   std::FILE* file_ = nullptr;
-  bool committed_ = false;
+  int pending_ = -1;  // its registration (platform::PendingId) until committed or removed
 };
 
 // Cuts an open file to size bytes.

@@ -23,7 +23,12 @@ enum class SeekOrigin { FromStart, FromCurrent, FromEnd };
 
 // Opens an existing file for reading; others may read it too. kNoFile on failure.
 FileHandle OpenForReading(const std::string& path);
-// Creates or truncates a file for writing. kNoFile on failure.
+// Creates a file for writing under path, to be ended with CloseOutput. Below the folder given
+// to ConfineWritesTo it is written under a new temporary name beside path (created
+// exclusively, never through a link), so that nothing stands under path until CloseOutput
+// commits it and a file of that name stays as it was until then; a folder or a file the user
+// may not write is refused. Elsewhere, and always in the stub, path itself is created or
+// truncated and written. kNoFile on failure.
 FileHandle CreateForWriting(const std::string& path);
 // Moves the file position by a signed 32-bit distance; returns the new position. No error
 // is reported: a failed seek returns 0xFFFFFFFF.
@@ -34,10 +39,25 @@ std::uint32_t Read(FileHandle file, void* buffer, std::uint32_t count);
 std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count);
 // The 32-bit file size, 0xFFFFFFFF on failure.
 std::uint32_t FileSize(FileHandle file);
+// Closes a file opened for reading, or the null output.
 bool Close(FileHandle file);
 
 // An output that swallows what is written (the null device).
 FileHandle OpenNullOutput();
+
+// How a file made by CreateForWriting ends.
+enum class OutputEnding {
+  kCommit,     // complete and sound: it takes its name, replacing a file there in one step
+  kKeepIfNew,  // complete but failed its check: it takes its name only where no file had
+               // it (a file there is never replaced, and the new bytes go)
+  kDiscard,    // incomplete: it goes, and a file of its name stays as it was
+};
+// Closes a file made by CreateForWriting and ends it as told. A file written in place (the
+// stub's, or one outside the confined folder) is only closed, whatever the ending, and so is
+// the null output. False when the close or the move to the final name failed (LastErrorText
+// says why); the temporary file is then gone.
+bool CloseOutput(FileHandle file, OutputEnding ending);
+
 // Sets the file's last-write time from a DOS date and time read as local time; creation and
 // access times stay. Failures are ignored.
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time);
@@ -114,14 +134,12 @@ std::string ConsoleTextToUtf8(const std::string& text);
 
 // The selfx tool's additions; the stub never calls them.
 
-// Keeps every file and folder created below root inside root. The folders below it are
+// Keeps every file and folder created below root inside root: the folders below it are
 // walked without following links (a link, or on Windows a reparse point, on one of them
-// refuses the call), and CreateForWriting there writes a temporary file created exclusively
-// in the file's folder, which Close moves over the final name only when the file was written
-// completely: no write failed and its time was set, the core's last step before closing. A
-// file closed otherwise (the process ending in the middle of it), or left open when the
-// process ends or is ended by a signal or a console event, is removed, so an existing file
-// stays exactly as it was. Root itself may be reached through links: that is the user's choice.
+// refuses the call), and CreateForWriting there writes under a temporary name. Such a file
+// that is not ended by CloseOutput (the process exiting, or ended by SIGINT, SIGTERM, SIGHUP
+// or a console event, in the middle of it) is removed, and a file of its name stays exactly
+// as it was. Root itself may be reached through links: that is the user's choice.
 void ConfineWritesTo(const std::string& root);
 // Why the last failed call of this layer failed, in the system's words ("No space left on
 // device"), or its own ("a folder of the path is a symbolic link"); empty when unknown.

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "base/utf8.h"
+#include "platform/pending_file.h"
 #include "platform/platform.h"
 #include "platform/posix_paths.h"
 
@@ -84,31 +85,18 @@ namespace {
 thread_local int last_error = 0;
 thread_local const char* last_reason = nullptr;
 
-void NoteFailure(int error, const char* reason = nullptr) {
-  last_error = error;
-  last_reason = reason;
-}
-
 // The folder that writes are confined to, as the core names it, with one trailing "\";
 // empty when writes may go anywhere.
 std::string confined_root;
 
-// The one file being written under a temporary name (the core writes one output at a time).
-// The signal handler reads it, so its fields are plain and active is set last.
-struct PendingFile {
-  volatile sig_atomic_t active = 0;
-  int descriptor = -1;
-  int folder = -1;               // the open folder the file is written in
-  char temporary_name[40] = {};  // in that folder
-  std::string final_name;        // in that folder, as the system names it
-  bool complete = false;         // its time was set: the core's last step before closing
-  bool failed = false;           // a write failed
-};
-PendingFile pending;
-
 void (*write_observer)(std::uint32_t) = nullptr;
 
 }  // namespace
+
+void NoteFailure(int error, const char* reason) {
+  last_error = error;
+  last_reason = reason;
+}
 
 std::string AnsiToUtf8(const std::string& text) {
   std::string out;
@@ -158,21 +146,12 @@ bool ErrorStreamIsTerminal() { return ::isatty(2) != 0; }
 namespace {
 void (*interrupt_handler)() = nullptr;
 
-// A signal that ends the program while a file is being written removes the file first, then
-// ends the program the way the signal would have.
-void DiscardAndEnd(int signal_number) {
-  if (pending.active) ::unlinkat(pending.folder, pending.temporary_name, 0);
-  struct sigaction default_action = {};
-  default_action.sa_handler = SIG_DFL;
-  ::sigaction(signal_number, &default_action, nullptr);
-  ::raise(signal_number);  // delivered when this handler returns
-}
-
 void OnSignal(int) {
   if (interrupt_handler != nullptr) interrupt_handler();
-  // A second Ctrl-C ends the program at once, in the middle of a long entry too.
+  // A second Ctrl-C ends the program at once, in the middle of a long entry too, removing
+  // the file being written first.
   struct sigaction end_action = {};
-  end_action.sa_handler = &DiscardAndEnd;
+  end_action.sa_handler = &RemovePendingAndEnd;
   ::sigaction(SIGINT, &end_action, nullptr);
 }
 }  // namespace
@@ -286,34 +265,30 @@ int OpenFolderBelowRoot(const std::string& relative) {
   return folder;
 }
 
-// Drops the pending file: closes it and removes it from its folder.
-void DiscardPending() {
-  if (!pending.active) return;
-  ::close(pending.descriptor);
-  ::unlinkat(pending.folder, pending.temporary_name, 0);
-  ::close(pending.folder);
-  pending.active = 0;
-}
+}  // namespace
 
-FileHandle CreateBelowRoot(const std::string& relative) {
+FileHandle CreateForWriting(const std::string& path) {
+  std::string relative;
+  if (!BelowRoot(path, relative)) {
+    int fd = ::open(ToPosixPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) NoteFailure(errno);
+    return fd < 0 ? kNoFile : fd;
+  }
   std::string folder_part, name;
   SplitLastName(relative, folder_part, name);
-  if (name.empty() || pending.active) {
-    NoteFailure(EINVAL);
-    return kNoFile;
-  }
+  name = AnsiToUtf8(name);
   int folder = OpenFolderBelowRoot(folder_part);
   if (folder < 0) return kNoFile;
-  std::string final_name = AnsiToUtf8(name);
   struct stat existing;
-  bool exists = ::fstatat(folder, final_name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-  int refusal = 0;
+  bool exists = !name.empty() &&
+                ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  int refusal = name.empty() ? EINVAL : 0;
   const char* reason = nullptr;
   if (exists && S_ISDIR(existing.st_mode)) {
     refusal = EISDIR;
     reason = "is a folder";
   } else if (exists && S_ISREG(existing.st_mode) &&
-             ::faccessat(folder, final_name.c_str(), W_OK, AT_EACCESS) != 0) {
+             ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) {
     // A file the user may not write stays, as an open for writing would have left it.
     refusal = errno;
   }
@@ -322,58 +297,26 @@ FileHandle CreateBelowRoot(const std::string& relative) {
     NoteFailure(refusal, reason);
     return kNoFile;
   }
-  // The temporary name cannot be guessed, and O_EXCL with O_NOFOLLOW creates a new file or
-  // nothing: a file or link someone placed there is never opened.
-  int descriptor = -1;
-  for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
-    std::uint8_t random[8];
-    if (!RandomBytes(random, sizeof random)) break;
-    std::snprintf(pending.temporary_name, sizeof pending.temporary_name,
-                  ".selfx-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0], random[1], random[2],
-                  random[3], random[4], random[5], random[6], random[7]);
-    descriptor = ::openat(folder, pending.temporary_name,
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (descriptor < 0 && errno != EEXIST) break;
-  }
-  if (descriptor < 0) {
-    NoteFailure(errno);
-    ::close(folder);
-    return kNoFile;
-  }
+  FileHandle file = kNoFile;
+  if (CreatePendingIn(folder, name, file) == kNoPending) return kNoFile;
   // The replaced file's permissions carry over, as they would have with an open in place.
-  if (exists && S_ISREG(existing.st_mode)) ::fchmod(descriptor, existing.st_mode & 0777);
-  pending.descriptor = descriptor;
-  pending.folder = folder;
-  pending.final_name = final_name;
-  pending.complete = false;
-  pending.failed = false;
-  pending.active = 1;
-  return descriptor;
+  if (exists && S_ISREG(existing.st_mode)) {
+    ::fchmod(static_cast<int>(file), existing.st_mode & 0777);
+  }
+  return file;
 }
 
-// Closes the pending file and, when it was written completely, moves it over its final name
-// in one step; otherwise removes it. False when the close or the move failed.
-bool ClosePending() {
-  bool closed = ::close(pending.descriptor) == 0;
+bool CloseOutput(FileHandle file, OutputEnding ending) {
+  PendingId pending = PendingOfHandle(file);
+  bool closed = ::close(static_cast<int>(file)) == 0;
   if (!closed) NoteFailure(errno);
-  bool keep = closed && pending.complete && !pending.failed;
-  bool moved = keep && ::renameat(pending.folder, pending.temporary_name, pending.folder,
-                                  pending.final_name.c_str()) == 0;
-  if (keep && !moved) NoteFailure(errno);
-  if (!moved) ::unlinkat(pending.folder, pending.temporary_name, 0);
-  ::close(pending.folder);
-  pending.active = 0;
-  return closed && moved == keep;
-}
-
-}  // namespace
-
-FileHandle CreateForWriting(const std::string& path) {
-  std::string relative;
-  if (BelowRoot(path, relative)) return CreateBelowRoot(relative);
-  int fd = ::open(ToPosixPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) NoteFailure(errno);
-  return fd < 0 ? kNoFile : fd;
+  if (pending == kNoPending) return closed;
+  if (!closed || ending == OutputEnding::kDiscard) {
+    DiscardPending(pending);
+    return closed;
+  }
+  return CommitPending(
+      pending, ending == OutputEnding::kCommit ? Placement::kReplace : Placement::kOnlyIfNew);
 }
 
 std::uint32_t Seek(FileHandle file, std::int32_t distance, SeekOrigin origin) {
@@ -409,7 +352,6 @@ std::uint32_t Write(FileHandle file, const void* buffer, std::uint32_t count) {
     ssize_t n = ::write(static_cast<int>(file), bytes + total, count - total);
     if (n <= 0) {
       NoteFailure(n < 0 ? errno : ENOSPC);
-      if (pending.active && file == pending.descriptor) pending.failed = true;
       break;
     }
     total += static_cast<std::uint32_t>(n);
@@ -425,7 +367,6 @@ std::uint32_t FileSize(FileHandle file) {
 }
 
 bool Close(FileHandle file) {
-  if (pending.active && file == pending.descriptor) return ClosePending();
   bool closed = ::close(static_cast<int>(file)) == 0;
   if (!closed) NoteFailure(errno);
   return closed;
@@ -437,7 +378,6 @@ FileHandle OpenNullOutput() {
 }
 
 void SetLastWriteTimeFromDos(FileHandle file, std::uint16_t dos_date, std::uint16_t dos_time) {
-  if (pending.active && file == pending.descriptor) pending.complete = true;
   std::tm local = {};
   local.tm_year = 80 + (dos_date >> 9);
   local.tm_mon = ((dos_date >> 5) & 15) - 1;
@@ -640,7 +580,7 @@ void (*process_exit_handler)(std::uint32_t) = nullptr;
 void OnProcessExit(void (*handler)(std::uint32_t exit_code)) { process_exit_handler = handler; }
 
 void ExitProcess(std::uint32_t exit_code) {
-  DiscardPending();
+  DiscardAllPending();
   if (exit_hook != nullptr) exit_hook(exit_code);
   if (process_exit_handler != nullptr) process_exit_handler(exit_code);
   std::exit(static_cast<int>(exit_code));
@@ -649,11 +589,7 @@ void ExitProcess(std::uint32_t exit_code) {
 void ConfineWritesTo(const std::string& root) {
   if (root.empty()) return;
   confined_root = root.back() == '\\' ? root : root + '\\';
-  struct sigaction end_action = {};
-  end_action.sa_handler = &DiscardAndEnd;
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    ::sigaction(signal_number, &end_action, nullptr);
-  }
+  RemovePendingOnSignals();
 }
 
 std::string LastErrorText() {

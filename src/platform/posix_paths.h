@@ -1,5 +1,5 @@
-// What the POSIX platform layer does to the core's Windows-style texts at the boundary, and
-// its one hook for tests.
+// What the POSIX platform layer does to the core's Windows-style texts at the boundary, how
+// its files note a failure, and its one hook for tests.
 #pragma once
 
 #include <string>
@@ -12,6 +12,10 @@ std::string AnsiToUtf8(const std::string& text);
 std::string ToPosixPath(const std::string& path);
 // The reverse: UTF-8 to code page 1252 (a character it cannot hold becomes "_"), "/" to "\".
 std::string FromPosixPath(const std::string& path);
+
+// Keeps why a call failed for LastErrorText: an errno value, and a reason of the layer's own
+// that is shown in its place (nullptr for the system's text).
+void NoteFailure(int error, const char* reason = nullptr);
 
 // Lets a fuzzer see the end of the program instead of ending: the hook runs in place of the
 // exit (it may throw to get back to its caller). Not for the product.

@@ -17,7 +17,7 @@ using test::FakeStub;
 using test::RunResult;
 using test::RunTool;
 
-// Whether a temporary file of a build ("NAME.XXXXXX.partial") is left in the folder.
+// Whether a temporary file of a build (".selfx-XXXXXXXXXXXXXXXX.partial") is left in the folder.
 bool PartialFileLeft(const std::string& folder) {
   for (const std::filesystem::directory_entry& item : std::filesystem::directory_iterator(folder)) {
     const std::string name = item.path().filename().string();

@@ -2,6 +2,9 @@
 // selfx tool: each case ends in a clear message and exit status, with nothing lost, nothing
 // left behind and nothing written outside the target folder.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -224,6 +228,93 @@ TEST(ExtractSafety, FullDiskLeavesTheExistingFileAsItWas) {
   });
 }
 
+// The same without a mount: the file size limit refuses a write in the middle of the file.
+TEST(ExtractSafety, AFailedWriteLeavesTheExistingFileAsItWas) {
+  Sandbox sandbox;
+  WriteText(sandbox.Path("out/big.bin"), "the original\n");
+  WriteBytes(sandbox.Path("a.zip"), OneFileZip("big.bin", std::string(1 << 20, 'x')));
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 256 * 1024;
+  // With SIGXFSZ ignored the write over the limit fails (EFBIG); the tool inherits both.
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  bool set = ::setrlimit(RLIMIT_FSIZE, &limited) == 0;
+  SplitRun run = set ? sandbox.Run("extract --overwrite overwrite -d {}/out {}/a.zip") : SplitRun();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  ASSERT_TRUE(set) << std::strerror(errno);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Cannot write to"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+  EXPECT_EQ(test::ReadFileText(sandbox.Path("out/big.bin")), "the original\n");
+  EXPECT_EQ(FilesBelow(sandbox.Path("out")), std::vector<std::string>{"big.bin"});
+}
+
+// Waits until a temporary file of extract appears in the folder watched: true when one did
+// within the time limit. Driven by inotify, not by polling with sleeps.
+bool AwaitTemporaryFile(int watch, int timeout_ms) {
+  alignas(inotify_event) char buffer[4096];
+  struct pollfd ready = {watch, POLLIN, 0};
+  while (::poll(&ready, 1, timeout_ms) == 1) {
+    ssize_t n = ::read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len != 0 && std::strncmp(event->name, ".selfx-", 7) == 0) return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
+}
+
+// An extraction ended by a signal in the middle of a file ends by that signal, leaves no
+// temporary file, and leaves the file it would have replaced as it was. The entry, 300 MB of
+// zeros, keeps the tool writing until the signal comes.
+TEST(ExtractSafety, SignalsLeaveNothingBehind) {
+  Sandbox sandbox;
+  std::string reason;
+  ASSERT_TRUE(
+      RunPython("import zipfile\n"
+                "with zipfile.ZipFile('" +
+                    sandbox.Path("a.zip") +
+                    "', 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
+                    "  with z.open('big.bin', 'w') as f:\n"
+                    "    for _ in range(300): f.write(bytes(1 << 20))\n",
+                reason))
+      << reason;
+  const std::string out = sandbox.Path("out"), zip = sandbox.Path("a.zip");
+  for (const int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    WriteText(sandbox.Path("out/big.bin"), "the original\n");
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The signals' default actions, whatever the test runner set.
+      for (const int reset : {SIGINT, SIGTERM, SIGHUP}) ::signal(reset, SIG_DFL);
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execl(SELFX_TOOL_PATH, "selfx", "extract", "--overwrite", "overwrite", "-d", out.c_str(),
+              zip.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const bool appeared = AwaitTemporaryFile(watch, 30000);
+    ::close(watch);
+    ::kill(child, appeared ? signal_number : SIGKILL);
+    int wait_status = 0;
+    ASSERT_EQ(::waitpid(child, &wait_status, 0), child);
+    ASSERT_TRUE(appeared) << "no temporary file appeared";
+    EXPECT_TRUE(WIFSIGNALED(wait_status) && WTERMSIG(wait_status) == signal_number)
+        << "wait status " << wait_status;
+    EXPECT_EQ(test::ReadFileText(sandbox.Path("out/big.bin")), "the original\n");
+    EXPECT_EQ(FilesBelow(out), std::vector<std::string>{"big.bin"});
+  }
+}
+
 TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
   RunCases({
       {"a link at the output path is replaced, its target untouched",
@@ -274,7 +365,18 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(test::ReadFileText(s.Path("out/d/a.txt")), "through the link\n");
        }},
-      {"a file that fails its CRC check is still written, as the stub leaves it",
+  });
+}
+
+// A file that fails its CRC check takes its name only where no file had it: the user can
+// look at the failing bytes, and an existing file is never replaced by them.
+TEST(ExtractSafety, AFileThatFailsItsCrcNeverReplacesOne) {
+  auto existing_file_stays = [](const Sandbox& s, const SplitRun&) {
+    EXPECT_EQ(test::ReadFileText(s.Path("out/a.txt")), "the original\n");
+    EXPECT_EQ(FilesBelow(s.Path("out")), std::vector<std::string>{"a.txt"});
+  };
+  RunCases({
+      {"a new file is still written, as the stub leaves it",
        [](Sandbox& s, std::string&) {
          ZipEntrySpec entry{"bad.txt", "data\n"};
          entry.crc = 0x12345678;
@@ -287,6 +389,35 @@ TEST(ExtractSafety, NothingIsWrittenOutsideTheTarget) {
        [](const Sandbox& s, const SplitRun&) {
          EXPECT_EQ(test::ReadFileText(s.Path("out/bad.txt")), "data\n");
        }},
+      {"a stored entry with a flipped byte, over an existing file",
+       [](Sandbox& s, std::string&) {
+         WriteText(s.Path("out/a.txt"), "the original\n");
+         const std::string data = "from the archive\n";
+         Bytes zip = OneFileZip("a.txt", data);
+         auto at = std::search(zip.begin(), zip.end(), data.begin(), data.end());
+         EXPECT_NE(at, zip.end());
+         if (at == zip.end()) return false;
+         at[5] ^= 0x01;
+         WriteBytes(s.Path("a.zip"), zip);
+         return true;
+       },
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in", "a.txt"},
+       existing_file_stays},
+      {"a deflated entry with a wrong CRC, over an existing file",
+       [](Sandbox& s, std::string&) {
+         WriteText(s.Path("out/a.txt"), "the original\n");
+         ZipEntrySpec entry{"a.txt", "text that deflate shrinks, text that deflate shrinks\n"};
+         entry.method = 8;
+         entry.crc = 0x12345678;
+         WriteBytes(s.Path("a.zip"), MakeZip(ZipSpec{{entry}}));
+         return true;
+       },
+       "extract --overwrite overwrite -d {}/out {}/a.zip",
+       1,
+       {"CRC-32 error in", "a.txt"},
+       existing_file_stays},
   });
 }
 

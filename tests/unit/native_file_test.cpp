@@ -1,5 +1,6 @@
-// How selfx build puts its output in place: written beside the final name and moved over
-// whatever stood there only when complete, so that a failed move keeps the old output.
+// How written files are put in place: selfx build's output, written beside the final name
+// and moved over whatever stood there only when complete, so that a failed move keeps the old
+// output; and the platform layer's endings of an extracted file.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace selfx {
@@ -17,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-// Whether a temporary file of a build ("NAME.XXXXXX.partial") is left in the folder.
+// Whether a temporary file of a build (".selfx-XXXXXXXXXXXXXXXX.partial") is left in the folder.
 bool PartialFileLeft(const std::string& folder) {
   for (const std::filesystem::directory_entry& item : std::filesystem::directory_iterator(folder)) {
     const std::string name = item.path().filename().string();
@@ -85,6 +87,48 @@ TEST_F(OutputReplacement, ModeIsAProgramsUnderTheUmask) {
     ASSERT_EQ(::stat(Path("out.exe").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755 & ~mask);
   }
+}
+
+// Each ending of a file written below the confined folder, on a new name and over an existing
+// file: until the ending nothing of it stands under its name, and afterwards no temporary
+// file is left.
+TEST(OutputEndings, EachEndingLeavesWhatItSays) {
+  using platform::OutputEnding;
+  struct Case {
+    OutputEnding ending;
+    bool existing;
+    const char* left;  // under the name afterwards; nullptr: nothing
+  };
+  const Case cases[] = {
+      {OutputEnding::kCommit, false, "new"},    {OutputEnding::kCommit, true, "new"},
+      {OutputEnding::kKeepIfNew, false, "new"}, {OutputEnding::kKeepIfNew, true, "old"},
+      {OutputEnding::kDiscard, false, nullptr}, {OutputEnding::kDiscard, true, "old"},
+  };
+  char pattern[] = "/tmp/selfx-endings-XXXXXX";
+  const std::string root = ::mkdtemp(pattern);
+  platform::ConfineWritesTo(root);
+  const std::string final_path = root + "/out.txt";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.ending)) + (c.existing ? " existing" : " new"));
+    if (c.existing) std::ofstream(final_path) << "old";
+    const platform::FileHandle file = platform::CreateForWriting(root + "\\out.txt");
+    ASSERT_NE(file, platform::kNoFile) << platform::LastErrorText();
+    EXPECT_EQ(fs::exists(final_path), c.existing);
+    ASSERT_EQ(platform::Write(file, "new", 3), 3u);
+    EXPECT_EQ(fs::exists(final_path) ? test::ReadFileText(final_path) : "",
+              c.existing ? "old" : "");
+    EXPECT_TRUE(platform::CloseOutput(file, c.ending)) << platform::LastErrorText();
+    if (c.left == nullptr) {
+      EXPECT_FALSE(fs::exists(final_path));
+    } else {
+      EXPECT_EQ(test::ReadFileText(final_path), c.left);
+    }
+    // Nothing else in the folder: the temporary file went either way.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()),
+              c.left == nullptr ? 0 : 1);
+    fs::remove(final_path);
+  }
+  fs::remove_all(root);
 }
 
 }  // namespace
