@@ -26,13 +26,13 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/archive_file.h"
 #include "archive/extraction_state.h"
 #include "archive/stored_copy.h"
-#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -152,12 +152,13 @@ Bytes ZlibDeflate(const Bytes& data, int level) {
 }
 
 Bytes Encrypt(const Bytes& plain, const std::string& password) {
-  selfx::InitKeys(password);
+  selfx::ZipKeys keys;
+  selfx::InitKeys(keys, password);
   Bytes out;
   out.reserve(plain.size() + 12);
-  auto encrypt = [&out](std::uint8_t byte) {
-    out.push_back(static_cast<std::uint8_t>(byte ^ selfx::KeystreamByte()));
-    selfx::UpdateKeys(byte);
+  auto encrypt = [&out, &keys](std::uint8_t byte) {
+    out.push_back(static_cast<std::uint8_t>(byte ^ selfx::KeystreamByte(keys)));
+    selfx::UpdateKeys(keys, byte);
   };
   for (int i = 0; i < 11; ++i) encrypt(static_cast<std::uint8_t>(i));
   encrypt(0);  // check byte against a CRC whose high byte we pass as 0
@@ -190,6 +191,9 @@ Archive WriteArchive(const std::string& path, const std::vector<Bytes>& streams)
   return archive;
 }
 
+// The decoder of every selfx row, reused from entry to entry as a decoding thread's is.
+selfx::Inflater* inflater = nullptr;
+
 // Runs every entry of the archive the way ExtractEntry does; false on any CRC mismatch.
 bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool stored,
               bool encrypted) {
@@ -207,15 +211,17 @@ bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool st
       selfx::CurrentEntry.bytes[8] = 0x01;
       std::uint8_t work[24];
       selfx::ReadArchiveExact(work + 12, 12);
-      if (!selfx::CheckEncryptionHeader(work, 12, 1, 0, 0, "benchmark")) sound = false;
+      if (!selfx::CheckEncryptionHeader(selfx::EntryKeys, work, 12, 1, 0, 0, "benchmark")) {
+        sound = false;
+      }
       selfx::CompressedRemaining -= 12;
     }
     selfx::RunningCrc = 0xFFFFFFFF;
     if (stored) {
       selfx::CopyStoredEntry();
     } else {
-      selfx::StartInput(selfx::ReadArchive, selfx::CompressedRemaining, encrypted);
-      selfx::DecodeDeflatedEntry(selfx::WriteOutputPiece);
+      selfx::DecodeDeflatedEntry(*inflater, selfx::kArchiveSource, selfx::CompressedRemaining,
+                                 encrypted ? &selfx::EntryKeys : nullptr, selfx::kOutputFileSink);
     }
     if ((selfx::RunningCrc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
   }
@@ -226,42 +232,45 @@ bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool st
 
 // The decoder alone, as libdeflate is measured: the stream from memory, the output only
 // through the CRC. The same decoder as RunSelfx, through its explicit input and output.
-const std::uint8_t* memory_next = nullptr;
-std::uint32_t memory_left = 0;
-std::uint32_t ReadMemory(void* buffer, std::uint32_t count) {
-  if (count > memory_left) count = memory_left;
-  std::memcpy(buffer, memory_next, count);
-  memory_next += count;
-  memory_left -= count;
+struct Memory {
+  const std::uint8_t* next;
+  std::uint32_t left;
+};
+std::uint32_t ReadMemory(void* context, void* buffer, std::uint32_t count) {
+  Memory& memory = *static_cast<Memory*>(context);
+  if (count > memory.left) count = memory.left;
+  std::memcpy(buffer, memory.next, count);
+  memory.next += count;
+  memory.left -= count;
   return count;
 }
-void CrcOnly(const std::uint8_t* bytes, std::uint32_t count) {
-  selfx::UpdateCrc(bytes, static_cast<std::int32_t>(count), selfx::RunningCrc);
+bool CrcOnly(void* context, const std::uint8_t* bytes, std::uint32_t count) {
+  selfx::UpdateCrc(bytes, static_cast<std::int32_t>(count), *static_cast<std::uint32_t*>(context));
+  return true;
 }
 
 // Whether the decoder runs the BMI2 build of its fast loop, and the switch to its generic one.
 bool Bmi2InUse() {
 #ifdef SELFX_INFLATE_BMI2
-  return selfx::UseBmi2Inflate;
+  return inflater->bmi2_loop;
 #else
   return false;
 #endif
 }
 void SetBmi2([[maybe_unused]] bool on) {
 #ifdef SELFX_INFLATE_BMI2
-  selfx::UseBmi2Inflate = on;
+  inflater->bmi2_loop = on;
 #endif
 }
 
 bool RunSelfxFromMemory(const std::vector<Bytes>& streams, const std::vector<Entry>& entries) {
   bool sound = true;
   for (std::size_t i = 0; i < streams.size(); ++i) {
-    memory_next = streams[i].data();
-    memory_left = static_cast<std::uint32_t>(streams[i].size());
-    selfx::RunningCrc = 0xFFFFFFFF;
-    selfx::StartInput(ReadMemory, static_cast<std::int32_t>(memory_left), false);
-    selfx::DecodeDeflatedEntry(CrcOnly);
-    if ((selfx::RunningCrc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
+    Memory memory{streams[i].data(), static_cast<std::uint32_t>(streams[i].size())};
+    std::uint32_t crc = 0xFFFFFFFF;
+    selfx::DecodeDeflatedEntry(*inflater, {ReadMemory, &memory},
+                               static_cast<std::int32_t>(memory.left), nullptr, {CrcOnly, &crc});
+    if ((crc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
   }
   return sound;
 }
@@ -363,6 +372,8 @@ int main(int argc, char** argv) {
   }
   selfx::BuildCrcTable();
   selfx::BuildFixedTables();
+  std::unique_ptr<selfx::Inflater> decoder = std::make_unique<selfx::Inflater>();
+  inflater = decoder.get();
 
   // Corpus: 45 % text, 40 % programs and libraries, 15 % already compressed.
   std::size_t budget = options.megabytes << 20;
@@ -429,14 +440,14 @@ int main(int argc, char** argv) {
         {[&] { return !all || RunZlib(streams, entries); },
          [&] { return RunLibdeflate(streams, entries); },
          [&] {
-           selfx::UseFastInflate = true;
+           inflater->fast_loop = true;
            return !all || RunSelfx(archive, entries, false, encrypted);
          },
          [&] {
            if (!all) return true;
-           selfx::UseFastInflate = false;
+           inflater->fast_loop = false;
            bool ok = RunSelfx(archive, entries, false, encrypted);
-           selfx::UseFastInflate = true;
+           inflater->fast_loop = true;
            return ok;
          },
          [&] { return encrypted || RunSelfxFromMemory(streams, entries); },

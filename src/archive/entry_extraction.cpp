@@ -11,7 +11,6 @@
 #include "archive/zip_signatures.h"
 #include "base/fatal_error.h"
 #include "base/text.h"
-#include "codec/compressed_input.h"
 #include "codec/deflate_format.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -28,7 +27,7 @@ constexpr int kMaxPasswordPrompts = 3;
 bool AcceptPassword(platform::WindowHandle owner, const ArchiveEntry& entry,
                     std::uint8_t (&work)[2 * kEncryptionHeaderSize]) {
   auto check = [&] {
-    return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
+    return CheckEncryptionHeader(EntryKeys, work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
                                  entry.DosTime(), Password);
   };
   // The check refuses an empty password, so a first entry goes straight to the prompt.
@@ -137,8 +136,8 @@ bool DecodeIntoOutput(platform::WindowHandle owner, const ArchiveEntry& entry, b
   if (entry.Method() == zip::kMethodStored) {
     CopyStoredEntry();
   } else {
-    StartInput(ReadArchive, CompressedRemaining, entry.IsEncrypted());
-    DecodeDeflatedEntry(WriteOutputPiece);
+    DecodeDeflatedEntry(ThreadInflater(), kArchiveSource, CompressedRemaining,
+                        entry.IsEncrypted() ? &EntryKeys : nullptr, kOutputFileSink);
   }
   return FinishOutput(owner, entry, set_time);
 }

@@ -9,6 +9,7 @@
 #include "archive/archive_entry.h"
 #include "base/per_thread.h"
 #include "codec/stream.h"
+#include "codec/zip_crypto.h"
 #include "platform/platform.h"
 
 namespace selfx {
@@ -20,6 +21,12 @@ extern SELFX_PER_THREAD ArchiveEntry CurrentEntry;
 extern SELFX_PER_THREAD std::int32_t CompressedRemaining;
 // CRC-32 register over every byte written for the entry; starts at 0xFFFFFFFF.
 extern SELFX_PER_THREAD std::uint32_t RunningCrc;
+// The decryption keys of CurrentEntry, primed by its password check.
+extern SELFX_PER_THREAD ZipKeys EntryKeys;
+
+struct Inflater;
+// The decoder of the thread's extractions, made on first use and kept for the thread's life.
+Inflater& ThreadInflater();
 
 // The remembered password: tried first for every encrypted entry, at most 80 characters.
 extern std::string Password;
@@ -39,8 +46,15 @@ void WriteOutput(platform::FileHandle file, const void* buffer, std::uint32_t co
 
 // Where every decoded piece goes, from the deflate decoder (this is its sink) and from the
 // stored copy: written to OutputFile with one WriteOutput call, then folded into RunningCrc, so
-// that the CRC covers exactly the bytes written.
-void WriteOutputPiece(const std::uint8_t* bytes, std::uint32_t count);
+// that the CRC covers exactly the bytes written. The context is unused; a short write ends the
+// program, so the piece is always kept.
+bool WriteOutputPiece(void* context, const std::uint8_t* bytes, std::uint32_t count);
+constexpr OutputSink kOutputFileSink = {WriteOutputPiece, nullptr};
+
+// The archive file from its current position as the decoders' source (ReadArchive); the
+// context is unused.
+std::uint32_t ReadArchiveInput(void* context, void* buffer, std::uint32_t count);
+constexpr InputSource kArchiveSource = {ReadArchiveInput, nullptr};
 
 // Closes the handle unless it was never opened (0 or kNoFile) and marks it closed; false only
 // when the close itself failed.

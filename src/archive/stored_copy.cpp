@@ -12,7 +12,7 @@
 
 namespace selfx {
 
-bool CopyStoredBytes(InputSource source, OutputSink sink) {
+bool CopyStoredBytes(InputSource source, ZipKeys* keys, OutputSink sink) {
   if (CompressedRemaining <= 0) return true;  // an empty file; also an encrypted entry < 12 bytes
   std::uint32_t size = std::min(static_cast<std::uint32_t>(CompressedRemaining),
                                 deflate::kInputBlockSize);
@@ -20,16 +20,17 @@ bool CopyStoredBytes(InputSource source, OutputSink sink) {
   while (CompressedRemaining > 0) {
     std::uint32_t n = std::min(static_cast<std::uint32_t>(CompressedRemaining),
                                deflate::kInputBlockSize);
-    if (source(buffer.get(), n) != n) return false;
+    if (source.read(source.context, buffer.get(), n) != n) return false;
     CompressedRemaining -= static_cast<std::int32_t>(n);
-    if (CurrentEntry.IsEncrypted()) DecryptBuffer(buffer.get(), n);
-    sink(buffer.get(), n);
+    if (keys != nullptr) DecryptBuffer(*keys, buffer.get(), n);
+    if (!sink.write(sink.context, buffer.get(), n)) return false;
   }
   return true;
 }
 
 void CopyStoredEntry() {
-  if (!CopyStoredBytes(ReadArchive, WriteOutputPiece)) FatalError(kCorruptMessage);
+  ZipKeys* keys = CurrentEntry.IsEncrypted() ? &EntryKeys : nullptr;
+  if (!CopyStoredBytes(kArchiveSource, keys, kOutputFileSink)) FatalError(kCorruptMessage);
 }
 
 }  // namespace selfx

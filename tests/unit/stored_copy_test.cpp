@@ -52,8 +52,8 @@ StoredResult CopyStored(const Bytes& data, const std::string& password = "",
     CurrentEntry.bytes[8] = 0x01;  // general purpose flags: encrypted
     std::uint8_t work[2 * kEncryptionHeaderSize];
     ReadArchiveExact(work + kEncryptionHeaderSize, kEncryptionHeaderSize);
-    EXPECT_TRUE(
-        CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, password));
+    EXPECT_TRUE(CheckEncryptionHeader(EntryKeys, work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0,
+                                      password));
     compressed_size -= kEncryptionHeaderSize;
   }
   CompressedRemaining = compressed_size;

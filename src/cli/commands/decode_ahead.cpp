@@ -13,7 +13,6 @@
 #include "archive/zip_format.h"
 #include "archive/zip_signatures.h"
 #include "base/byte_order.h"
-#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/deflate_format.h"
 #include "codec/inflate.h"
@@ -27,10 +26,10 @@ namespace {
 // The run going on, for StopDecodingAhead; set and cleared on the run's own thread.
 DecodeAhead* running = nullptr;
 
-// Where one thread's decoder hands its bytes: counted and folded into the thread's RunningCrc,
-// and kept up to the entry's declared size when asked. An entry that runs past it is left to
-// the run (which writes whatever decodes), so that memory stays bounded by what the directory
-// says.
+// Where one thread's decoder hands its bytes (the context of its source and sink): counted and
+// folded into the thread's RunningCrc, and kept up to the entry's declared size when asked. An
+// entry that runs past it is left to the run (which writes whatever decodes), so that memory
+// stays bounded by what the directory says.
 struct AheadOutput {
   DecodeAhead* owner = nullptr;
   DecodedPieces* decoded = nullptr;
@@ -40,30 +39,31 @@ struct AheadOutput {
   bool too_long = false;
   const std::atomic<bool>* stopping = nullptr;
 };
-thread_local AheadOutput ahead_output;
-
-void TakePiece(const std::uint8_t* bytes, std::uint32_t count) {
-  AheadOutput& out = ahead_output;
+// Refuses the piece once the entry is too long to keep: the decoder stops there.
+bool TakePiece(void* context, const std::uint8_t* bytes, std::uint32_t count) {
+  AheadOutput& out = *static_cast<AheadOutput*>(context);
   UpdateCrc(bytes, static_cast<std::int32_t>(count), RunningCrc);
   out.count += count;
-  if (!out.keep || out.too_long) return;
+  if (!out.keep || out.too_long) return !out.too_long;
   if (out.count > out.limit) {
     out.too_long = true;
-    return;
+    return false;
   }
   std::uint8_t* block = out.owner->Block();
   if (block == nullptr) {
     out.too_long = true;  // cannot happen within the budget; the run decodes it then
-    return;
+    return false;
   }
   std::memcpy(block, bytes, count);
   out.decoded->pieces.push_back(block);
+  return true;
 }
 
 // The thread's own archive handle; ends the input early once the result no longer matters, so
 // that the decoder finishes what it has buffered and returns.
-std::uint32_t ReadAhead(void* buffer, std::uint32_t count) {
-  if (ahead_output.too_long || ahead_output.stopping->load(std::memory_order_relaxed)) return 0;
+std::uint32_t ReadAhead(void* context, void* buffer, std::uint32_t count) {
+  const AheadOutput& out = *static_cast<const AheadOutput*>(context);
+  if (out.too_long || out.stopping->load(std::memory_order_relaxed)) return 0;
   return ReadArchive(buffer, count);
 }
 
@@ -82,7 +82,7 @@ bool PrepareSilently(const ArchiveEntry& entry, const std::string& password) {
   if (ReadArchive(work + kEncryptionHeaderSize, kEncryptionHeaderSize) != kEncryptionHeaderSize) {
     return false;
   }
-  return CheckEncryptionHeader(work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
+  return CheckEncryptionHeader(EntryKeys, work, kEncryptionHeaderSize, entry.Flags(), entry.Crc(),
                                entry.DosTime(), password);
 }
 
@@ -148,8 +148,7 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   if (ArchiveFile.handle == platform::kNoFile) return result;
   if (keep_bytes_ && entry.UncompressedSize() > kMostKeptEntryBytes) return result;
   if (!PrepareSilently(entry, password)) return result;
-  AheadOutput& out = ahead_output;
-  out = AheadOutput{};
+  AheadOutput out;
   out.owner = this;
   out.decoded = &result.decoded;
   out.keep = keep_bytes_;
@@ -157,11 +156,13 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   out.stopping = &stopping_;
   RunningCrc = 0xFFFFFFFF;
   bool read_whole = true;
+  const InputSource source = {ReadAhead, &out};
+  const OutputSink sink = {TakePiece, &out};
+  ZipKeys* keys = entry.IsEncrypted() ? &EntryKeys : nullptr;
   if (entry.Method() == zip::kMethodStored) {
-    read_whole = CopyStoredBytes(ReadAhead, TakePiece);  // a short read only fails the entry
+    read_whole = CopyStoredBytes(source, keys, sink);  // a short read only fails the entry
   } else {
-    StartInput(ReadAhead, CompressedRemaining, entry.IsEncrypted());
-    DecodeDeflatedEntry(TakePiece);
+    DecodeDeflatedEntry(ThreadInflater(), source, CompressedRemaining, keys, sink);
   }
   result.sound = read_whole && !out.too_long && !stopping_ &&
                  entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu);
@@ -169,7 +170,6 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   result.decoded.crc_register = RunningCrc;
   if (entry.IsEncrypted()) result.password = password;
   if (!result.sound) GiveBack(result.decoded);
-  out = AheadOutput{};
   return result;
 }
 
