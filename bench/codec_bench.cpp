@@ -252,14 +252,14 @@ bool CrcOnly(void* context, const std::uint8_t* bytes, std::uint32_t count) {
 // Whether the decoder runs the BMI2 build of its fast loop, and the switch to its generic one.
 bool Bmi2InUse() {
 #ifdef SELFX_INFLATE_BMI2
-  return inflater->bmi2_loop;
+  return selfx::ProcessorHasBmi2;
 #else
   return false;
 #endif
 }
 void SetBmi2([[maybe_unused]] bool on) {
 #ifdef SELFX_INFLATE_BMI2
-  inflater->bmi2_loop = on;
+  inflater->generic_loop = !on;
 #endif
 }
 
@@ -440,14 +440,14 @@ int main(int argc, char** argv) {
         {[&] { return !all || RunZlib(streams, entries); },
          [&] { return RunLibdeflate(streams, entries); },
          [&] {
-           inflater->fast_loop = true;
+           inflater->readable_loop = false;
            return !all || RunSelfx(archive, entries, false, encrypted);
          },
          [&] {
            if (!all) return true;
-           inflater->fast_loop = false;
+           inflater->readable_loop = true;
            bool ok = RunSelfx(archive, entries, false, encrypted);
-           inflater->fast_loop = true;
+           inflater->readable_loop = false;
            return ok;
          },
          [&] { return encrypted || RunSelfxFromMemory(streams, entries); },

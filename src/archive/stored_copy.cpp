@@ -12,7 +12,7 @@
 
 namespace selfx {
 
-bool CopyStoredBytes(InputSource source, ZipKeys* keys, OutputSink sink) {
+bool CopyStoredBytes(const InputSource& source, const OutputSink& sink) {
   if (CompressedRemaining <= 0) return true;  // an empty file; also an encrypted entry < 12 bytes
   std::uint32_t size = std::min(static_cast<std::uint32_t>(CompressedRemaining),
                                 deflate::kInputBlockSize);
@@ -22,15 +22,14 @@ bool CopyStoredBytes(InputSource source, ZipKeys* keys, OutputSink sink) {
                                deflate::kInputBlockSize);
     if (source.read(source.context, buffer.get(), n) != n) return false;
     CompressedRemaining -= static_cast<std::int32_t>(n);
-    if (keys != nullptr) DecryptBuffer(*keys, buffer.get(), n);
+    if (CurrentEntry.IsEncrypted()) DecryptBuffer(EntryKeys, buffer.get(), n);
     if (!sink.write(sink.context, buffer.get(), n)) return false;
   }
   return true;
 }
 
 void CopyStoredEntry() {
-  ZipKeys* keys = CurrentEntry.IsEncrypted() ? &EntryKeys : nullptr;
-  if (!CopyStoredBytes(kArchiveSource, keys, kOutputFileSink)) FatalError(kCorruptMessage);
+  if (!CopyStoredBytes(kArchiveSource, kOutputFileSink)) FatalError(kCorruptMessage);
 }
 
 }  // namespace selfx

@@ -8,7 +8,8 @@
 
 namespace selfx {
 
-void StartInput(CompressedInput& input, InputSource source, std::int32_t size, ZipKeys* keys) {
+void StartInput(CompressedInput& input, const InputSource& source, std::int32_t size,
+                ZipKeys* keys) {
   input.source = source;
   input.remaining = size;
   input.keys = keys;

@@ -26,7 +26,8 @@ struct CompressedInput {
 // Starts the input of an entry of size compressed bytes (less its encryption header) with an
 // empty buffer; the buffer stays as it was set. For an encrypted entry the keys must be primed
 // already (CheckEncryptionHeader); they run on with every byte read.
-void StartInput(CompressedInput& input, InputSource source, std::int32_t size, ZipKeys* keys);
+void StartInput(CompressedInput& input, const InputSource& source, std::int32_t size,
+                ZipKeys* keys);
 
 // The next byte of the entry, decrypted; -1 once the entry's bytes are used up or the source
 // delivers no more.

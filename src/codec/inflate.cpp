@@ -30,6 +30,12 @@ namespace selfx {
 DecodeTable* FixedLiteralTable = nullptr;
 DecodeTable* FixedDistanceTable = nullptr;
 TableChain FixedTableChain = nullptr;
+#ifdef SELFX_INFLATE_BMI2
+extern const bool ProcessorHasBmi2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") != 0;
+}();
+#endif
 
 namespace {
 
@@ -106,10 +112,18 @@ void HandOverPiece(InflaterState& inflater) {
   }
 }
 
+// The compact build keeps NeedBits out of line: its byte-pulling loop at five call sites costs
+// the stub some 200 bytes. Elsewhere it is inlined, which the readable loop's speed wants.
+#ifdef SELFX_COMPACT_DECODER
+#define SELFX_NEED_BITS __attribute__((noinline))
+#else
+#define SELFX_NEED_BITS inline
+#endif
+
 // Format note: once the entry's bytes are used up, NextInputByte answers -1, which is all
 // ones in 32 bits, so every further bit reads as 1. A lookup may peek at such bits near the
 // end of a valid stream without harm; DropBits is where they would be consumed.
-__attribute__((noinline)) void NeedBits(InflaterState& inflater, std::uint32_t n) {
+SELFX_NEED_BITS void NeedBits(InflaterState& inflater, std::uint32_t n) {
   while (inflater.bit_count < n) {
     int next = NextInputByte(Input(inflater));
     if (next < 0) inflater.past_end_bits += 8;
@@ -572,7 +586,9 @@ __attribute__((target("bmi2"))) bool DecodeSymbolsFastBmi2(InflaterState& inflat
 template <bool kFinal>
 bool RunFastLoop(InflaterState& inflater, const BlockCodes& codes) {
 #ifdef SELFX_INFLATE_BMI2
-  if (inflater.memory->bmi2_loop) return DecodeSymbolsFastBmi2<kFinal>(inflater, codes);
+  if (ProcessorHasBmi2 && !inflater.memory->generic_loop) {
+    return DecodeSymbolsFastBmi2<kFinal>(inflater, codes);
+  }
 #endif
   return DecodeSymbolsFastGeneric<kFinal>(inflater, codes);
 }
@@ -710,7 +726,7 @@ UpToRead DecodeUpToRead(InflaterState& inflater, const BlockCodes& codes) {
 // Decodes literals and matches to the end of the block.
 bool DecodeSymbols(InflaterState& inflater, BlockCodes& codes) {
   for (;;) {
-    if (inflater.memory->fast_loop) {
+    if (!inflater.memory->readable_loop) {
       const CompressedInput& in = Input(inflater);
       if (in.fill - in.position >= kFastInputMargin && RunFastLoop<false>(inflater, codes)) {
         return true;
@@ -750,7 +766,7 @@ bool CopyStoredBlock(InflaterState& inflater) {
   if (!DropBits(inflater, 16)) return false;
   while (length > 0) {
     CompressedInput& in = Input(inflater);
-    if (inflater.memory->fast_loop && inflater.bit_count == 0 && in.position < in.fill) {
+    if (!inflater.memory->readable_loop && inflater.bit_count == 0 && in.position < in.fill) {
       // Straight from the input buffer into the window, as many bytes as both allow.
       std::uint32_t n = in.fill - in.position;
       if (n > length) n = length;
@@ -925,7 +941,7 @@ bool DecodeDynamicBlock(InflaterState& inflater) {
   std::uint16_t lengths[deflate::kLiteralLengthSymbols + deflate::kDistanceSymbols];
   bool read = false;
 #ifndef SELFX_COMPACT_DECODER
-  read = inflater.memory->fast_loop &&
+  read = !inflater.memory->readable_loop &&
          ReadCodeLengthsFast(inflater, lengths, literal_count + distance_count);
 #endif
   if (!read && !ReadCodeLengths(inflater, lengths, literal_count + distance_count)) return false;
@@ -953,7 +969,7 @@ bool DecodeDynamicBlock(InflaterState& inflater) {
   codes.lengths = lengths;
   codes.literal_count = literal_count;
   codes.distance_count = distance_count;
-  if (inflater.memory->fast_loop) {
+  if (!inflater.memory->readable_loop) {
     BuildFastTable(lengths, static_cast<int>(literal_count), FastCode::LiteralLength,
                    fast_literals);
     BuildFastTable(lengths + literal_count, static_cast<int>(distance_count), FastCode::Distance,
@@ -1006,24 +1022,8 @@ void BuildFixedTables() {
                  FixedFastDistances);
 }
 
-#ifdef SELFX_INFLATE_BMI2
-namespace {
-bool ProcessorHasBmi2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("bmi2");
-}
-}  // namespace
-#endif
-
-// Nothing of the large arrays is touched here: the history is cleared by the first entry.
-Inflater::Inflater() {
-#ifdef SELFX_INFLATE_BMI2
-  bmi2_loop = ProcessorHasBmi2();
-#endif
-}
-
-bool DecodeDeflatedEntry(Inflater& memory, InputSource source, std::int32_t size, ZipKeys* keys,
-                         OutputSink sink) {
+bool DecodeDeflatedEntry(Inflater& memory, const InputSource& source, std::int32_t size,
+                         ZipKeys* keys, const OutputSink& sink) {
   // The history starts as zeros: a reference farther back than the entry's own output copies
   // zeros, never bytes of an earlier entry.
   // Only a move to the front writes there, so the zeros are renewed after an entry that made one.

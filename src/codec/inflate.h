@@ -22,18 +22,20 @@ extern TableChain FixedTableChain;
 void BuildFixedTables();
 
 // x86-64 builds carry the fast loop twice, generic and for processors with BMI2, and take the
-// BMI2 one where the processor has it. 32-bit builds, the stub's among them, have the generic
-// loop only: there the BMI2 build's gain has not been measured.
+// BMI2 one where the processor has it (found once at start-up). 32-bit builds, the stub's among
+// them, have the generic loop only: there the BMI2 build's gain has not been measured.
 #if !defined(SELFX_COMPACT_DECODER) && defined(__x86_64__) && defined(__GNUC__)
 #define SELFX_INFLATE_BMI2 1
+extern const bool ProcessorHasBmi2;
 #endif
 
 // The decoder's working memory, kept from one entry to the next: one for each thread (or each
-// context) that decodes, reused for every entry it decodes. It is about 370 KB, so it belongs on
-// the heap (std::make_unique<Inflater>()); making one touches none of it. Everything but the
-// two switches and the input belongs to DecodeDeflatedEntry.
+// context) that decodes, reused for every entry it decodes. It is about 370 KB: on the heap
+// (std::make_unique<Inflater>()) or in static storage, not on a stack. Everything in it starts
+// as zeros, so that a static one costs no code and no room in the file. Everything but the
+// switches and the input belongs to DecodeDeflatedEntry.
 struct Inflater {
-  Inflater();
+  Inflater() = default;
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
@@ -50,26 +52,25 @@ struct Inflater {
   // Zeros behind the last buffer of an entry, for the fast loop's loads near its end.
   static constexpr std::uint32_t kInputSlack = 16;
 
-  // Selects the inner loop: the fast one (the default) or the readable one that takes the input
+  // Selects the inner loop: the fast one (by default) or the readable one that takes the input
   // a byte at a time. Both give identical results; the switch exists so that tests and the
   // benchmark can run them side by side.
-  bool fast_loop = true;
+  bool readable_loop = false;
 #ifdef SELFX_INFLATE_BMI2
-  // The BMI2 build of the fast loop, set where the processor has BMI2 (and only there may it
-  // be set); tests switch it off to run the generic one as well.
-  bool bmi2_loop;
+  // The generic build of the fast loop even where the processor has BMI2, for the same reason.
+  bool generic_loop = false;
 #endif
   // The input of the entry being decoded, afterwards that of the last one: its remaining count
-  // tells how many of the entry's bytes were left unread.
+  // tells how many of the entry's bytes were left unread (none after a refused piece).
   CompressedInput input = {};
 
   // Whether the history is other than zeros: only a move to the front writes there.
-  bool history_written = true;
+  bool history_written = false;
   // The fast loop's tables of the current dynamic block, rebuilt in place for every block.
-  std::uint32_t fast_literals[kFastLiteralTableSize];
-  std::uint32_t fast_distances[kFastDistanceTableSize];
-  std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack];
-  std::uint8_t area[kAreaSize];
+  std::uint32_t fast_literals[kFastLiteralTableSize] = {};
+  std::uint32_t fast_distances[kFastDistanceTableSize] = {};
+  std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack] = {};
+  std::uint8_t area[kAreaSize] = {};
 };
 
 // Decodes one entry of size compressed bytes (less its encryption header; keys primed by
@@ -79,7 +80,7 @@ struct Inflater {
 // failure it has received only the full windows before it. A damaged stream is not reported
 // here (it stops early and returns true: the caller's CRC comparison tells the user); false
 // only when the sink refused a piece, after which it was handed nothing more.
-bool DecodeDeflatedEntry(Inflater& inflater, InputSource source, std::int32_t size, ZipKeys* keys,
-                         OutputSink sink);
+bool DecodeDeflatedEntry(Inflater& inflater, const InputSource& source, std::int32_t size,
+                         ZipKeys* keys, const OutputSink& sink);
 
 }  // namespace selfx

@@ -58,7 +58,7 @@ bool RecordPiece(void* context, const std::uint8_t* bytes, std::uint32_t count) 
 
 Run Decode(selfx::Inflater& inflater, const std::uint8_t* data, std::size_t size, bool encrypted,
            std::uint32_t most_per_read, std::size_t refused_piece, bool fast) {
-  inflater.fast_loop = fast;
+  inflater.readable_loop = !fast;
   Run run;
   run.bytes = data;
   run.size = size;

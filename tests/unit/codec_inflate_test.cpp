@@ -31,9 +31,9 @@ using codec_test::ZlibInflate;
 EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "",
                     codec_test::SourceShape shape = {}) {
   Inflater& inflater = codec_test::SharedInflater();
-  inflater.fast_loop = fast;
+  inflater.readable_loop = !fast;
   EntryResult result = codec_test::InflateEntry(stream, password, shape);
-  inflater.fast_loop = true;
+  inflater.readable_loop = false;
   return result;
 }
 
@@ -494,18 +494,18 @@ TEST_P(InflateTest, DecoderInsideAnotherDecodersSink) {
     Outer& o = *static_cast<Outer*>(context);
     if (o.output.empty()) {
       auto inner = std::make_unique<Inflater>();
-      inner->fast_loop = o.fast;
+      inner->readable_loop = !o.fast;
       o.inner = codec_test::InflateEntry(o.inner_stream, "inner", {}, inner.get());
     }
     o.output.insert(o.output.end(), bytes, bytes + count);
     return true;
   };
   Inflater& inflater = codec_test::SharedInflater();
-  inflater.fast_loop = GetParam();
+  inflater.readable_loop = !GetParam();
   EXPECT_TRUE(DecodeDeflatedEntry(
       inflater, codec_test::SourceOver(source),
       static_cast<std::int32_t>(encrypted.size()) - kEncryptionHeaderSize, &keys, {take, &outer}));
-  inflater.fast_loop = true;
+  inflater.readable_loop = false;
   EXPECT_TRUE(outer.output == outer_data);
   ExpectDecodes(outer.inner, inner_data);
 }
@@ -692,11 +692,11 @@ std::vector<Compression> Compressions() {
 void ExpectTheGenericFastLoopAgrees(const Bytes& stream, codec_test::SourceShape shape,
                                     const EntryResult& fast) {
 #ifdef SELFX_INFLATE_BMI2
+  if (!ProcessorHasBmi2) return;
   Inflater& inflater = codec_test::SharedInflater();
-  if (!inflater.bmi2_loop) return;
-  inflater.bmi2_loop = false;
+  inflater.generic_loop = true;
   EntryResult generic = Inflate(stream, true, "", shape);
-  inflater.bmi2_loop = true;
+  inflater.generic_loop = false;
   ASSERT_TRUE(generic.output == fast.output);
   ASSERT_EQ(generic.crc, fast.crc);
   ASSERT_EQ(generic.remaining, fast.remaining);

@@ -158,11 +158,11 @@ DecodedEntry DecodeAhead::Decode(const ArchiveEntry& entry, const std::string& p
   bool read_whole = true;
   const InputSource source = {ReadAhead, &out};
   const OutputSink sink = {TakePiece, &out};
-  ZipKeys* keys = entry.IsEncrypted() ? &EntryKeys : nullptr;
   if (entry.Method() == zip::kMethodStored) {
-    read_whole = CopyStoredBytes(source, keys, sink);  // a short read only fails the entry
+    read_whole = CopyStoredBytes(source, sink);  // a short read only fails the entry
   } else {
-    DecodeDeflatedEntry(ThreadInflater(), source, CompressedRemaining, keys, sink);
+    DecodeDeflatedEntry(ThreadInflater(), source, CompressedRemaining,
+                        entry.IsEncrypted() ? &EntryKeys : nullptr, sink);
   }
   result.sound = read_whole && !out.too_long && !stopping_ &&
                  entry.Crc() == (RunningCrc ^ 0xFFFFFFFFu);
