@@ -69,8 +69,9 @@ struct Inflater {
   // The fast loop's tables of the current dynamic block, rebuilt in place for every block.
   std::uint32_t fast_literals[kFastLiteralTableSize] = {};
   std::uint32_t fast_distances[kFastDistanceTableSize] = {};
-  std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack] = {};
-  std::uint8_t area[kAreaSize] = {};
+  // The input and the output start on cache lines, as they did in storage of their own.
+  alignas(64) std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack] = {};
+  alignas(64) std::uint8_t area[kAreaSize] = {};
 };
 
 // Decodes one entry of size compressed bytes (less its encryption header; keys primed by
