@@ -26,13 +26,13 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/archive_file.h"
-#include "archive/extraction_state.h"
+#include "archive/extraction.h"
 #include "archive/stored_copy.h"
-#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -152,12 +152,13 @@ Bytes ZlibDeflate(const Bytes& data, int level) {
 }
 
 Bytes Encrypt(const Bytes& plain, const std::string& password) {
-  selfx::InitKeys(password);
+  selfx::ZipKeys keys;
+  selfx::InitKeys(keys, password);
   Bytes out;
   out.reserve(plain.size() + 12);
-  auto encrypt = [&out](std::uint8_t byte) {
-    out.push_back(static_cast<std::uint8_t>(byte ^ selfx::KeystreamByte()));
-    selfx::UpdateKeys(byte);
+  auto encrypt = [&out, &keys](std::uint8_t byte) {
+    out.push_back(static_cast<std::uint8_t>(byte ^ selfx::KeystreamByte(keys)));
+    selfx::UpdateKeys(keys, byte);
   };
   for (int i = 0; i < 11; ++i) encrypt(static_cast<std::uint8_t>(i));
   encrypt(0);  // check byte against a CRC whose high byte we pass as 0
@@ -190,78 +191,91 @@ Archive WriteArchive(const std::string& path, const std::vector<Bytes>& streams)
   return archive;
 }
 
-// Runs every entry of the archive the way ExtractEntry does; false on any CRC mismatch.
+// The decoder of every selfx row, reused from entry to entry as a decoding thread's is.
+selfx::Inflater* inflater = nullptr;
+
+// Runs every entry of the archive the way ExtractEntry does, through an extraction context;
+// false on any CRC mismatch.
 bool RunSelfx(const Archive& archive, const std::vector<Entry>& entries, bool stored,
               bool encrypted) {
-  selfx::OpenArchiveFile(archive.path);
-  selfx::OutputFile.path = "/dev/null";
-  selfx::OutputFile.handle = selfx::platform::CreateForWriting("/dev/null");
+  selfx::Extraction extraction;
+  selfx::OpenArchiveFile(extraction.archive, archive.path);
+  extraction.output.path = "/dev/null";
+  extraction.output.handle = selfx::platform::CreateForWriting("/dev/null");
   bool sound = true;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Stream& stream = archive.streams[i];
-    selfx::SeekArchive(static_cast<std::int32_t>(stream.offset),
-                       selfx::platform::SeekOrigin::FromStart);
-    selfx::CurrentEntry = selfx::ArchiveEntry();
-    selfx::CompressedRemaining = static_cast<std::int32_t>(stream.size);
+    extraction.archive.Seek(static_cast<std::int32_t>(stream.offset),
+                            selfx::platform::SeekOrigin::FromStart);
+    extraction.current = selfx::ArchiveEntry();
+    extraction.compressed_remaining = static_cast<std::int32_t>(stream.size);
     if (encrypted) {
-      selfx::CurrentEntry.bytes[8] = 0x01;
+      extraction.current.bytes[8] = 0x01;
       std::uint8_t work[24];
-      selfx::ReadArchiveExact(work + 12, 12);
-      if (!selfx::CheckEncryptionHeader(work, 12, 1, 0, 0, "benchmark")) sound = false;
-      selfx::CompressedRemaining -= 12;
+      if (!extraction.archive.ReadExact(work + 12, 12) ||
+          !selfx::CheckEncryptionHeader(extraction.keys, work, 12, 1, 0, 0, "benchmark")) {
+        sound = false;
+      }
+      extraction.compressed_remaining -= 12;
     }
-    selfx::RunningCrc = 0xFFFFFFFF;
+    extraction.running_crc = 0xFFFFFFFF;
     if (stored) {
-      selfx::CopyStoredEntry();
+      if (!selfx::CopyStoredEntry(extraction)) sound = false;
     } else {
-      selfx::StartInput(selfx::ReadArchive, selfx::CompressedRemaining, encrypted);
-      selfx::DecodeDeflatedEntry(selfx::WriteOutputPiece);
+      // The shared decoder, whose loop the row's settings chose.
+      selfx::DecodeDeflatedEntry(
+          *inflater, selfx::ArchiveSource(extraction.archive), extraction.compressed_remaining,
+          encrypted ? &extraction.keys : nullptr, selfx::OutputToFile(extraction));
     }
-    if ((selfx::RunningCrc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
+    if ((extraction.running_crc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
   }
-  selfx::platform::Close(selfx::OutputFile.handle);
-  selfx::platform::Close(selfx::ArchiveFile.handle);
+  selfx::platform::CloseOutput(extraction.output.handle, selfx::platform::OutputEnding::kCommit);
+  extraction.output.handle = selfx::platform::kNoFile;
+  selfx::CloseAndReset(extraction.archive.handle);
   return sound;
 }
 
 // The decoder alone, as libdeflate is measured: the stream from memory, the output only
 // through the CRC. The same decoder as RunSelfx, through its explicit input and output.
-const std::uint8_t* memory_next = nullptr;
-std::uint32_t memory_left = 0;
-std::uint32_t ReadMemory(void* buffer, std::uint32_t count) {
-  if (count > memory_left) count = memory_left;
-  std::memcpy(buffer, memory_next, count);
-  memory_next += count;
-  memory_left -= count;
+struct Memory {
+  const std::uint8_t* next;
+  std::uint32_t left;
+};
+std::uint32_t ReadMemory(void* context, void* buffer, std::uint32_t count) {
+  Memory& memory = *static_cast<Memory*>(context);
+  if (count > memory.left) count = memory.left;
+  std::memcpy(buffer, memory.next, count);
+  memory.next += count;
+  memory.left -= count;
   return count;
 }
-void CrcOnly(const std::uint8_t* bytes, std::uint32_t count) {
-  selfx::UpdateCrc(bytes, static_cast<std::int32_t>(count), selfx::RunningCrc);
+bool CrcOnly(void* context, const std::uint8_t* bytes, std::uint32_t count) {
+  selfx::UpdateCrc(bytes, static_cast<std::int32_t>(count), *static_cast<std::uint32_t*>(context));
+  return true;
 }
 
 // Whether the decoder runs the BMI2 build of its fast loop, and the switch to its generic one.
 bool Bmi2InUse() {
 #ifdef SELFX_INFLATE_BMI2
-  return selfx::UseBmi2Inflate;
+  return selfx::ProcessorHasBmi2;
 #else
   return false;
 #endif
 }
 void SetBmi2([[maybe_unused]] bool on) {
 #ifdef SELFX_INFLATE_BMI2
-  selfx::UseBmi2Inflate = on;
+  inflater->generic_loop = !on;
 #endif
 }
 
 bool RunSelfxFromMemory(const std::vector<Bytes>& streams, const std::vector<Entry>& entries) {
   bool sound = true;
   for (std::size_t i = 0; i < streams.size(); ++i) {
-    memory_next = streams[i].data();
-    memory_left = static_cast<std::uint32_t>(streams[i].size());
-    selfx::RunningCrc = 0xFFFFFFFF;
-    selfx::StartInput(ReadMemory, static_cast<std::int32_t>(memory_left), false);
-    selfx::DecodeDeflatedEntry(CrcOnly);
-    if ((selfx::RunningCrc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
+    Memory memory{streams[i].data(), static_cast<std::uint32_t>(streams[i].size())};
+    std::uint32_t crc = 0xFFFFFFFF;
+    selfx::DecodeDeflatedEntry(*inflater, {ReadMemory, &memory},
+                               static_cast<std::int32_t>(memory.left), nullptr, {CrcOnly, &crc});
+    if ((crc ^ 0xFFFFFFFF) != entries[i].crc) sound = false;
   }
   return sound;
 }
@@ -363,6 +377,8 @@ int main(int argc, char** argv) {
   }
   selfx::BuildCrcTable();
   selfx::BuildFixedTables();
+  std::unique_ptr<selfx::Inflater> decoder = std::make_unique<selfx::Inflater>();
+  inflater = decoder.get();
 
   // Corpus: 45 % text, 40 % programs and libraries, 15 % already compressed.
   std::size_t budget = options.megabytes << 20;
@@ -429,14 +445,14 @@ int main(int argc, char** argv) {
         {[&] { return !all || RunZlib(streams, entries); },
          [&] { return RunLibdeflate(streams, entries); },
          [&] {
-           selfx::UseFastInflate = true;
+           inflater->readable_loop = false;
            return !all || RunSelfx(archive, entries, false, encrypted);
          },
          [&] {
            if (!all) return true;
-           selfx::UseFastInflate = false;
+           inflater->readable_loop = true;
            bool ok = RunSelfx(archive, entries, false, encrypted);
-           selfx::UseFastInflate = true;
+           inflater->readable_loop = false;
            return ok;
          },
          [&] { return encrypted || RunSelfxFromMemory(streams, entries); },

@@ -144,7 +144,7 @@ EntryOutcome DecodeIntoOutput(Extraction& extraction, bool set_time) {
   if (entry.Method() == zip::kMethodStored) {
     if (!CopyStoredEntry(extraction)) return EntryOutcome::kFatal;
   } else {
-    if (!extraction.inflater) extraction.inflater = NewInflater();
+    if (!extraction.inflater) extraction.inflater = std::make_unique<Inflater>();
     if (!DecodeDeflatedEntry(*extraction.inflater, ArchiveSource(extraction.archive),
                              extraction.compressed_remaining,
                              entry.IsEncrypted() ? &extraction.keys : nullptr,

@@ -1,7 +1,7 @@
 // The deflate decoder. Every case runs through both inner loops (readable and fast); the
-// stream comes from a source over memory through CompressedInput and the output goes to a
-// sink that records every piece. Hand-made streams come from a bit writer with a comment per
-// field; the differential test uses zlib as compressor and control.
+// stream comes from a source over memory and the output goes to a sink that records every
+// piece, with one decoder reused from entry to entry. Hand-made streams come from a bit writer with
+// a comment per field; the differential test uses zlib as compressor and control.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "codec/deflate_format.h"
 #include "codec/inflate.h"
+#include "codec/zip_crypto.h"
 #include "codec_test_support.h"
 
 namespace selfx {
@@ -28,9 +30,10 @@ using codec_test::ZlibInflate;
 
 EntryResult Inflate(const Bytes& stream, bool fast, const std::string& password = "",
                     codec_test::SourceShape shape = {}) {
-  UseFastInflate = fast;
+  Inflater& inflater = codec_test::SharedInflater();
+  inflater.readable_loop = !fast;
   EntryResult result = codec_test::InflateEntry(stream, password, shape);
-  UseFastInflate = true;
+  inflater.readable_loop = false;
   return result;
 }
 
@@ -115,11 +118,14 @@ class InflateTest : public ::testing::TestWithParam<bool> {
     EXPECT_EQ(result.output.size(), expected.size());
     EXPECT_TRUE(result.output == expected);
     EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(expected));
+    EXPECT_TRUE(result.kept);
   }
-  // After a failure the file holds whole pieces only, and the CRC covers exactly them.
+  // After a failure the file holds whole pieces only, and the CRC covers exactly them. A damaged
+  // stream is not the decoder's to report: only a refused piece makes it return false.
   static void ExpectFailedAfter(const EntryResult& result, std::size_t written) {
     EXPECT_EQ(result.output.size(), written);
     EXPECT_EQ(result.crc ^ 0xFFFFFFFF, codec_test::Crc32Of(result.output));
+    EXPECT_TRUE(result.kept);
   }
 };
 
@@ -413,6 +419,97 @@ TEST_P(InflateTest, EncryptedDeflatedEntry) {
   ExpectDecodes(Run(ZlibDeflate(data, 9, Z_DEFAULT_STRATEGY), "secret"), data);
 }
 
+// A sink that cannot keep a piece (a full disk, a cancelled run) stops the decoder at once: the
+// refused piece is the last thing that happens at either end, no read and no piece after it,
+// and the decoder says so. Refused where the stored copy hands a piece over, where the fast loop
+// runs on past the area's end (400,000 bytes from 3 KB of matches: pieces 1-8 wait there when it
+// makes room, 9 and later come after the history moved), at the final piece, and in the middle
+// of zlib's dynamic blocks.
+TEST_P(InflateTest, RefusedPieceStopsTheDecoder) {
+  Bytes stored_data = Pattern(100000, 4);
+  BitWriter stored;
+  StoredBlock(stored, false, Bytes(stored_data.begin(), stored_data.begin() + 65535));
+  StoredBlock(stored, true, Bytes(stored_data.begin() + 65535, stored_data.end()));
+  BitWriter matches;
+  matches.Bits(1, 1);  // BFINAL
+  matches.Bits(1, 2);  // fixed
+  matches.FixedSymbol('m');
+  for (int i = 0; i < 1550; ++i) FixedMatch(matches, 258, 1);
+  FixedMatch(matches, 99, 1);  // 1 + 1,550 × 258 + 99 = 400,000
+  matches.FixedSymbol(256);
+  Bytes text = Pattern(200000, 8);
+  struct Case {
+    const char* name;
+    Bytes stream;
+    Bytes expected;
+    std::size_t refused_piece;
+  };
+  const std::vector<Case> cases = {
+      {"stored", stored.Finish(), stored_data, 2},
+      {"stored, the final piece", stored.Finish(), stored_data, 4},
+      {"matches, before the area's end", matches.Finish(), Bytes(400000, 'm'), 3},
+      {"matches, after the move", matches.Finish(), Bytes(400000, 'm'), 10},
+      {"matches, the final piece", matches.Finish(), Bytes(400000, 'm'), 13},
+      {"dynamic blocks", ZlibDeflate(text, 6, Z_DEFAULT_STRATEGY), text, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EntryResult result = Inflate(c.stream, GetParam(), "", {-1, 0, c.refused_piece});
+    EXPECT_FALSE(result.kept);
+    const std::size_t kept = (c.refused_piece - 1) * 32768;
+    ASSERT_EQ(result.output.size(), kept);
+    EXPECT_TRUE(std::equal(result.output.begin(), result.output.end(), c.expected.begin()));
+    ASSERT_FALSE(result.log.empty());
+    const std::size_t refused_size = std::min<std::size_t>(32768, c.expected.size() - kept);
+    EXPECT_EQ(result.log.back(), "refused " + std::to_string(refused_size));
+    // The next entry starts afresh on the same decoder.
+    ExpectDecodes(Run(c.stream), c.expected);
+  }
+}
+
+// Each decoder keeps all of its state to itself: an entry decoded in the middle of another one,
+// from inside its sink, on a second decoder, disturbs neither. Both entries are encrypted with
+// their own passwords and made of dynamic blocks, and the inner one is long enough for its
+// decoder to move its history.
+TEST_P(InflateTest, DecoderInsideAnotherDecodersSink) {
+  Bytes outer_data = Pattern(150000, 20);
+  Bytes inner_data = Pattern(400000, 21);
+  Bytes encrypted = codec_test::EncryptEntry(ZlibDeflate(outer_data, 6, Z_DEFAULT_STRATEGY),
+                                             "outer", 0x5A);
+  ZipKeys keys;
+  std::uint8_t work[2 * kEncryptionHeaderSize];
+  std::copy(encrypted.begin(), encrypted.begin() + kEncryptionHeaderSize,
+            work + kEncryptionHeaderSize);
+  ASSERT_TRUE(
+      CheckEncryptionHeader(keys, work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, "outer"));
+  codec_test::MemorySource source{encrypted, kEncryptionHeaderSize, 0, {}};
+
+  struct Outer {
+    Bytes output;
+    Bytes inner_stream;
+    bool fast;
+    EntryResult inner;
+  } outer{{}, ZlibDeflate(inner_data, 6, Z_DEFAULT_STRATEGY), GetParam(), {}};
+  auto take = [](void* context, const std::uint8_t* bytes, std::uint32_t count) {
+    Outer& o = *static_cast<Outer*>(context);
+    if (o.output.empty()) {
+      auto inner = std::make_unique<Inflater>();
+      inner->readable_loop = !o.fast;
+      o.inner = codec_test::InflateEntry(o.inner_stream, "inner", {}, inner.get());
+    }
+    o.output.insert(o.output.end(), bytes, bytes + count);
+    return true;
+  };
+  Inflater& inflater = codec_test::SharedInflater();
+  inflater.readable_loop = !GetParam();
+  EXPECT_TRUE(DecodeDeflatedEntry(
+      inflater, codec_test::SourceOver(source),
+      static_cast<std::int32_t>(encrypted.size()) - kEncryptionHeaderSize, &keys, {take, &outer}));
+  inflater.readable_loop = false;
+  EXPECT_TRUE(outer.output == outer_data);
+  ExpectDecodes(outer.inner, inner_data);
+}
+
 // Literal/length code for the dynamic cases: 'a' and the end of block, one bit each, and
 // nothing else, so that any run of zeros fits around them.
 std::vector<std::uint16_t> TwoSymbolLiterals(int literal_count) {
@@ -595,10 +692,11 @@ std::vector<Compression> Compressions() {
 void ExpectTheGenericFastLoopAgrees(const Bytes& stream, codec_test::SourceShape shape,
                                     const EntryResult& fast) {
 #ifdef SELFX_INFLATE_BMI2
-  if (!UseBmi2Inflate) return;
-  UseBmi2Inflate = false;
+  if (!ProcessorHasBmi2) return;
+  Inflater& inflater = codec_test::SharedInflater();
+  inflater.generic_loop = true;
   EntryResult generic = Inflate(stream, true, "", shape);
-  UseBmi2Inflate = true;
+  inflater.generic_loop = false;
   ASSERT_TRUE(generic.output == fast.output);
   ASSERT_EQ(generic.crc, fast.crc);
   ASSERT_EQ(generic.remaining, fast.remaining);

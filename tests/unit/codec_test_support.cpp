@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "codec/compressed_input.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 #include "codec/zip_crypto.h"
@@ -56,24 +55,23 @@ std::uint32_t Crc32Of(const Bytes& bytes) {
 
 Bytes EncryptEntry(const Bytes& plain, const std::string& password, std::uint8_t check_byte) {
   EnsureCodecTables();
-  InitKeys(password);
+  ZipKeys keys;
+  InitKeys(keys, password);
   Bytes header(kEncryptionHeaderSize);
   for (int i = 0; i < kEncryptionHeaderSize; ++i) header[i] = static_cast<std::uint8_t>(i * 37 + 5);
   header.back() = check_byte;
   Bytes out;
-  auto encrypt = [&out](std::uint8_t byte) {
-    out.push_back(static_cast<std::uint8_t>(byte ^ KeystreamByte()));
-    UpdateKeys(byte);
+  auto encrypt = [&out, &keys](std::uint8_t byte) {
+    out.push_back(static_cast<std::uint8_t>(byte ^ KeystreamByte(keys)));
+    UpdateKeys(keys, byte);
   };
   for (std::uint8_t byte : header) encrypt(byte);
   for (std::uint8_t byte : plain) encrypt(byte);
   return out;
 }
 
-MemorySourceState MemorySource;
-
-std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count) {
-  MemorySourceState& source = MemorySource;
+std::uint32_t ReadMemorySource(void* context, void* buffer, std::uint32_t count) {
+  MemorySource& source = *static_cast<MemorySource*>(context);
   source.log.push_back("read " + std::to_string(count));
   std::size_t n = std::min<std::size_t>(count, source.bytes.size() - source.position);
   if (source.most_per_read != 0) n = std::min<std::size_t>(n, source.most_per_read);
@@ -84,25 +82,46 @@ std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count) {
 
 namespace {
 
-EntryResult* Recording = nullptr;
+// The sink's context: where the pieces go, the log they are written to, and which one to refuse.
+struct Recording {
+  EntryResult* result;
+  StreamLog* log;
+  std::size_t refused_piece;
+  std::size_t pieces = 0;
+};
 
-// The sink: keeps the bytes and folds each piece into the register, as the stub's sink does.
-void RecordPiece(const std::uint8_t* bytes, std::uint32_t count) {
-  Recording->output.insert(Recording->output.end(), bytes, bytes + count);
-  UpdateCrc(bytes, static_cast<std::int32_t>(count), Recording->crc);
-  MemorySource.log.push_back("piece " + std::to_string(count));
+// The sink: keeps the bytes and folds each piece into the register, as the stub's sink does;
+// the piece it refuses is logged, and neither kept nor counted in the register.
+bool RecordPiece(void* context, const std::uint8_t* bytes, std::uint32_t count) {
+  Recording& recording = *static_cast<Recording*>(context);
+  if (++recording.pieces == recording.refused_piece) {
+    recording.log->push_back("refused " + std::to_string(count));
+    return false;
+  }
+  recording.result->output.insert(recording.result->output.end(), bytes, bytes + count);
+  UpdateCrc(bytes, static_cast<std::int32_t>(count), recording.result->crc);
+  recording.log->push_back("piece " + std::to_string(count));
+  return true;
 }
 
 }  // namespace
 
-EntryResult InflateEntry(const Bytes& stream, const std::string& password, SourceShape shape) {
+Inflater& SharedInflater() {
+  static Inflater* inflater = new Inflater;
+  return *inflater;
+}
+
+EntryResult InflateEntry(const Bytes& stream, const std::string& password, SourceShape shape,
+                         Inflater* inflater) {
   EnsureCodecTables();
+  if (inflater == nullptr) inflater = &SharedInflater();
   const bool encrypted = !password.empty();
   Bytes archive = encrypted ? EncryptEntry(stream, password, 0x5A) : stream;
   std::int32_t size = static_cast<std::int32_t>(archive.size());
   if (shape.available >= 0 && static_cast<std::size_t>(shape.available) < archive.size())
     archive.resize(static_cast<std::size_t>(shape.available));
-  MemorySource = MemorySourceState{archive, 0, shape.most_per_read, {}};
+  MemorySource source{archive, 0, shape.most_per_read, {}};
+  ZipKeys keys = {};
   if (encrypted) {
     // The header is read before the decoder starts and is not part of its input.
     if (archive.size() < kEncryptionHeaderSize) {
@@ -113,17 +132,16 @@ EntryResult InflateEntry(const Bytes& stream, const std::string& password, Sourc
     std::copy(archive.begin(), archive.begin() + kEncryptionHeaderSize,
               work + kEncryptionHeaderSize);
     EXPECT_TRUE(
-        CheckEncryptionHeader(work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, password));
-    MemorySource.position = kEncryptionHeaderSize;
+        CheckEncryptionHeader(keys, work, kEncryptionHeaderSize, 0x0001, 0x5A000000, 0, password));
+    source.position = kEncryptionHeaderSize;
     size -= kEncryptionHeaderSize;
   }
   EntryResult result{{}, 0xFFFFFFFF, 0, {}};
-  Recording = &result;
-  StartInput(ReadMemorySource, size, encrypted);
-  DecodeDeflatedEntry(RecordPiece);
-  Recording = nullptr;
-  result.remaining = CompressedInput.remaining;
-  result.log = std::move(MemorySource.log);
+  Recording recording{&result, &source.log, shape.refused_piece};
+  result.kept = DecodeDeflatedEntry(*inflater, SourceOver(source), size,
+                                    encrypted ? &keys : nullptr, {RecordPiece, &recording});
+  result.remaining = inflater->input.remaining;
+  result.log = std::move(source.log);
   return result;
 }
 

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "codec/stream.h"
+
+namespace selfx {
+struct Inflater;
+}  // namespace selfx
+
 namespace selfx::codec_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -24,36 +30,45 @@ Bytes ReadFileBytes(const std::string& path);
 // source, "piece N" for N bytes handed to the sink.
 using StreamLog = std::vector<std::string>;
 
-// The source: serves Bytes from position on, at most most_per_read bytes a call (0: as many as
-// asked, as a file does), and logs every request.
-struct MemorySourceState {
+// The source's state: serves bytes from position on, at most most_per_read bytes a call (0: as
+// many as asked, as a file does), and logs every request.
+struct MemorySource {
   Bytes bytes;
   std::size_t position = 0;
   std::uint32_t most_per_read = 0;
   StreamLog log;
 };
-extern MemorySourceState MemorySource;
-std::uint32_t ReadMemorySource(void* buffer, std::uint32_t count);
+// The source over a MemorySource, which is its context.
+std::uint32_t ReadMemorySource(void* context, void* buffer, std::uint32_t count);
+inline InputSource SourceOver(MemorySource& memory) { return {ReadMemorySource, &memory}; }
 
 struct EntryResult {
   Bytes output;            // every byte handed to the sink, in order
   std::uint32_t crc;       // the register over those bytes, piece by piece (not inverted)
-  std::int32_t remaining;  // CompressedInput.remaining afterwards
+  std::int32_t remaining;  // the input's remaining count afterwards
   StreamLog log;           // the source's requests and the sink's pieces
+  bool kept = true;        // what DecodeDeflatedEntry returned: false when a piece was refused
 };
 
 // How the source serves the entry: the bytes it holds end after available bytes (a truncated
-// archive; -1 for all), and each call gives at most most_per_read (0: as many as asked).
+// archive; -1 for all), and each call gives at most most_per_read (0: as many as asked). And
+// how the sink takes it: refused_piece, counted from 1, is the piece it refuses (0: none).
 struct SourceShape {
   std::int64_t available = -1;
   std::uint32_t most_per_read = 0;
+  std::size_t refused_piece = 0;
 };
 
-// Decodes one deflated entry whose compressed bytes are stream. With a password the stream is
-// encrypted first, behind a 12-byte header whose check byte is 0x5A, and the header is checked
-// before the decoder starts, as the stub does.
+// The decoder the tests share, reused from entry to entry as a decoding thread reuses its own;
+// its loops are the defaults unless a test switches them.
+Inflater& SharedInflater();
+
+// Decodes one deflated entry whose compressed bytes are stream, with the given decoder (the
+// shared one by default). With a password the stream is encrypted first, behind a 12-byte
+// header whose check byte is 0x5A, and the header is checked before the decoder starts, as the
+// stub does.
 EntryResult InflateEntry(const Bytes& stream, const std::string& password = "",
-                         SourceShape shape = {});
+                         SourceShape shape = {}, Inflater* inflater = nullptr);
 
 // zlib's inflate as the control: the output it produces before it stops, and whether the
 // stream was complete.

@@ -18,23 +18,25 @@ class ZipCryptoTest : public ::testing::Test {
 };
 
 TEST_F(ZipCryptoTest, FreshKeysGiveKeystreamByteAB) {
-  InitKeys("");
-  EXPECT_EQ(ZipDecryptor.key0, 0x12345678u);
-  EXPECT_EQ(ZipDecryptor.key1, 0x23456789u);
-  EXPECT_EQ(ZipDecryptor.key2, 0x34567890u);
-  EXPECT_EQ(KeystreamByte(), 0xAB);
-  EXPECT_EQ(KeystreamByte(), 0xAB);  // taking a byte does not advance the keys
+  ZipKeys keys;
+  InitKeys(keys, "");
+  EXPECT_EQ(keys.key0, 0x12345678u);
+  EXPECT_EQ(keys.key1, 0x23456789u);
+  EXPECT_EQ(keys.key2, 0x34567890u);
+  EXPECT_EQ(KeystreamByte(keys), 0xAB);
+  EXPECT_EQ(KeystreamByte(keys), 0xAB);  // taking a byte does not advance the keys
 }
 
 TEST_F(ZipCryptoTest, UpdateKeysFollowsTheApplicationNote) {
-  InitKeys("");
-  UpdateKeys('a');
+  ZipKeys keys;
+  InitKeys(keys, "");
+  UpdateKeys(keys, 'a');
   std::uint32_t key0 = CrcStep('a', 0x12345678);
   std::uint32_t key1 = (0x23456789 + (key0 & 0xFF)) * 134775813u + 1;
   std::uint32_t key2 = CrcStep(static_cast<std::uint8_t>(key1 >> 24), 0x34567890);
-  EXPECT_EQ(ZipDecryptor.key0, key0);
-  EXPECT_EQ(ZipDecryptor.key1, key1);
-  EXPECT_EQ(ZipDecryptor.key2, key2);
+  EXPECT_EQ(keys.key0, key0);
+  EXPECT_EQ(keys.key1, key1);
+  EXPECT_EQ(keys.key2, key2);
 }
 
 struct HeaderCase {
@@ -53,7 +55,8 @@ TEST_P(HeaderCheckTest, ComparesTheRightByte) {
   Bytes encrypted = codec_test::EncryptEntry({}, "secret", c.check_byte);
   std::uint8_t work[24] = {};
   std::memcpy(work + 12, encrypted.data(), 12);
-  EXPECT_EQ(CheckEncryptionHeader(work, 12, c.flags, c.crc, c.time, "secret"), c.accepted);
+  ZipKeys keys;
+  EXPECT_EQ(CheckEncryptionHeader(keys, work, 12, c.flags, c.crc, c.time, "secret"), c.accepted);
   EXPECT_EQ(work[11], c.check_byte);
   EXPECT_EQ(0, std::memcmp(work + 12, encrypted.data(), 12)) << "encrypted half unchanged";
 }
@@ -73,18 +76,19 @@ TEST_F(ZipCryptoTest, SecondCallOnTheSameWorkAreaStartsAfresh) {
   std::uint8_t work[24] = {};
   std::memcpy(work + 12, encrypted.data(), 12);
   // A wrong password whose check byte happens to match would pass; pick one that fails.
+  ZipKeys keys;
   std::string wrong = "wrong";
-  while (CheckEncryptionHeader(work, 12, 0x0001, 0xC3000000, 0, wrong)) wrong += "x";
-  EXPECT_TRUE(CheckEncryptionHeader(work, 12, 0x0001, 0xC3000000, 0, "right"));
+  while (CheckEncryptionHeader(keys, work, 12, 0x0001, 0xC3000000, 0, wrong)) wrong += "x";
+  EXPECT_TRUE(CheckEncryptionHeader(keys, work, 12, 0x0001, 0xC3000000, 0, "right"));
 }
 
 TEST_F(ZipCryptoTest, EmptyPasswordIsRefusedWithoutTouchingTheKeys) {
-  ZipDecryptor = ZipDecryptorState{1, 2, 3};
+  ZipKeys keys{1, 2, 3};
   std::uint8_t work[24] = {};
-  EXPECT_FALSE(CheckEncryptionHeader(work, 12, 0, 0, 0, ""));
-  EXPECT_EQ(ZipDecryptor.key0, 1u);
-  EXPECT_EQ(ZipDecryptor.key1, 2u);
-  EXPECT_EQ(ZipDecryptor.key2, 3u);
+  EXPECT_FALSE(CheckEncryptionHeader(keys, work, 12, 0, 0, 0, ""));
+  EXPECT_EQ(keys.key0, 1u);
+  EXPECT_EQ(keys.key1, 2u);
+  EXPECT_EQ(keys.key2, 3u);
 }
 
 TEST_F(ZipCryptoTest, AcceptedHeaderLeavesKeysReadyForTheData) {
@@ -92,9 +96,10 @@ TEST_F(ZipCryptoTest, AcceptedHeaderLeavesKeysReadyForTheData) {
   Bytes encrypted = codec_test::EncryptEntry(plain, "pw", 0x42);
   std::uint8_t work[24];
   std::memcpy(work + 12, encrypted.data(), 12);
-  ASSERT_TRUE(CheckEncryptionHeader(work, 12, 0, 0x42000000, 0, "pw"));
+  ZipKeys keys;
+  ASSERT_TRUE(CheckEncryptionHeader(keys, work, 12, 0, 0x42000000, 0, "pw"));
   Bytes data(encrypted.begin() + 12, encrypted.end());
-  DecryptBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
+  DecryptBuffer(keys, data.data(), static_cast<std::uint32_t>(data.size()));
   EXPECT_EQ(data, plain);
 }
 
@@ -106,14 +111,15 @@ TEST_F(ZipCryptoTest, BlockwiseDecryptionEqualsBytewise) {
   Bytes bytewise = blockwise;
   std::uint8_t work[24];
   std::memcpy(work + 12, encrypted.data(), 12);
-  CheckEncryptionHeader(work, 12, 0x0008, 0, 0, "pw");
+  ZipKeys keys;
+  CheckEncryptionHeader(keys, work, 12, 0x0008, 0, 0, "pw");
   for (std::size_t at = 0; at < blockwise.size(); at += 32768) {
     std::uint32_t n = static_cast<std::uint32_t>(
         std::min<std::size_t>(32768, blockwise.size() - at));
-    DecryptBuffer(blockwise.data() + at, n);
+    DecryptBuffer(keys, blockwise.data() + at, n);
   }
-  CheckEncryptionHeader(work, 12, 0x0008, 0, 0, "pw");
-  for (auto& byte : bytewise) DecryptBuffer(&byte, 1);
+  CheckEncryptionHeader(keys, work, 12, 0x0008, 0, 0, "pw");
+  for (auto& byte : bytewise) DecryptBuffer(keys, &byte, 1);
   EXPECT_EQ(blockwise, bytewise);
   EXPECT_EQ(blockwise, plain);
 }
@@ -121,15 +127,15 @@ TEST_F(ZipCryptoTest, BlockwiseDecryptionEqualsBytewise) {
 TEST_F(ZipCryptoTest, EightyBytePasswordIsUsedInFull) {
   std::string password(80, 'p');
   std::string shorter(79, 'p');
-  InitKeys(password);
-  ZipDecryptorState full = ZipDecryptor;
-  InitKeys(shorter);
-  UpdateKeys('p');
-  EXPECT_EQ(ZipDecryptor.key0, full.key0);
-  EXPECT_EQ(ZipDecryptor.key1, full.key1);
-  EXPECT_EQ(ZipDecryptor.key2, full.key2);
-  InitKeys(shorter);
-  EXPECT_NE(ZipDecryptor.key2, full.key2);
+  ZipKeys full, keys;
+  InitKeys(full, password);
+  InitKeys(keys, shorter);
+  UpdateKeys(keys, 'p');
+  EXPECT_EQ(keys.key0, full.key0);
+  EXPECT_EQ(keys.key1, full.key1);
+  EXPECT_EQ(keys.key2, full.key2);
+  InitKeys(keys, shorter);
+  EXPECT_NE(keys.key2, full.key2);
 }
 
 }  // namespace

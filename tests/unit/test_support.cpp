@@ -107,7 +107,7 @@ Bytes RawDeflate(const Bytes& plain) {
   stream.avail_in = static_cast<uInt>(plain.size());
   stream.next_out = out.data();
   stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
+  ::deflate(&stream, Z_FINISH);
   out.resize(stream.total_out);
   deflateEnd(&stream);
   return out;

@@ -165,7 +165,7 @@ DecodedEntry DecodeAhead::Decode(Decoder& decoder, const ArchiveEntry& entry,
     // A short read only fails the entry.
     read_whole = CopyStoredBytes(source, remaining, keys, sink) == StoredCopy::kCopied;
   } else {
-    if (!decoder.inflater) decoder.inflater = NewInflater();
+    if (!decoder.inflater) decoder.inflater = std::make_unique<Inflater>();
     DecodeDeflatedEntry(*decoder.inflater, source, remaining, keys, sink);
   }
   result.sound = read_whole && !out.too_long && !stopping_ &&

@@ -302,8 +302,8 @@ class FilePacker {
   void Encrypt(std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
       std::uint8_t plain = data[i];
-      data[i] = static_cast<std::uint8_t>(plain ^ KeystreamByte());
-      UpdateKeys(plain);
+      data[i] = static_cast<std::uint8_t>(plain ^ KeystreamByte(keys_));
+      UpdateKeys(keys_, plain);
     }
   }
 
@@ -315,7 +315,7 @@ class FilePacker {
       return false;
     }
     header[kEncryptionHeaderSize - 1] = static_cast<std::uint8_t>(crc_ >> 24);
-    InitKeys(*options_.password);
+    InitKeys(keys_, *options_.password);
     if (!Emit(header, sizeof header, written)) {
       error_text = "cannot write the output";
       return false;
@@ -378,6 +378,7 @@ class FilePacker {
   const PackOptions& options_;
   const std::string* path_ = nullptr;  // of the file being packed
   std::uint32_t crc_ = 0;              // of the file being packed
+  ZipKeys keys_ = {};                  // the encryption of the file being packed
   bool count_progress_ = false;        // whether this pass is the one the progress counts
   std::uint64_t already_counted_ = 0;  // bytes of this pass the progress has been told of
 };
