@@ -34,6 +34,12 @@ extern const bool ProcessorHasBmi2;
 // (std::make_unique<Inflater>()) or in static storage, not on a stack. Everything in it starts
 // as zeros, so that a static one costs no code and no room in the file. Everything but the
 // switches and the input belongs to DecodeDeflatedEntry.
+#ifdef SELFX_COMPACT_DECODER
+#define SELFX_CACHE_LINE_ALIGNED
+#else
+#define SELFX_CACHE_LINE_ALIGNED alignas(64)
+#endif
+
 struct Inflater {
   Inflater() = default;
   Inflater(const Inflater&) = delete;
@@ -69,9 +75,11 @@ struct Inflater {
   // The fast loop's tables of the current dynamic block, rebuilt in place for every block.
   std::uint32_t fast_literals[kFastLiteralTableSize] = {};
   std::uint32_t fast_distances[kFastDistanceTableSize] = {};
-  // The input and the output start on cache lines, as they did in storage of their own.
-  alignas(64) std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack] = {};
-  alignas(64) std::uint8_t area[kAreaSize] = {};
+  // The input and the output start on cache lines, as they did in storage of their own. Not in
+  // the stub, whose run-time allocates from the process heap, which promises no such
+  // alignment: there they fall where the heap puts them.
+  SELFX_CACHE_LINE_ALIGNED std::uint8_t input_buffer[deflate::kInputBlockSize + kInputSlack] = {};
+  SELFX_CACHE_LINE_ALIGNED std::uint8_t area[kAreaSize] = {};
 };
 
 // Decodes one entry of size compressed bytes (less its encryption header; keys primed by
