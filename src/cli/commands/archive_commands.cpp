@@ -201,8 +201,6 @@ std::string IsoTimestamp(const ArchiveEntry& entry) {
   return text;
 }
 
-// --json anywhere on the line promises one JSON object, a usage error included.
-
 // The bar by bytes: every byte the decoders hand to a file (or, for test, to the null
 // device) passes through the platform's Write, so the count needs nothing of the core.
 console::ByteProgress* running_progress = nullptr;
@@ -310,11 +308,10 @@ const DecodedPieces* TakeDecodedForExtract(const ArchiveEntry& entry) {
 }  // namespace
 
 int ListCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kList, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kList, read)) return *status;
   bool as_json = JsonOutputRequested();
-  if (!OpenArchive(files[0])) return kExitFailure;
+  if (!OpenArchive(read.operands[0])) return kExitFailure;
   if (as_json) {
     JsonWriter json;
     json.BeginObject().BeginArray("files");
@@ -346,17 +343,12 @@ int ListCommand(const Arguments& arguments) {
 }
 
 int TestCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kTest, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kTest, read)) return *status;
   bool as_json = JsonOutputRequested();
-  bool quiet = false;
+  bool quiet = read.quiet;
   unsigned jobs = DefaultDecodeJobs();
-  for (const CommandLineItem& item : options) {
-    if (item.option == &kQuietOption) quiet = true;
-    if (item.option == &kQuietOption || item.option == &kProgressOption) {
-      console::Settings().show_progress = false;
-    }
+  for (const CommandLineItem& item : read.options) {
     if (item.option == &kPasswordFileOption && !ReadPasswordFile(item.value)) return kExitFailure;
     if (item.option == &kJobsOption) {
       std::optional<unsigned> parsed = ParseJobs(item.value);
@@ -364,7 +356,7 @@ int TestCommand(const Arguments& arguments) {
       jobs = *parsed;
     }
   }
-  const std::string& file = files[0];
+  const std::string& file = read.operands[0];
   if (!OpenArchive(file)) return kExitFailure;
   console::CancelOnInterrupt();
   TestSummary summary;
@@ -426,16 +418,15 @@ TestSummary TestOpenedArchive(unsigned jobs) {
 }
 
 int ExtractCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kExtract, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kExtract, read)) return *status;
   bool as_json = JsonOutputRequested();
-  bool quiet = false;
+  bool quiet = read.quiet;
   std::string folder;
   std::string folder_argument;
   std::uint8_t mode = kAsk;
   unsigned jobs = DefaultDecodeJobs();
-  for (const CommandLineItem& item : options) {
+  for (const CommandLineItem& item : read.options) {
     if (item.option == &kFolderOption) {
       folder_argument = item.value;
       if (!platform::CommandLineTextToAnsi(item.value, folder)) {
@@ -455,12 +446,9 @@ int ExtractCommand(const Arguments& arguments) {
       std::optional<unsigned> parsed = ParseJobs(item.value);
       if (!parsed) return kExitUsage;
       jobs = *parsed;
-    } else if (item.option == &kQuietOption || item.option == &kProgressOption) {
-      quiet |= item.option == &kQuietOption;
-      console::Settings().show_progress = false;
     }
   }
-  const std::string& file = files[0];
+  const std::string& file = read.operands[0];
   platform::PathKind folder_kind = platform::KindOfPath(folder);
   if (!folder.empty() && folder_kind != platform::PathKind::kFolder &&
       folder_kind != platform::PathKind::kMissing) {
