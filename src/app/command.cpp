@@ -8,20 +8,27 @@
 
 namespace selfx {
 
-std::string CommandPart(int which) {
+std::string CommandFile() {
+  const std::string& command = SfxConfig.Command;
+  return command.substr(0, command.find(' '));
+}
+
+std::string CommandParameters() {
   const std::string& command = SfxConfig.Command;
   std::string::size_type blank = command.find(' ');
-  if (which == 1) return blank == std::string::npos ? command : command.substr(0, blank);
   return blank == std::string::npos ? std::string() : command.substr(blank + 1);
 }
 
 int RunCommand() {
   if (SfxConfig.CommandLength() == 0) return 0;
-  return platform::ShellOpen(CommandPart(1), CommandPart(2), TargetFolder);
+  return platform::ShellOpen(CommandFile(), CommandParameters(), TargetFolder);
 }
 
 std::string DescribeCommand(const std::string& format) {
-  return FormatWith2(format, FileNamePart(CommandPart(1)), FileNamePart(CommandPart(2)));
+  // One placeholder filled after the other: a file name that itself holds "%s" receives the
+  // parameters there, and the format's second "%s" stays as it is.
+  std::string with_file = FormatWith(format, FileNamePart(CommandFile()));
+  return FormatWith(with_file, FileNamePart(CommandParameters()));
 }
 
 std::string RunCheckboxText() { return DescribeCommand("After unzip, run %s %s"); }

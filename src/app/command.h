@@ -6,13 +6,16 @@
 
 namespace selfx {
 
-// Part 1 is the text before the first blank (the whole command when it has none); part 2
-// everything after it.
-std::string CommandPart(int which);
+// The file the command opens: the text before the first blank (the whole command when it
+// has none).
+std::string CommandFile();
+// The parameters passed to it: everything after the first blank, or nothing.
+std::string CommandParameters();
 // Opens the command through the shell in TargetFolder; the shell's result (32 or less is a
 // failure), or 0 when no command is configured.
 int RunCommand();
-// The format with the name parts of the file and of the parameters.
+// The format's two "%s" filled in turn with the name parts of the file and of the
+// parameters.
 std::string DescribeCommand(const std::string& format);
 // "After unzip, run %s %s" filled in: the run checkbox's label.
 std::string RunCheckboxText();

@@ -22,9 +22,6 @@ TEST(Text, FormatWith) {
   EXPECT_EQ(FormatWith("Cannot write to %s", "C:\\a.txt"), "Cannot write to C:\\a.txt");
   EXPECT_EQ(FormatWith("no placeholder", "x"), "no placeholder");
   EXPECT_EQ(FormatWith("%s and %s", "one"), "one and %s");
-  // A first argument that carries "%s" itself receives the second one there.
-  EXPECT_EQ(FormatWith2("run %s %s", "a%sb", "X"), "run aXb %s");
-  EXPECT_EQ(FormatWith2("run %s %s", "a", ""), "run a ");
 }
 
 TEST(Text, DecimalText) {
@@ -140,12 +137,14 @@ TEST(Command, PartsAndTexts) {
       {"C:\\Program Files\\x.exe", "C:\\Program", "Files\\x.exe", "After unzip, run Program x.exe",
        "Cannot run Program x.exe"},
       {" lead.exe", "", "lead.exe", "After unzip, run  lead.exe", "Cannot run  lead.exe"},
+      // The placeholders are filled in turn: a "%s" in the file's name takes the parameters.
+      {"a%sb.exe x", "a%sb.exe", "x", "After unzip, run axb.exe %s", "Cannot run axb.exe %s"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
     SfxConfig.Command = c.command;
-    EXPECT_EQ(CommandPart(1), c.file);
-    EXPECT_EQ(CommandPart(2), c.parameters);
+    EXPECT_EQ(CommandFile(), c.file);
+    EXPECT_EQ(CommandParameters(), c.parameters);
     EXPECT_EQ(RunCheckboxText(), c.label);
     EXPECT_EQ(RunFailureText(), c.failure);
   }
