@@ -4,7 +4,6 @@
 
 #include "app/command.h"
 #include "app/config_block.h"
-#include "app/run_time_failure.h"
 #include "app/target_folder.h"
 #include "archive/paths.h"
 #include "base/text.h"
@@ -147,16 +146,6 @@ TEST(Command, PartsAndTexts) {
     EXPECT_EQ(CommandParameters(), c.parameters);
     EXPECT_EQ(RunCheckboxText(), c.label);
     EXPECT_EQ(RunFailureText(), c.failure);
-  }
-}
-
-TEST(RunTimeFailure, ExitCodes) {
-  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {0xC0000094, 200}, {0xC000008E, 200}, {0xC00000FD, 202}, {0xC0000095, 215}, {0xC0000005, 216},
-      {0xE06D7363, 217}, {0x20474343, 217}, {0xC000001D, 255}, {0x80000003, 255},
-  };
-  for (const auto& [code, exit_code] : cases) {
-    EXPECT_EQ(ExitCodeForFault(code), exit_code) << std::hex << code;
   }
 }
 
