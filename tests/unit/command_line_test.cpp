@@ -145,6 +145,7 @@ TEST(CommandLine, HelpAndJsonCountOnlyAsOptions) {
   const Case cases[] = {
       {"test -qh o.exe", 0, "usage: selfx test [options] FILE\n"},
       {"info --bogus --help", 0, "usage: selfx info [--json] FILE\n"},
+      {"info --json --help o.exe", 0, "usage: selfx info [--json] FILE\n"},
       {"build -l99 -o new.exe --json -qh a.txt", 0, "usage: selfx build [options]"},
       {"list --bogus --json o.exe", 2,
        "{\"error\":\"unknown option --bogus (see selfx help list)\",\"errors\":[\"unknown "

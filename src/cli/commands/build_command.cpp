@@ -372,6 +372,7 @@ std::vector<const OptionSpec*> AllBuildOptions() {
   return options;
 }
 
+// build's help: its options under their headings, then the option flags with their bits.
 std::string BuildHelp() {
   std::string help = std::string("usage: selfx ") + kBuildUsage + "\n\n" + kBuildAbout;
   for (const BuildOption& option : kBuildOptions) {
