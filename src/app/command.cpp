@@ -6,10 +6,7 @@
 
 namespace selfx {
 
-std::string CommandFile(const std::string& command) {
-  std::string::size_type blank = command.find(' ');
-  return blank == std::string::npos ? command : command.substr(0, blank);
-}
+std::string CommandFile(const std::string& command) { return command.substr(0, command.find(' ')); }
 
 std::string CommandParameters(const std::string& command) {
   std::string::size_type blank = command.find(' ');
@@ -23,8 +20,10 @@ int RunCommand(const SfxConfigState& config, const std::string& folder) {
 }
 
 std::string DescribeCommand(const std::string& format, const std::string& command) {
-  return FormatWith2(format, FileNamePart(CommandFile(command)),
-                     FileNamePart(CommandParameters(command)));
+  // One placeholder filled after the other: a file name that itself holds "%s" receives the
+  // parameters there, and the format's second "%s" stays as it is.
+  std::string with_file = FormatWith(format, FileNamePart(CommandFile(command)));
+  return FormatWith(with_file, FileNamePart(CommandParameters(command)));
 }
 
 std::string RunCheckboxText(const std::string& command) {

@@ -8,14 +8,16 @@
 
 namespace selfx {
 
-// The text before the first blank: the whole command when it has none.
+// The file the command opens: the text before the first blank (the whole command when it
+// has none).
 std::string CommandFile(const std::string& command);
-// Everything after the first blank; empty when there is none.
+// The parameters passed to it: everything after the first blank, or nothing.
 std::string CommandParameters(const std::string& command);
 // Opens the configured command through the shell in folder; the shell's result (32 or less
 // is a failure), or 0 when no command is configured.
 int RunCommand(const SfxConfigState& config, const std::string& folder);
-// The format with the name parts of the file and of the parameters.
+// The format's two "%s" filled in turn with the name parts of the file and of the
+// parameters.
 std::string DescribeCommand(const std::string& format, const std::string& command);
 // "After unzip, run %s %s" filled in: the run checkbox's label.
 std::string RunCheckboxText(const std::string& command);

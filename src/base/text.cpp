@@ -11,11 +11,6 @@ std::string FormatWith(const std::string& format, const std::string& argument) {
   return result;
 }
 
-std::string FormatWith2(const std::string& format, const std::string& first,
-                        const std::string& second) {
-  return FormatWith(FormatWith(format, first), second);
-}
-
 std::string DecimalText(std::uint32_t value, int min_digits) {
   char digits[10];
   int count = 0;

@@ -8,10 +8,6 @@ namespace selfx {
 
 // The format with its first "%s" replaced by the argument; unchanged when it has none.
 std::string FormatWith(const std::string& format, const std::string& argument);
-// FormatWith with the first argument, then with the second: a first argument that itself
-// holds "%s" receives the second there.
-std::string FormatWith2(const std::string& format, const std::string& first,
-                        const std::string& second);
 
 // The value in decimal, without sign or grouping, padded with leading zeros to min_digits.
 std::string DecimalText(std::uint32_t value, int min_digits = 1);

@@ -73,10 +73,6 @@ std::vector<std::uint16_t> RandomCompleteLengths(int n, std::mt19937& random) {
   return lengths;
 }
 
-TEST(DecodeTableTest, LowBitMaskHoldsTheMasks) {
-  for (int n = 0; n <= 16; ++n) EXPECT_EQ(LowBitMask[n], (1u << n) - 1) << n;
-}
-
 // Lengths 2, 1, 3, 3: symbol 1 is 0, symbol 0 is 10, symbol 2 is 110, symbol 3 is 111 (bits
 // in stream order), so the slot index has the first stream bit lowest.
 TEST(DecodeTableTest, LengthsTwoOneThreeThreeAreComplete) {

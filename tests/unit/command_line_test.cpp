@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "cli/front/command_line.h"
@@ -17,20 +18,23 @@ const OptionSpec kHelp{"h", "help", nullptr, nullptr};
 const OptionSpec kJson{nullptr, "json", nullptr, "one JSON object"};
 const std::vector<const OptionSpec*> kOptions = {&kOutput, &kLevel, &kQuiet, &kHelp, &kJson};
 
-// The items as "name=value" (an operand as "=value"), to compare in one line.
-std::string Read(const Arguments& arguments, std::string* error = nullptr) {
+// The items as "name=value" (an operand as "=value"), to compare in one line; "error" when
+// the line could not be read, with the first fault in error and what was read in spite of it
+// in items_read.
+std::string Read(const Arguments& arguments, std::string* error = nullptr,
+                 std::string* items_read = nullptr) {
   std::vector<CommandLineItem> items;
   std::string error_text;
-  if (!ReadCommandLine(arguments, kOptions, items, error_text)) {
-    if (error != nullptr) *error = error_text;
-    return "error";
-  }
+  bool readable = ReadCommandLine(arguments, kOptions, items, error_text);
   std::string read;
   for (const CommandLineItem& item : items) {
     if (!read.empty()) read += " ";
     read += (item.option != nullptr ? item.option->long_name : "") + std::string("=") + item.value;
   }
-  return read;
+  if (readable) return read;
+  if (error != nullptr) *error = error_text;
+  if (items_read != nullptr) *items_read = read;
+  return "error";
 }
 
 TEST(CommandLine, ReadsEveryConventionalForm) {
@@ -46,23 +50,43 @@ TEST(CommandLine, ReadsEveryConventionalForm) {
       {{"-qh", "x"}, "quiet= help= =x"},
       {{"-q", "--", "-o", "--json"}, "quiet= =-o =--json"},
       {{"-", "--json"}, "=- json="},
-      {{"-o", "--json"}, "output=--json"},  // a value may look like an option
+      // A value is what follows its option, even one that looks like an option.
+      {{"-o", "--json"}, "output=--json"},
+      {{"-o", "--help", "a.txt"}, "output=--help =a.txt"},
+      {{"--output", "-q", "-l", "-h"}, "output=-q level=-h"},
+      {{"--output=--json", "-o-h"}, "output=--json output=-h"},
   };
   for (const auto& [arguments, read] : cases) {
     EXPECT_EQ(Read(arguments), read) << ::testing::PrintToString(arguments);
   }
 }
 
+// The first fault is the one reported; the reading goes on past it, so that a later --help
+// still counts, but not into the rest of a group whose unknown letter may have taken it.
 TEST(CommandLine, RefusesWhatItCannotRead) {
-  const std::pair<Arguments, const char*> cases[] = {
-      {{"--bogus"}, "unknown option --bogus"}, {{"-z"}, "unknown option -z"},
-      {{"-qz"}, "unknown option -z"},          {{"--quiet=yes"}, "--quiet takes no value"},
-      {{"in", "-o"}, "-o needs a value"},      {{"--level"}, "--level needs a value"},
+  struct Case {
+    Arguments arguments;
+    const char* message;
+    const char* read_beside;
   };
-  for (const auto& [arguments, message] : cases) {
-    std::string error;
-    EXPECT_EQ(Read(arguments, &error), "error") << ::testing::PrintToString(arguments);
-    EXPECT_EQ(error, message);
+  const Case cases[] = {
+      {{"--bogus"}, "unknown option --bogus", ""},
+      {{"-z"}, "unknown option -z", ""},
+      {{"-qz"}, "unknown option -z", "quiet="},
+      {{"--quiet=yes"}, "--quiet takes no value", ""},
+      {{"in", "-o"}, "-o needs a value", "=in"},
+      {{"--level"}, "--level needs a value", ""},
+      {{"--bogus", "--help"}, "unknown option --bogus", "help="},
+      {{"--bogus=-h", "x"}, "unknown option --bogus", "=x"},
+      {{"-zh", "-q"}, "unknown option -z", "quiet="},
+      {{"--json=1", "--frob", "-l"}, "--json takes no value", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    std::string error, read;
+    EXPECT_EQ(Read(c.arguments, &error, &read), "error");
+    EXPECT_EQ(error, c.message);
+    EXPECT_EQ(read, c.read_beside);
   }
 }
 
@@ -90,6 +114,59 @@ TEST(CommandLine, BuildTakesTheConventionalForms) {
   EXPECT_NE(info.output.find("quiet-success"), std::string::npos) << info.output;
   test::RunResult listed = test::RunTool("list " + folder + "/out.exe");
   EXPECT_NE(listed.output.find("stored    -dash.txt"), std::string::npos) << listed.output;
+}
+
+// --help and --json count only where they stand as options, read in the same pass as the
+// rest: as an option's value they are that value. Where --help does stand, the help wins
+// over anything else on the line, and nothing is written.
+TEST(CommandLine, HelpAndJsonCountOnlyAsOptions) {
+  test::TempFile stub(test::FakeStub(), "stub.exe");
+  const std::string folder = stub.folder();
+  std::ofstream(folder + "/a.txt") << "packed";
+  const std::string tool = "cd '" + folder + "' && SELFX_STUB=stub.exe " + SELFX_TOOL_PATH;
+
+  test::RunResult caption = test::RunShell(tool + " build --caption --json -o o.exe a.txt");
+  ASSERT_EQ(caption.status, 0) << caption.output;
+  EXPECT_EQ(caption.output.rfind("o.exe: ", 0), 0u) << caption.output;
+  EXPECT_EQ(caption.output.find('{'), std::string::npos) << caption.output;
+  test::RunResult info = test::RunShell(tool + " info --json o.exe");
+  EXPECT_NE(info.output.find("\"caption\":\"--json\""), std::string::npos) << info.output;
+
+  test::RunResult named_help = test::RunShell(tool + " build -o --help a.txt");
+  EXPECT_EQ(named_help.status, 0) << named_help.output;
+  EXPECT_EQ(named_help.output.rfind("--help: ", 0), 0u) << named_help.output;
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/--help"));
+
+  struct Case {
+    const char* arguments;  // stdout alone
+    int status;
+    const char* output;  // what stdout starts with
+  };
+  const Case cases[] = {
+      {"test -qh o.exe", 0, "usage: selfx test [options] FILE\n"},
+      {"info --bogus --help", 0, "usage: selfx info [--json] FILE\n"},
+      {"info --json --help o.exe", 0, "usage: selfx info [--json] FILE\n"},
+      {"build -l99 -o new.exe --json -qh a.txt", 0, "usage: selfx build [options]"},
+      {"list --bogus --json o.exe", 2,
+       "{\"error\":\"unknown option --bogus (see selfx help list)\",\"errors\":[\"unknown "
+       "option --bogus (see selfx help list)\"],\"exit_status\":2}\n"},
+      {"test --password-file --json o.exe", 1, ""},
+      {"extract --json -d", 2, "{\"error\":\"-d needs a value (see selfx help extract)\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    test::RunResult run = test::RunShell(tool + " " + c.arguments + " 2>/dev/null");
+    EXPECT_EQ(run.status, c.status) << run.output;
+    EXPECT_EQ(run.output.rfind(c.output, 0), 0u) << run.output;
+    if (*c.output == '\0') {
+      EXPECT_EQ(run.output, "");
+    }
+    // Help comes alone, without a JSON object after it.
+    if (c.status == 0) {
+      EXPECT_EQ(run.output.find("exit_status"), std::string::npos) << run.output;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/new.exe"));
 }
 
 }  // namespace

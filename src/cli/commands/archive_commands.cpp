@@ -343,12 +343,11 @@ const DecodedPieces* TakeDecodedForExtract(void* context, std::size_t row,
 }  // namespace
 
 int ListCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kList, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kList, read)) return *status;
   bool as_json = JsonOutputRequested();
   Extraction extraction;
-  if (!OpenArchive(files[0], extraction)) return kExitFailure;
+  if (!OpenArchive(read.operands[0], extraction)) return kExitFailure;
   if (as_json) {
     JsonWriter json;
     json.BeginObject().BeginArray("files");
@@ -380,17 +379,12 @@ int ListCommand(const Arguments& arguments) {
 }
 
 int TestCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kTest, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kTest, read)) return *status;
   bool as_json = JsonOutputRequested();
-  bool quiet = false;
+  bool quiet = read.quiet;
   unsigned jobs = DefaultDecodeJobs();
-  for (const CommandLineItem& item : options) {
-    if (item.option == &kQuietOption) quiet = true;
-    if (item.option == &kQuietOption || item.option == &kProgressOption) {
-      console::Settings().show_progress = false;
-    }
+  for (const CommandLineItem& item : read.options) {
     if (item.option == &kPasswordFileOption && !ReadPasswordFile(item.value)) return kExitFailure;
     if (item.option == &kJobsOption) {
       std::optional<unsigned> parsed = ParseJobs(item.value);
@@ -398,7 +392,7 @@ int TestCommand(const Arguments& arguments) {
       jobs = *parsed;
     }
   }
-  const std::string& file = files[0];
+  const std::string& file = read.operands[0];
   Extraction extraction;
   if (!OpenArchive(file, extraction)) return kExitFailure;
   console::CancelOnInterrupt();
@@ -502,9 +496,6 @@ std::optional<int> ReadExtractOptions(const std::vector<CommandLineItem>& option
       std::optional<unsigned> parsed = ParseJobs(item.value);
       if (!parsed) return kExitUsage;
       request.jobs = *parsed;
-    } else if (item.option == &kQuietOption || item.option == &kProgressOption) {
-      request.quiet |= item.option == &kQuietOption;
-      console::Settings().show_progress = false;
     }
   }
   return std::nullopt;
@@ -552,13 +543,13 @@ void ReportExtraction(const Extraction& extraction, bool as_json, bool quiet) {
 }  // namespace
 
 int ExtractCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kExtract, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kExtract, read)) return *status;
   bool as_json = JsonOutputRequested();
   ExtractRequest request;
-  request.file = files[0];
-  if (std::optional<int> status = ReadExtractOptions(options, request)) return *status;
+  request.file = read.operands[0];
+  request.quiet = read.quiet;
+  if (std::optional<int> status = ReadExtractOptions(read.options, request)) return *status;
   platform::PathKind folder_kind = platform::KindOfPath(request.folder);
   if (!request.folder.empty() && folder_kind != platform::PathKind::kFolder &&
       folder_kind != platform::PathKind::kMissing) {

@@ -17,6 +17,7 @@
 #include "base/byte_order.h"
 #include "base/text.h"
 #include "cli/commands/commands.h"
+#include "cli/front/command_description.h"
 #include "cli/front/command_line.h"
 #include "cli/front/json.h"
 #include "cli/front/option_names.h"
@@ -36,9 +37,9 @@ namespace selfx::cli {
 
 namespace {
 
-constexpr const char* kBuildUsage = R"(usage: selfx build [options] -o OUTPUT.exe INPUT...
-
-Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
+constexpr const char* kBuildUsage = "build [options] -o OUTPUT.exe INPUT...";
+constexpr const char* kBuildAbout =
+    R"(Writes a self-extracting archive: the stub, a configuration block and a ZIP archive. The
 inputs are files and folders to pack (a folder contributes its contents), or one ready
 .zip file, which is used as it is. The written file is tested before it takes its name.
 Only regular files and folders are packed (a symbolic link as what it points to, under its
@@ -150,17 +151,15 @@ struct ParseState {
   }
 };
 
-// Applies an option: 0 when it is sound, else the exit status to end with. An option without
-// a value is given its own spelling.
+// Applies an option: 0 when it is sound, else the exit status to end with. A flag's value is
+// empty.
 using OptionHandler = int (*)(ParseState& state, const std::string& value);
 
 struct BuildOption {
   OptionSpec spec;
   const char* heading;  // a line the help prints before this option, or nullptr
-  OptionHandler apply;
+  OptionHandler apply;  // nullptr for the options the opening of every command settles
 };
-
-int ShowHelp(ParseState& state, const std::string& value);
 
 // In the order of the help.
 const BuildOption kBuildOptions[] = {
@@ -230,23 +229,12 @@ const BuildOption kBuildOptions[] = {
        state.request.verify = false;
        return 0;
      }},
-    {{"q", "quiet", nullptr, "no progress bar, no notice and no closing line"},
-     nullptr,
-     [](ParseState& state, const std::string&) {
-       state.request.quiet = true;
-       console::Settings().show_progress = false;
-       return 0;
-     }},
+    {{"q", "quiet", nullptr, "no progress bar, no notice and no closing line"}, nullptr, nullptr},
     {{nullptr, "json", nullptr,
       "print one JSON object in place of the closing line: output,\n"
       "size, files, folders, bytes_in, encrypted, warnings, errors"},
      nullptr,
-     [](ParseState& state, const std::string&) {
-       state.request.json = true;
-       RequestJsonOutput();
-       console::Settings().show_progress = false;
-       return 0;
-     }},
+     nullptr},
     {{nullptr, "install", nullptr,
       "unpack into a fresh folder under TEMP ($T) and run --command:\n"
       "auto-run, quiet-success, hide-overwrite-choice, list-collapsed,\n"
@@ -362,7 +350,7 @@ const BuildOption kBuildOptions[] = {
        state.request.identity.require_administrator = true;
        return 0;
      }},
-    {{"h", "help", nullptr, nullptr}, nullptr, ShowHelp},
+    {{"h", "help", nullptr, nullptr}, nullptr, nullptr},
 };
 
 // The option flags, each one bit of the option word, as options of the command line.
@@ -384,55 +372,49 @@ std::vector<const OptionSpec*> AllBuildOptions() {
   return options;
 }
 
-int ShowHelp(ParseState&, const std::string&) {
-  std::fputs(kBuildUsage, stdout);
+// build's help: its options under their headings, then the option flags with their bits.
+std::string BuildHelp() {
+  std::string help = std::string("usage: selfx ") + kBuildUsage + "\n\n" + kBuildAbout;
   for (const BuildOption& option : kBuildOptions) {
-    if (option.heading != nullptr) std::printf("%s\n", option.heading);
-    if (option.spec.help != nullptr) std::fputs(OptionHelpLine(option.spec).c_str(), stdout);
+    if (option.heading != nullptr) help = help + option.heading + "\n";
+    if (option.spec.help != nullptr) help += OptionHelpLine(option.spec);
   }
-  std::printf("Option flags:\n");
+  help += "Option flags:\n";
   for (const OptionName& option : kOptionNames) {
-    std::printf("      --%-22s0x%04X  %s\n", option.flag, option.bit, option.meaning);
+    char line[160];
+    std::snprintf(line, sizeof line, "      --%-22s0x%04X  %s\n", option.flag, option.bit,
+                  option.meaning);
+    help += line;
   }
-  std::exit(kExitSuccess);
+  return help;
 }
 
-// 0 when the arguments are complete and sound, else the exit status to end with.
-int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
-  ParseState state{request};
-  for (const std::string& argument : arguments) {
-    if (argument == "--") break;
-    if (argument == "-h" || argument == "--help") ShowHelp(state, argument);
-    // Even a usage error then ends in the one JSON object.
-    if (argument == "--json") RequestJsonOutput();
+const CommandDescription& BuildDescription() {
+  static const CommandDescription description{
+      "build", kBuildUsage,  kBuildAbout, AllBuildOptions(),
+      nullptr, kAnyOperands, &BuildHelp,  "selfx build --help"};
+  return description;
+}
+
+// Applies one of the command's own options: an option flag adds its bit, any other option
+// its handler's effect. 0 when it is sound, else the exit status to end with.
+int ApplyOption(ParseState& state, const CommandLineItem& item) {
+  for (const BuildOption& option : kBuildOptions) {
+    if (&option.spec == item.option) return option.apply(state, item.value);
   }
-  std::vector<CommandLineItem> items;
-  std::string error_text;
-  if (!ReadCommandLine(arguments, AllBuildOptions(), items, error_text)) {
-    ReportError(error_text + " (see selfx build --help)");
-    return kExitUsage;
-  }
-  for (const CommandLineItem& item : items) {
-    if (item.option == nullptr) {
-      request.inputs.push_back(item.value);
-      continue;
+  for (const OptionName& flag : kOptionNames) {
+    if (std::string(flag.flag) == item.option->long_name) {
+      state.request.settings.options |= flag.bit;
     }
-    const BuildOption* option = nullptr;
-    for (const BuildOption& candidate : kBuildOptions) {
-      if (&candidate.spec == item.option) option = &candidate;
-    }
-    if (option == nullptr) {  // an option flag
-      for (const OptionName& flag : kOptionNames) {
-        if (std::string(flag.flag) == item.option->long_name) request.settings.options |= flag.bit;
-      }
-      continue;
-    }
-    if (int status = option->apply(state, item.value)) return status;
   }
-  if (request.output.empty() || request.inputs.empty()) {
-    ReportError("usage: selfx build [options] -o OUTPUT.exe INPUT... (see --help)");
-    return kExitUsage;
-  }
+  return 0;
+}
+
+// What the options settle together once all of them are read: a preset's folder and
+// overwrite mode unless given, and the one password. 0 when they agree, else the exit status
+// to end with.
+int SettleOptions(ParseState& state) {
+  BuildRequest& request = state.request;
   if (state.preset != nullptr) {
     if (!state.mode_given) request.settings.overwrite_mode = kOverwrite;
     if (std::string(state.preset) == "install") {
@@ -452,8 +434,28 @@ int ParseBuildArguments(const Arguments& arguments, BuildRequest& request) {
     if (!AskPassword(password)) return kExitUsage;
     request.pack.password = password;
   }
-  if (request.stub.empty()) request.stub = DefaultStubPath();
   return 0;
+}
+
+// Reads the arguments into the request: nothing when they are complete and sound, else the
+// exit status to end with (0 after the help).
+std::optional<int> ReadBuildArguments(const Arguments& arguments, BuildRequest& request) {
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, BuildDescription(), read)) return status;
+  request.quiet = read.quiet;
+  request.json = JsonOutputRequested();
+  request.inputs = read.operands;
+  ParseState state{request};
+  for (const CommandLineItem& item : read.options) {
+    if (int status = ApplyOption(state, item)) return status;
+  }
+  if (request.output.empty() || request.inputs.empty()) {
+    ReportError("usage: selfx build [options] -o OUTPUT.exe INPUT... (see --help)");
+    return kExitUsage;
+  }
+  if (int status = SettleOptions(state)) return status;
+  if (request.stub.empty()) request.stub = DefaultStubPath();
+  return std::nullopt;
 }
 
 // A single input that is a ZIP archive is used as it is, unless --pack says otherwise.
@@ -545,22 +547,15 @@ bool VerifyBuiltFile(const std::string& path, const std::optional<std::string>& 
   return true;
 }
 
-}  // namespace
+// The stub the archive starts with: read, checked, without a signature of its own, and with
+// the maker's identity written into this copy.
+struct PreparedStub {
+  std::vector<std::uint8_t> bytes;
+  std::string signature_warning;  // when a signature was left out
+};
 
-int BuildCommand(const Arguments& arguments) {
-  BuildRequest request;
-  request.pack.jobs = DefaultJobs();
-  if (int status = ParseBuildArguments(arguments, request)) return status;
-  if (int status = ReadSourceDateEpoch(request.pack.newest_time)) return status;
-  PrepareZipSignatures();
-
-  std::optional<FileIdentity> output_identity;
-  if (!CheckOutput(request.output, output_identity)) return kExitFailure;
-  if (IsOutputFile(request.stub, output_identity)) {
-    ReportError(request.output + " is the stub too; building would replace it");
-    return kExitFailure;
-  }
-
+// 0 when the stub is fit to carry an archive, else the exit status to end with.
+int PrepareStub(const BuildRequest& request, PreparedStub& prepared) {
   std::string error_text;
   constexpr std::uint64_t kLargestStub = 64u << 20;
   std::optional<std::vector<std::uint8_t>> stub = ReadRegularFile(request.stub, kLargestStub,
@@ -585,12 +580,11 @@ int BuildCommand(const Arguments& arguments) {
                 "use a plain, stripped stub");
     return kExitFailure;
   }
-  std::string signature_warning;
   if (signature_left_out) {
-    signature_warning = request.stub +
-                        ": its signature was left out; sign the built file again (build "
-                        "first, then sign)";
-    ReportError("warning: " + signature_warning);
+    prepared.signature_warning = request.stub +
+                                 ": its signature was left out; sign the built file again "
+                                 "(build first, then sign)";
+    ReportError("warning: " + prepared.signature_warning);
   }
   // The maker's icon, version information and execution level go into this copy of the stub.
   if (request.identity.Changes() &&
@@ -598,13 +592,25 @@ int BuildCommand(const Arguments& arguments) {
     ReportError(error_text);
     return kExitFailure;
   }
+  prepared.bytes = std::move(*stub);
+  return 0;
+}
 
-  // Everything is read and judged before the output is created: a refused input leaves
-  // nothing behind.
-  bool ready_zip = IsReadyZip(request);
+// What the archive is made from: one ready ZIP, used as it is, or the files and folders of
+// the inputs.
+struct BuildInputs {
+  bool ready_zip = false;
   ReadyZip zip;
   SourceTree tree;
-  if (ready_zip) {
+};
+
+// Reads and judges the inputs before the output is created, so that a refused input leaves
+// nothing behind. 0 when they can be packed, else the exit status to end with.
+int GatherInputs(const BuildRequest& request, const std::optional<FileIdentity>& output_identity,
+                 BuildInputs& inputs) {
+  std::string error_text;
+  inputs.ready_zip = IsReadyZip(request);
+  if (inputs.ready_zip) {
     if (request.pack.password) {
       ReportError(
           "a ready .zip is used as it is and cannot be encrypted here; pack the files "
@@ -615,97 +621,153 @@ int BuildCommand(const Arguments& arguments) {
       ReportError(request.inputs[0] + " is the output file too; building would replace it");
       return kExitFailure;
     }
-    if (!zip.Open(request.inputs[0], error_text)) {
+    if (!inputs.zip.Open(request.inputs[0], error_text)) {
       ReportError(error_text);
       return kExitFailure;
     }
-  } else {
-    bool collected = CollectSources(request.inputs, output_identity, tree, error_text);
-    for (const std::string& warning : tree.warnings) ReportError("warning: " + warning);
-    if (!collected) {
-      ReportError(error_text);
-      return kExitFailure;
-    }
-    if (!tree.empty_folders.empty() && !request.quiet && !request.json) {
-      ReportError(EmptyFoldersNotice(tree.empty_folders));
-    }
+    return 0;
   }
-  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
-  if (ready_zip && stub->size() + block.size() + zip.size() > 0x7FFFFFFF) {
-    ReportError("the combined file would reach 2 GiB, more than the stub can read");
+  SourceTree& tree = inputs.tree;
+  bool collected = CollectSources(request.inputs, output_identity, tree, error_text);
+  for (const std::string& warning : tree.warnings) ReportError("warning: " + warning);
+  if (!collected) {
+    ReportError(error_text);
     return kExitFailure;
   }
+  if (!tree.empty_folders.empty() && !request.quiet && !request.json) {
+    ReportError(EmptyFoldersNotice(tree.empty_folders));
+  }
+  return 0;
+}
 
-  PartialFile output(request.output);
+// What was written, for the closing line or the JSON object.
+struct BuiltFile {
+  long size = 0;
+  std::size_t stub_size = 0;
+  std::size_t block_size = 0;
+  PackResult packed;
+};
+
+// Writes stub, configuration block and ZIP archive into the output's temporary file and
+// closes it. 0 when all of it was written, else the exit status to end with.
+int WriteCombinedFile(BuildRequest& request, const PreparedStub& stub,
+                      const std::vector<std::uint8_t>& block, BuildInputs& inputs,
+                      PartialFile& output, BuiltFile& built) {
+  std::string error_text;
   if (!output.Open(error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
-  if (!output.Write(*stub) || !output.Write(block)) {
+  if (!output.Write(stub.bytes) || !output.Write(block)) {
     ReportError(request.output + ": cannot write");
     return kExitFailure;
   }
-  PackResult packed;
   {
     // By the bytes read from the inputs: what takes the time, whether deflated or copied.
-    console::ByteProgress progress(ready_zip ? zip.size() : tree.file_bytes);
+    console::ByteProgress progress(inputs.ready_zip ? inputs.zip.size() : inputs.tree.file_bytes);
     request.pack.progress = [&progress](std::uint64_t bytes) { progress.Advance(bytes); };
-    bool written = ready_zip
-                       ? zip.CopyTo(output.file(), request.pack.progress, error_text)
-                       : WriteZip(output.file(), tree.sources, request.pack, packed, error_text);
+    bool written = inputs.ready_zip
+                       ? inputs.zip.CopyTo(output.file(), request.pack.progress, error_text)
+                       : WriteZip(output.file(), inputs.tree.sources, request.pack, built.packed,
+                                  error_text);
     request.pack.progress = nullptr;
     if (!written) {
       ReportError(error_text);
       return kExitFailure;
     }
   }
-  long size = std::ftell(output.file());
+  built.size = std::ftell(output.file());
+  built.stub_size = stub.bytes.size();
+  built.block_size = block.size();
   if (!output.Close(error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
+  return 0;
+}
+
+void PrintBuiltJson(const BuildRequest& request, const PreparedStub& stub,
+                    const BuildInputs& inputs, const BuiltFile& built) {
+  JsonWriter json;
+  json.BeginObject().ConsoleText("output", request.output).Number("size", built.size);
+  json.Number("stub_size", static_cast<std::int64_t>(built.stub_size));
+  json.Number("configuration_size", static_cast<std::int64_t>(built.block_size));
+  json.Bool("ready_zip", inputs.ready_zip);
+  if (inputs.ready_zip) {
+    json.Number("archive_size", static_cast<std::int64_t>(inputs.zip.size()));
+    json.Number("entries", inputs.zip.entries());
+  } else {
+    json.Number("files", static_cast<std::int64_t>(built.packed.files));
+    json.Number("folders", static_cast<std::int64_t>(built.packed.folders));
+    json.Number("bytes_in", static_cast<std::int64_t>(built.packed.bytes_in));
+  }
+  json.Bool("encrypted", request.pack.password.has_value());
+  json.BeginArray("warnings");
+  for (const std::string& warning : inputs.tree.warnings) json.ConsoleText(nullptr, warning);
+  if (!stub.signature_warning.empty()) json.ConsoleText(nullptr, stub.signature_warning);
+  json.EndArray().BeginArray("empty_folders");
+  for (const std::string& folder : inputs.tree.empty_folders)
+    json.Text(nullptr, platform::Utf8TextToAnsi(folder));
+  json.EndArray().ReportedErrors().EndObject().Print();
+}
+
+void PrintBuiltLine(const BuildRequest& request, const BuildInputs& inputs,
+                    const BuiltFile& built) {
+  std::string output = console::Printable(request.output);
+  if (inputs.ready_zip) {
+    std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n", output.c_str(),
+                built.size, built.stub_size, built.block_size,
+                static_cast<unsigned long long>(inputs.zip.size()));
+  } else {
+    std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
+                output.c_str(), built.size, static_cast<unsigned long long>(built.packed.files),
+                static_cast<unsigned long long>(built.packed.folders),
+                static_cast<unsigned long long>(built.packed.bytes_in),
+                request.pack.password ? ", encrypted" : "");
+  }
+}
+
+}  // namespace
+
+int BuildCommand(const Arguments& arguments) {
+  BuildRequest request;
+  request.pack.jobs = DefaultJobs();
+  if (std::optional<int> status = ReadBuildArguments(arguments, request)) return *status;
+  if (int status = ReadSourceDateEpoch(request.pack.newest_time)) return status;
+  PrepareZipSignatures();
+
+  std::optional<FileIdentity> output_identity;
+  if (!CheckOutput(request.output, output_identity)) return kExitFailure;
+  if (IsOutputFile(request.stub, output_identity)) {
+    ReportError(request.output + " is the stub too; building would replace it");
+    return kExitFailure;
+  }
+  PreparedStub stub;
+  if (int status = PrepareStub(request, stub)) return status;
+  BuildInputs inputs;
+  if (int status = GatherInputs(request, output_identity, inputs)) return status;
+  std::vector<std::uint8_t> block = EncodeConfigBlock(request.settings);
+  if (inputs.ready_zip && stub.bytes.size() + block.size() + inputs.zip.size() > 0x7FFFFFFF) {
+    ReportError("the combined file would reach 2 GiB, more than the stub can read");
+    return kExitFailure;
+  }
+
+  PartialFile output(request.output);
+  BuiltFile built;
+  if (int status = WriteCombinedFile(request, stub, block, inputs, output, built)) return status;
   if (request.verify &&
       !VerifyBuiltFile(output.partial_path(), request.pack.password, request.pack.jobs)) {
     return kExitFailure;
   }
+  std::string error_text;
   if (!output.Commit(error_text)) {
     ReportError(error_text);
     return kExitFailure;
   }
   if (request.json) {
-    JsonWriter json;
-    json.BeginObject().ConsoleText("output", request.output).Number("size", size);
-    json.Number("stub_size", static_cast<std::int64_t>(stub->size()));
-    json.Number("configuration_size", static_cast<std::int64_t>(block.size()));
-    json.Bool("ready_zip", ready_zip);
-    if (ready_zip) {
-      json.Number("archive_size", static_cast<std::int64_t>(zip.size()));
-      json.Number("entries", zip.entries());
-    } else {
-      json.Number("files", static_cast<std::int64_t>(packed.files));
-      json.Number("folders", static_cast<std::int64_t>(packed.folders));
-      json.Number("bytes_in", static_cast<std::int64_t>(packed.bytes_in));
-    }
-    json.Bool("encrypted", request.pack.password.has_value());
-    json.BeginArray("warnings");
-    for (const std::string& warning : tree.warnings) json.ConsoleText(nullptr, warning);
-    if (!signature_warning.empty()) json.ConsoleText(nullptr, signature_warning);
-    json.EndArray().BeginArray("empty_folders");
-    for (const std::string& folder : tree.empty_folders)
-      json.Text(nullptr, platform::Utf8TextToAnsi(folder));
-    json.EndArray().ReportedErrors().EndObject().Print();
+    PrintBuiltJson(request, stub, inputs, built);
   } else if (!request.quiet) {
-    std::string output = console::Printable(request.output);
-    if (ready_zip) {
-      std::printf("%s: %ld bytes (stub %zu, configuration %zu, archive %llu)\n", output.c_str(),
-                  size, stub->size(), block.size(), static_cast<unsigned long long>(zip.size()));
-    } else {
-      std::printf("%s: %ld bytes, %llu files and %llu folders (%llu bytes) packed%s\n",
-                  output.c_str(), size, static_cast<unsigned long long>(packed.files),
-                  static_cast<unsigned long long>(packed.folders),
-                  static_cast<unsigned long long>(packed.bytes_in),
-                  request.pack.password ? ", encrypted" : "");
-    }
+    PrintBuiltLine(request, inputs, built);
   }
   return kExitSuccess;
 }

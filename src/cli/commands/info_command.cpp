@@ -266,11 +266,10 @@ std::optional<std::uint64_t> OpenForInfo(const std::string& path, ArchiveFile& a
 }  // namespace
 
 int InfoCommand(const Arguments& arguments) {
-  std::vector<CommandLineItem> options;
-  std::vector<std::string> files;
-  if (std::optional<int> status = ReadCommand(arguments, kInfo, options, files)) return *status;
+  CommandArguments read;
+  if (std::optional<int> status = OpenCommand(arguments, kInfo, read)) return *status;
   bool as_json = JsonOutputRequested();
-  const std::string& path = files[0];
+  const std::string& path = read.operands[0];
   PrepareZipSignatures();
 
   InfoReport report;

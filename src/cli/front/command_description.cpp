@@ -1,6 +1,7 @@
 #include "cli/front/command_description.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "cli/front/json.h"
 #include "ui/console/console_ui.h"
@@ -19,38 +20,53 @@ std::string CommandHelp(const CommandDescription& command) {
   return help;
 }
 
-std::optional<int> ReadCommand(const Arguments& arguments, const CommandDescription& command,
-                               std::vector<CommandLineItem>& options,
-                               std::vector<std::string>& operands) {
-  bool takes_json = false;
-  for (const OptionSpec* option : command.options) takes_json |= option == &kJsonOption;
-  for (const std::string& argument : arguments) {
-    if (argument == "--") break;
-    if (argument == "-h" || argument == "--help") {
-      std::fputs(CommandHelp(command).c_str(), stdout);
+namespace {
+
+bool Is(const CommandLineItem& item, const OptionSpec& shared) {
+  return item.option != nullptr && std::strcmp(item.option->long_name, shared.long_name) == 0;
+}
+
+std::string HelpHint(const CommandDescription& command) {
+  return command.help_hint != nullptr ? command.help_hint
+                                      : std::string("selfx help ") + command.name;
+}
+
+}  // namespace
+
+std::optional<int> OpenCommand(const Arguments& arguments, const CommandDescription& command,
+                               CommandArguments& read) {
+  std::vector<CommandLineItem> items;
+  std::string error_text;
+  bool readable = ReadCommandLine(arguments, command.options, items, error_text);
+  for (const CommandLineItem& item : items) {
+    if (Is(item, kHelpOption)) {
+      std::fputs((command.help != nullptr ? command.help() : CommandHelp(command)).c_str(), stdout);
       return kExitSuccess;
     }
-    if (argument == "--json" && takes_json) {
+  }
+  for (const CommandLineItem& item : items) {
+    if (Is(item, kJsonOption)) {
       RequestJsonOutput();
       console::Settings().show_progress = false;
     }
   }
-  std::vector<CommandLineItem> items;
-  std::string error_text;
-  if (!ReadCommandLine(arguments, command.options, items, error_text)) {
-    ReportError(error_text + " (see selfx help " + command.name + ")");
+  if (!readable) {
+    ReportError(error_text + " (see " + HelpHint(command) + ")");
     return kExitUsage;
   }
   for (CommandLineItem& item : items) {
     if (item.option == nullptr) {
-      operands.push_back(item.value);
-    } else {
-      options.push_back(item);
+      read.operands.push_back(item.value);
+    } else if (Is(item, kQuietOption) || Is(item, kProgressOption)) {
+      read.quiet |= Is(item, kQuietOption);
+      console::Settings().show_progress = false;
+    } else if (!Is(item, kJsonOption)) {
+      read.options.push_back(item);
     }
   }
-  if (operands.size() != command.operands) {
-    ReportError(std::string(operands.empty() ? "no file given" : "too many files given") +
-                "; usage: selfx " + command.usage + " (see selfx help " + command.name + ")");
+  if (command.operands != kAnyOperands && read.operands.size() != command.operands) {
+    ReportError(std::string(read.operands.empty() ? "no file given" : "too many files given") +
+                "; usage: selfx " + command.usage + " (see " + HelpHint(command) + ")");
     return kExitUsage;
   }
   return std::nullopt;

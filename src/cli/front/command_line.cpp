@@ -32,6 +32,10 @@ const OptionSpec* FindShort(const std::vector<const OptionSpec*>& options, char 
 
 bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionSpec*>& options,
                      std::vector<CommandLineItem>& items, std::string& error_text) {
+  error_text.clear();
+  auto fault = [&error_text](const std::string& text) {
+    if (error_text.empty()) error_text = text;
+  };
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -43,19 +47,17 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
       options_ended = true;
       continue;
     }
-    // The value that follows the option's name in the same argument, or in the next one.
+    // The value that follows the option's name in the same argument, or in the next one,
+    // which is taken as it is, whatever it looks like.
     auto take_value = [&](const OptionSpec* option, const std::string& spelling,
                           const std::string* attached) {
       if (attached != nullptr) {
         items.push_back({option, *attached, spelling});
-        return true;
+      } else if (i + 1 < arguments.size()) {
+        items.push_back({option, arguments[++i], spelling});
+      } else {
+        fault(spelling + " needs a value");
       }
-      if (i + 1 >= arguments.size()) {
-        error_text = spelling + " needs a value";
-        return false;
-      }
-      items.push_back({option, arguments[++i], spelling});
-      return true;
     };
     if (argument[1] == '-') {
       std::string::size_type equals = argument.find('=');
@@ -63,21 +65,17 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
       std::string spelling = "--" + name;
       const OptionSpec* option = FindLong(options, name);
       if (option == nullptr) {
-        error_text = "unknown option " + spelling;
-        return false;
-      }
-      if (option->value_name == nullptr) {
+        fault("unknown option " + spelling);
+      } else if (option->value_name == nullptr) {
         if (equals != std::string::npos) {
-          error_text = spelling + " takes no value";
-          return false;
+          fault(spelling + " takes no value");
+        } else {
+          items.push_back({option, std::string(), spelling});
         }
-        items.push_back({option, std::string(), spelling});
-        continue;
-      }
-      std::string attached = equals == std::string::npos ? std::string()
-                                                         : argument.substr(equals + 1);
-      if (!take_value(option, spelling, equals == std::string::npos ? nullptr : &attached)) {
-        return false;
+      } else {
+        std::string attached = equals == std::string::npos ? std::string()
+                                                           : argument.substr(equals + 1);
+        take_value(option, spelling, equals == std::string::npos ? nullptr : &attached);
       }
       continue;
     }
@@ -87,19 +85,19 @@ bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionS
       std::string spelling = std::string("-") + argument[at];
       const OptionSpec* option = FindShort(options, argument[at]);
       if (option == nullptr) {
-        error_text = "unknown option " + spelling;
-        return false;
+        fault("unknown option " + spelling);
+        break;
       }
       if (option->value_name == nullptr) {
         items.push_back({option, std::string(), spelling});
         continue;
       }
       std::string attached = argument.substr(at + 1);
-      if (!take_value(option, spelling, attached.empty() ? nullptr : &attached)) return false;
+      take_value(option, spelling, attached.empty() ? nullptr : &attached);
       break;
     }
   }
-  return true;
+  return error_text.empty();
 }
 
 std::string OptionHelpLine(const OptionSpec& option) {

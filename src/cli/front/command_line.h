@@ -29,10 +29,14 @@ struct CommandLineItem {
   std::string spelling;                // the option as written ("-l", "--level")
 };
 
-// Reads the arguments against the options: "--name value", "--name=value", "-n value",
-// "-nVALUE", flags together ("-qh"), and "--", after which everything is an operand (a lone
-// "-" is always one). False with error_text on an unknown option, a missing value, or a value
-// given to a flag.
+// Reads the arguments against the options in one pass: "--name value", "--name=value",
+// "-n value", "-nVALUE", flags together ("-qh"), and "--", after which everything is an
+// operand (a lone "-" is always one). An option's value is whatever follows it, even a text
+// that looks like an option ("-o --help" names a file "--help"). False with error_text on the
+// first unknown option, missing value or value given to a flag; the reading still goes on to
+// the end, so that items hold every option the line does hold (a "--help" after an unknown
+// option is still there; the rest of a group of flags after an unknown letter is skipped, since
+// that letter may have taken it as its value).
 bool ReadCommandLine(const Arguments& arguments, const std::vector<const OptionSpec*>& options,
                      std::vector<CommandLineItem>& items, std::string& error_text);
 

@@ -463,6 +463,159 @@ PreparedFile PrepareFile(const PackSource& source, Worker& worker, PiecePool& po
   return prepared;
 }
 
+// Writes the entries in the archive's order as they come prepared, then the central
+// directory and the end record. Every step says false with error_text when it fails.
+class ArchiveWriter {
+ public:
+  ArchiveWriter(std::FILE* file, const PackOptions& options, PiecePool& pool, PackResult& result,
+                std::string& error_text)
+      : file_(file),
+        output_(file),
+        packer_(output_, options),
+        options_(options),
+        pool_(pool),
+        result_(result),
+        error_text_(error_text) {}
+
+  bool WriteEntry(const PackSource& source, PreparedFile& prepared) {
+    CentralRecord record = StartRecord(source);
+    std::uint64_t header_at = output_.position();
+    bool written = false;
+    switch (prepared.kind) {
+      case PreparedFile::Kind::kFailed:
+        error_text_ = prepared.error_text;
+        return false;
+      case PreparedFile::Kind::kFolder:
+        written = WriteFolder(record);
+        break;
+      case PreparedFile::Kind::kReady:
+        written = WritePreparedFile(prepared, record);
+        break;
+      case PreparedFile::Kind::kStream:
+        written = WriteStreamedFile(source, prepared.counted, header_at, record);
+        break;
+    }
+    if (!written || !WithinLimit()) return false;
+    records_.push_back(record);
+    return true;
+  }
+
+  // The central directory and the end record behind the entries; the file ends with them.
+  bool Finish() {
+    std::uint64_t directory_start = output_.position();
+    for (const CentralRecord& record : records_) {
+      std::vector<std::uint8_t> header = CentralHeader(record);
+      if (!Write(header)) return false;
+    }
+    std::uint64_t directory_size = output_.position() - directory_start;
+    std::uint8_t end_record[zip::kEndRecordSize] = {};
+    StoreLe32(end_record + zip::kEndSignature, EndRecordSignature);
+    StoreLe16(end_record + zip::kEndDiskEntries, static_cast<std::uint16_t>(records_.size()));
+    StoreLe16(end_record + zip::kEndTotalEntries, static_cast<std::uint16_t>(records_.size()));
+    StoreLe32(end_record + zip::kEndDirectorySize, static_cast<std::uint32_t>(directory_size));
+    StoreLe32(end_record + zip::kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));
+    if (!output_.Write(end_record, sizeof end_record)) return CannotWrite();
+    if (!WithinLimit()) return false;
+    // A file stored over its own failed deflate may have left bytes beyond the end record;
+    // the end record must end the file.
+    if (std::fflush(file_) != 0 || !TruncateFile(file_, output_.position())) return CannotWrite();
+    return true;
+  }
+
+ private:
+  // The record's fields that do not depend on the data.
+  CentralRecord StartRecord(const PackSource& source) const {
+    const PathFacts& facts = source.facts;
+    std::time_t modified = facts.modified;
+    if (options_.newest_time && modified > *options_.newest_time) modified = *options_.newest_time;
+    CentralRecord record = {};
+    record.name = source.name;
+    record.dos_date_time = DosDateTime(modified);
+    record.flags = IsPlainAscii(source.name) ? 0 : zip::kFlagUtf8Name;
+    record.offset = static_cast<std::uint32_t>(output_.position());
+    // The Unix mode in the high half for tools that restore it, the DOS folder bit below.
+    record.external_attributes = (facts.mode << 16) | (source.folder ? 0x10 : 0);
+    if (!source.folder && options_.password) record.flags |= zip::kFlagEncrypted;
+    return record;
+  }
+
+  bool WriteFolder(CentralRecord& record) {
+    record.method = zip::kMethodStored;
+    if (!Write(LocalHeader(record))) return false;
+    ++result_.folders;
+    return true;
+  }
+
+  // A file read and deflated ahead: its sizes and CRC are known before its header.
+  bool WritePreparedFile(PreparedFile& prepared, CentralRecord& record) {
+    std::uint64_t header_bytes = options_.password ? kEncryptionHeaderSize : 0;
+    record.method = prepared.deflated ? zip::kMethodDeflated : zip::kMethodStored;
+    record.crc = prepared.crc;
+    record.uncompressed = static_cast<std::uint32_t>(prepared.size);
+    record.compressed = static_cast<std::uint32_t>(prepared.stored_size + header_bytes);
+    if (!Write(LocalHeader(record))) return false;
+    bool written = packer_.WritePrepared(prepared, error_text_);
+    pool_.GiveBack(prepared.pieces);
+    if (!written) return false;
+    ++result_.files;
+    result_.bytes_in += record.uncompressed;
+    return true;
+  }
+
+  // A file too large for memory, streamed here: room for the header first, written again
+  // once sizes and CRC are known.
+  bool WriteStreamedFile(const PackSource& source, std::uint64_t already_counted,
+                         std::uint64_t header_at, CentralRecord& record) {
+    if (!Write(LocalHeader(record))) return false;
+    if (!packer_.Pack(source, already_counted, record, error_text_)) return false;
+    std::uint64_t data_end = output_.position();
+    std::vector<std::uint8_t> header = LocalHeader(record);
+    if (!output_.Seek(header_at) || !Write(header) || !output_.Seek(data_end)) {
+      return CannotWrite();
+    }
+    ++result_.files;
+    result_.bytes_in += record.uncompressed;
+    return true;
+  }
+
+  bool Write(const std::vector<std::uint8_t>& bytes) {
+    return output_.Write(bytes.data(), bytes.size()) || CannotWrite();
+  }
+
+  bool CannotWrite() {
+    error_text_ = "cannot write the output";
+    return false;
+  }
+
+  bool WithinLimit() {
+    if (output_.position() <= kLargestArchive) return true;
+    error_text_ = "the archive would reach 2 GiB, more than the stub can read";
+    return false;
+  }
+
+  std::FILE* file_;
+  Output output_;
+  FilePacker packer_;
+  const PackOptions& options_;
+  PiecePool& pool_;
+  PackResult& result_;
+  std::string& error_text_;
+  std::vector<CentralRecord> records_;
+};
+
+// The files go to as many threads as asked (no more than there are files), within a memory
+// budget: a file read whole costs its size in pieces until it is written.
+void PlanWork(const std::vector<PackSource>& sources, unsigned jobs,
+              OrderedWork<PreparedFile>& work) {
+  work.count = sources.size();
+  work.threads = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(sources.size())));
+  work.budget = kMemoryPerThread * work.threads;
+  for (const PackSource& source : sources) {
+    bool in_memory = !source.folder && source.facts.size <= kLargestInMemory;
+    work.costs.push_back(in_memory ? (source.facts.size + kPiece - 1) / kPiece * kPiece : 0);
+  }
+}
+
 }  // namespace
 
 bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const PackOptions& options,
@@ -478,132 +631,21 @@ bool WriteZip(std::FILE* file, const std::vector<PackSource>& sources, const Pac
       options.progress(bytes);
     };
   }
-  Output output(file);
-  FilePacker packer(output, shared);
-  std::vector<CentralRecord> records;
-
   OrderedWork<PreparedFile> work;
-  work.count = sources.size();
-  work.threads = std::max(1u,
-                          std::min<unsigned>(options.jobs, static_cast<unsigned>(sources.size())));
-  work.budget = kMemoryPerThread * work.threads;
-  for (const PackSource& source : sources) {
-    bool in_memory = !source.folder && source.facts.size <= kLargestInMemory;
-    work.costs.push_back(in_memory ? (source.facts.size + kPiece - 1) / kPiece * kPiece : 0);
-  }
+  PlanWork(sources, options.jobs, work);
   PiecePool pool(kPiece, work.budget);
   std::vector<Worker> workers(work.threads);
   if (options.level != 0) {
     for (Worker& worker : workers) worker.deflater = std::make_unique<Deflater>(options.level);
   }
+  ArchiveWriter writer(file, shared, pool, result, error_text);
   work.work = [&](unsigned worker, std::size_t item) {
     return PrepareFile(sources[item], workers[worker], pool, shared.progress);
   };
   work.consume = [&](std::size_t item, PreparedFile& prepared) {
-    const PackSource& source = sources[item];
-    const PathFacts& facts = source.facts;
-    std::time_t modified = facts.modified;
-    if (options.newest_time && modified > *options.newest_time) modified = *options.newest_time;
-    CentralRecord record = {};
-    record.name = source.name;
-    record.dos_date_time = DosDateTime(modified);
-    record.flags = IsPlainAscii(source.name) ? 0 : zip::kFlagUtf8Name;
-    record.offset = static_cast<std::uint32_t>(output.position());
-    // The Unix mode in the high half for tools that restore it, the DOS folder bit below.
-    record.external_attributes = (facts.mode << 16) | (source.folder ? 0x10 : 0);
-    if (!source.folder && options.password) record.flags |= zip::kFlagEncrypted;
-    std::uint64_t header_at = output.position();
-    switch (prepared.kind) {
-      case PreparedFile::Kind::kFailed:
-        error_text = prepared.error_text;
-        return false;
-      case PreparedFile::Kind::kFolder: {
-        record.method = zip::kMethodStored;
-        std::vector<std::uint8_t> header = LocalHeader(record);
-        if (!output.Write(header.data(), header.size())) {
-          error_text = "cannot write the output";
-          return false;
-        }
-        ++result.folders;
-        break;
-      }
-      case PreparedFile::Kind::kReady: {
-        std::uint64_t header_bytes = options.password ? kEncryptionHeaderSize : 0;
-        record.method = prepared.deflated ? zip::kMethodDeflated : zip::kMethodStored;
-        record.crc = prepared.crc;
-        record.uncompressed = static_cast<std::uint32_t>(prepared.size);
-        record.compressed = static_cast<std::uint32_t>(prepared.stored_size + header_bytes);
-        std::vector<std::uint8_t> header = LocalHeader(record);
-        if (!output.Write(header.data(), header.size())) {
-          error_text = "cannot write the output";
-          return false;
-        }
-        bool written = packer.WritePrepared(prepared, error_text);
-        pool.GiveBack(prepared.pieces);
-        if (!written) return false;
-        ++result.files;
-        result.bytes_in += record.uncompressed;
-        break;
-      }
-      case PreparedFile::Kind::kStream: {
-        // Room for the header now; it is written again once sizes and CRC are known.
-        std::vector<std::uint8_t> header = LocalHeader(record);
-        if (!output.Write(header.data(), header.size())) {
-          error_text = "cannot write the output";
-          return false;
-        }
-        if (!packer.Pack(source, prepared.counted, record, error_text)) return false;
-        std::uint64_t data_end = output.position();
-        header = LocalHeader(record);
-        if (!output.Seek(header_at) || !output.Write(header.data(), header.size()) ||
-            !output.Seek(data_end)) {
-          error_text = "cannot write the output";
-          return false;
-        }
-        ++result.files;
-        result.bytes_in += record.uncompressed;
-        break;
-      }
-    }
-    if (output.position() > kLargestArchive) {
-      error_text = "the archive would reach 2 GiB, more than the stub can read";
-      return false;
-    }
-    records.push_back(record);
-    return true;
+    return writer.WriteEntry(sources[item], prepared);
   };
-  if (!work.Run()) return false;
-
-  std::uint64_t directory_start = output.position();
-  for (const CentralRecord& record : records) {
-    std::vector<std::uint8_t> header = CentralHeader(record);
-    if (!output.Write(header.data(), header.size())) {
-      error_text = "cannot write the output";
-      return false;
-    }
-  }
-  std::uint64_t directory_size = output.position() - directory_start;
-  std::uint8_t end_record[zip::kEndRecordSize] = {};
-  StoreLe32(end_record + zip::kEndSignature, EndRecordSignature);
-  StoreLe16(end_record + zip::kEndDiskEntries, static_cast<std::uint16_t>(records.size()));
-  StoreLe16(end_record + zip::kEndTotalEntries, static_cast<std::uint16_t>(records.size()));
-  StoreLe32(end_record + zip::kEndDirectorySize, static_cast<std::uint32_t>(directory_size));
-  StoreLe32(end_record + zip::kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));
-  if (!output.Write(end_record, sizeof end_record)) {
-    error_text = "cannot write the output";
-    return false;
-  }
-  if (output.position() > kLargestArchive) {
-    error_text = "the archive would reach 2 GiB, more than the stub can read";
-    return false;
-  }
-  // A file stored over its own failed deflate may have left bytes beyond the end record;
-  // the end record must end the file.
-  if (std::fflush(file) != 0 || !TruncateFile(file, output.position())) {
-    error_text = "cannot write the output";
-    return false;
-  }
-  return true;
+  return work.Run() && writer.Finish();
 }
 
 }  // namespace selfx::cli
