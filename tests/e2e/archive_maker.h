@@ -54,6 +54,14 @@ std::size_t EncodedBlockSize(const BlockSettings& settings);
 // The built stub (environment SELFX_STUB), read once.
 const std::vector<std::uint8_t>& StubBytes();
 
+// The stub the builder packs with (environment SELFX_BUILDER_STUB): the stub itself, or in
+// the 64-bit test build a 32-bit one, as the builder packs with no other.
+std::string BuilderStubPath();
+// `built`, a file the builder wrote with the builder's stub, with the stub under test in
+// front of what the builder appended to its image. The stub finds the ZIP offsets from where
+// its end record lies, so the archive behind needs no change.
+std::vector<std::uint8_t> WithStubUnderTest(const std::vector<std::uint8_t>& built);
+
 // Runs combined programs: each test writes its files into its own folder under
 // SELFX_E2E_WORK (or the temporary folder), named after the test.
 class StubTest : public testing::Test {
