@@ -48,6 +48,18 @@ std::string LastErrorText(const char* what) {
   return text;
 }
 
+// Wine starts its desktop (explorer.exe) and its services (services.exe and the services it
+// starts) on demand, as children of whichever process needs them first. Started here before
+// any program under test, they belong to no program's job: they are not counted as what that
+// program started, and closing its job does not end them under the feet of the next test.
+bool StartSessionHelpers() {
+  GetDesktopWindow();
+  if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+    CloseServiceHandle(manager);
+  }
+  return true;
+}
+
 }  // namespace
 
 DWORD ScaledTimeout(DWORD timeout_ms) {
@@ -171,6 +183,8 @@ bool RemoveTree(const std::string& path, DWORD timeout_ms) {
 
 Process Process::Start(const std::string& program, const std::string& arguments,
                        const std::string& directory, bool suspended) {
+  static const bool helpers_started = StartSessionHelpers();
+  (void)helpers_started;
   Process process;
   std::string command_line = "\"" + program + "\"";
   if (!arguments.empty()) command_line += " " + arguments;
