@@ -9,10 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "common/zip_writer.h"
 #include "harness.h"
-#include "zip_writer.h"
 
 namespace e2e {
+
+// The tests' ZIP writer (tests/common), under the names the suites use.
+using test_zip::AppendLe16;
+using test_zip::AppendLe32;
+using test_zip::Crc32;
+using test_zip::kCentralNameLength;
+using test_zip::kEndCommentLength;
+using test_zip::kEndRecordSize;
+using test_zip::kEndTotalEntries;
+using test_zip::MakeStoredZip;
+using test_zip::PutLe16;
+using test_zip::PutLe32;
+using test_zip::ZipImage;
+using test_zip::ZipMember;
 
 // The configuration block as a builder writes it. Strings are written with their lengths;
 // `padding` is left between the message and the trailer.
