@@ -21,7 +21,8 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 file(GLOB SELFX_UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 # The command-line reader and the stub's resource writer are tested directly.
-add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} src/cli/front/command_line.cpp
+add_executable(selfx_unit_tests ${SELFX_UNIT_TEST_SOURCES} tests/common/zip_writer.cpp
+               src/cli/front/command_line.cpp
                src/cli/pe/resource_section.cpp src/cli/pe/stub_identity.cpp src/platform/native_file.cpp
                src/cli/pe/stub_image.cpp src/cli/pack/block_splitter.cpp)
 # The tests' shared helpers (test_support.h, scripted_ui.h, ...) by their own names.

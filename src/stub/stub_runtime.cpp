@@ -75,6 +75,7 @@ namespace selfx {
 
 namespace {
 
+#if defined(__i386__)
 // An exception registration record of the 32-bit structured exception handling chain.
 struct ExceptionRegistration {
   ExceptionRegistration* next;
@@ -96,6 +97,15 @@ extern "C" EXCEPTION_DISPOSITION __cdecl TopLevelExceptionHandler(EXCEPTION_RECO
   EndProgram(ExitCodeForFault(record->ExceptionCode));
 }
 
+#else
+// The 64-bit test build: there the system finds handlers through the functions' unwind
+// tables, not through a chain on the stack, so the program's last word on a fault is the
+// filter that the system's UnhandledExceptionFilter calls before it would look for a debugger.
+LONG WINAPI TopLevelExceptionFilter(EXCEPTION_POINTERS* pointers) {
+  EndProgram(ExitCodeForFault(pointers->ExceptionRecord->ExceptionCode));
+}
+#endif
+
 }  // namespace
 
 // The system calls the entry point with the stack aligned to 4 bytes only. The compiler's code
@@ -108,6 +118,7 @@ __attribute__((force_align_arg_pointer)) void StartProgram(void (*program)()) {
   ExitProcess(0);
 }
 
+#if defined(__i386__)
 void RunWithFaultHandling(void (*program)()) {
   ExceptionRegistration registration;
   asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
@@ -116,5 +127,12 @@ void RunWithFaultHandling(void (*program)()) {
   program();
   asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
 }
+#else
+void RunWithFaultHandling(void (*program)()) {
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(&TopLevelExceptionFilter);
+  program();
+  SetUnhandledExceptionFilter(previous);
+}
+#endif
 
 }  // namespace selfx

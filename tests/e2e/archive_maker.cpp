@@ -96,6 +96,43 @@ const std::vector<std::uint8_t>& StubBytes() {
   return bytes;
 }
 
+std::string BuilderStubPath() {
+  const std::string path = PathFromEnvironment("SELFX_BUILDER_STUB");
+  return path.empty() ? PathFromEnvironment("SELFX_STUB") : path;
+}
+
+namespace {
+
+// Where the raw data of the PE image's last section ends; 0 when `file` is no PE image.
+std::size_t ImageEnd(const std::vector<std::uint8_t>& file) {
+  auto load = [&file](std::size_t at, std::size_t size) -> std::uint32_t {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < size && at + i < file.size(); ++i) {
+      value |= static_cast<std::uint32_t>(file[at + i]) << (8 * i);
+    }
+    return value;
+  };
+  if (file.size() < 0x40) return 0;
+  const std::size_t pe = load(0x3C, 4);
+  const std::size_t sections = load(pe + 6, 2);
+  const std::size_t table = pe + 24 + load(pe + 20, 2);
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < sections; ++i) {
+    end = std::max<std::size_t>(end, load(table + 40 * i + 16, 4) + load(table + 40 * i + 20, 4));
+  }
+  return std::min(end, file.size());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WithStubUnderTest(const std::vector<std::uint8_t>& built) {
+  if (BuilderStubPath() == PathFromEnvironment("SELFX_STUB")) return built;
+  std::vector<std::uint8_t> file = StubBytes();
+  file.insert(file.end(), built.begin() + static_cast<std::ptrdiff_t>(ImageEnd(built)),
+              built.end());
+  return file;
+}
+
 void StubTest::SetUp() {
   ASSERT_FALSE(StubBytes().empty())
       << "the stub could not be read: set SELFX_STUB to selfx-stub.exe (now \""

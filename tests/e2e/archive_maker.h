@@ -9,10 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "common/zip_writer.h"
 #include "harness.h"
-#include "zip_writer.h"
 
 namespace e2e {
+
+// The tests' ZIP writer (tests/common), under the names the suites use.
+using test_zip::AppendLe16;
+using test_zip::AppendLe32;
+using test_zip::Crc32;
+using test_zip::kCentralNameLength;
+using test_zip::kEndCommentLength;
+using test_zip::kEndRecordSize;
+using test_zip::kEndTotalEntries;
+using test_zip::MakeStoredZip;
+using test_zip::PutLe16;
+using test_zip::PutLe32;
+using test_zip::ZipImage;
+using test_zip::ZipMember;
 
 // The configuration block as a builder writes it. Strings are written with their lengths;
 // `padding` is left between the message and the trailer.
@@ -53,6 +67,14 @@ std::size_t EncodedBlockSize(const BlockSettings& settings);
 
 // The built stub (environment SELFX_STUB), read once.
 const std::vector<std::uint8_t>& StubBytes();
+
+// The stub the builder packs with (environment SELFX_BUILDER_STUB): the stub itself, or in
+// the 64-bit test build a 32-bit one, as the builder packs with no other.
+std::string BuilderStubPath();
+// `built`, a file the builder wrote with the builder's stub, with the stub under test in
+// front of what the builder appended to its image. The stub finds the ZIP offsets from where
+// its end record lies, so the archive behind needs no change.
+std::vector<std::uint8_t> WithStubUnderTest(const std::vector<std::uint8_t>& built);
 
 // Runs combined programs: each test writes its files into its own folder under
 // SELFX_E2E_WORK (or the temporary folder), named after the test.

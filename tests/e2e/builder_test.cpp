@@ -222,7 +222,7 @@ class WindowsBuilder : public BuilderUnderWine {
 
 TEST_F(WindowsBuilder, BuildsTestsAndExtractsAnArchive) {
   const std::string source = MakeSourceFolder();
-  const std::string stub = PathFromEnvironment("SELFX_STUB");
+  const std::string stub = BuilderStubPath();
   const std::string archive_path = folder_ + "\\built.exe";
   Selfx("build --stub \"" + stub + "\" -o \"" + archive_path + "\" \"" + source + "\"");
   const auto archive = ReadFileBytes(archive_path);
@@ -236,7 +236,7 @@ TEST_F(WindowsBuilder, BuildsTestsAndExtractsAnArchive) {
   ExpectSameTimesAsSource(source, extracted);
 
   // The stub reads what the Windows build wrote just as well.
-  Process process = Run(archive, "built_run");
+  Process process = Run(WithStubUnderTest(archive), "built_run");
   HWND dialog = Open(process);
   ASSERT_NE(nullptr, dialog);
   const std::string target = NewFolder("target");
@@ -248,7 +248,7 @@ TEST_F(WindowsBuilder, BuildsTestsAndExtractsAnArchive) {
 
 TEST_F(WindowsBuilder, TestReportsADamagedArchive) {
   const std::string source = MakeSourceFolder();
-  const std::string stub = PathFromEnvironment("SELFX_STUB");
+  const std::string stub = BuilderStubPath();
   const std::string archive_path = folder_ + "\\built.exe";
   Selfx("build --level 0 --stub \"" + stub + "\" -o \"" + archive_path + "\" \"" + source + "\"");
   auto archive = ReadFileBytes(archive_path);

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,31 +108,74 @@ inline std::string MarkerProgramBytes() {
 }
 
 // What the marker program wrote into `folder`: its parameters and its own path, or nothing
-// when it has not run there within `timeout_ms`. The record comes back once the program
-// has ended as well (the file names its process id): it writes the file as its last step
-// but holds `folder` as its working folder until it is gone, and a test that removes the
-// folder next must not race it.
+// when it has not run there within `timeout_ms`. The program writes the file under another
+// name and renames it into place, but a reader can still meet it while the rename holds it
+// (Wine renames through a handle opened for delete), so the wait lasts until the file reads
+// and its record parses whole. The record comes back once the program has ended as well
+// (the file names its process id): it holds `folder` as its working folder until it is gone,
+// and a test that removes the folder next must not race it.
 struct MarkerRecord {
   std::string parameters;
   std::string program;
+  DWORD process_id = 0;
 };
+
+// The three lines of a marker file, each with its line end; nothing for a partial record.
+inline std::optional<MarkerRecord> ParseMarker(const std::string& text) {
+  MarkerRecord record;
+  std::string process_text;
+  std::size_t at = 0;
+  for (std::string* line : {&record.parameters, &record.program, &process_text}) {
+    const std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) return std::nullopt;
+    *line = text.substr(at, end - at);
+    at = end + 1;
+  }
+  if (process_text.empty() || process_text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  record.process_id = static_cast<DWORD>(std::strtoul(process_text.c_str(), nullptr, 10));
+  if (record.process_id == 0) return std::nullopt;
+  return record;
+}
+
 inline std::optional<MarkerRecord> WaitForMarker(const std::string& folder,
                                                  DWORD timeout_ms = kWindowTimeoutMs) {
   const std::string path = folder + "\\" + kMarkerName;
-  if (!WaitUntil([&] { return PathExists(path); }, timeout_ms)) return std::nullopt;
-  std::istringstream lines(ReadText(path));
-  MarkerRecord record;
-  std::string process_text;
-  std::getline(lines, record.parameters);
-  std::getline(lines, record.program);
-  std::getline(lines, process_text);
-  const DWORD process_id = static_cast<DWORD>(std::strtoul(process_text.c_str(), nullptr, 10));
-  if (process_id == 0) {
-    ADD_FAILURE() << path << " names no process id";
-  } else if (!WaitForProcessEnd(process_id)) {
-    ADD_FAILURE() << "the marker program (process " << process_id << ") still runs in " << folder;
+  std::optional<MarkerRecord> record;
+  std::optional<std::vector<std::uint8_t>> last_read;
+  WaitUntil(
+      [&] {
+        if (!PathExists(path)) return false;
+        last_read = TryReadFileBytes(path);
+        if (last_read) record = ParseMarker(std::string(last_read->begin(), last_read->end()));
+        return record.has_value();
+      },
+      timeout_ms);
+  if (!record) {
+    if (PathExists(path)) {
+      ADD_FAILURE() << path << " holds no whole record: "
+                    << (last_read ? "\"" + std::string(last_read->begin(), last_read->end()) + "\""
+                                  : std::string("it cannot be read"));
+    }
+    return std::nullopt;
+  }
+  if (!WaitForProcessEnd(record->process_id)) {
+    ADD_FAILURE() << "the marker program (process " << record->process_id << ") still runs in "
+                  << folder;
   }
   return record;
+}
+
+// For a program that must not have started anything: once `program` has ended, whatever it
+// started is there already (a start returns once the new process exists), so it is enough
+// that its job counted no other process and that no marker file was written in `folder`.
+inline void ExpectNothingStarted(Process& program, const std::string& folder) {
+  ASSERT_TRUE(program.WaitForExit().has_value()) << "the program still runs";
+  const std::optional<DWORD> started = program.ProcessesStarted();
+  ASSERT_TRUE(started.has_value()) << "the program's job tells no count of processes";
+  EXPECT_EQ(0u, *started) << "the program started " << *started << " other process(es)";
+  EXPECT_FALSE(PathExists(folder + "\\" + kMarkerName)) << "a marker program ran in " << folder;
 }
 
 // Environment variables of this process changed for the programs it starts while the

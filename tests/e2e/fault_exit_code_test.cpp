@@ -67,6 +67,11 @@ class FaultExitCodes : public ::testing::TestWithParam<FaultCase> {
 
 TEST_P(FaultExitCodes, EndWithTheirOwnCodeWithoutAMessage) {
   const FaultCase& c = GetParam();
+#if defined(_WIN64)
+  if (std::string(c.mode) == "overflow") {
+    GTEST_SKIP() << "64-bit code has no INTO, the instruction that raises the overflow fault";
+  }
+#endif
   Process process = Process::Start(PathFromEnvironment("SELFX_FAULTS"), c.mode);
   ASSERT_TRUE(process.started()) << process.error();
   // A message box would keep the program waiting: ending in time also shows that none came.

@@ -17,18 +17,15 @@ constexpr DWORD kIconPaintTimeoutMs = 3000;
 // A window that does not answer a message within this time counts as hung.
 constexpr UINT kMessageTimeoutMs = 5000;
 
-// Every process started here joins this job, which ends them all when the test program
-// itself ends, however it ends.
-HANDLE KillOnCloseJob() {
-  static HANDLE job = [] {
-    HANDLE created = CreateJobObjectA(nullptr, nullptr);
-    if (created != nullptr) {
-      JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-      limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    }
-    return created;
-  }();
+// A job for one process started here: everything in it ends when the job is closed, or when
+// the test program ends, however it ends.
+HANDLE NewKillOnCloseJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  }
   return job;
 }
 
@@ -49,6 +46,18 @@ std::string LastErrorText(const char* what) {
   std::snprintf(text, sizeof(text), "%s failed with error %lu", what,
                 static_cast<unsigned long>(GetLastError()));
   return text;
+}
+
+// Wine starts its desktop (explorer.exe) and its services (services.exe and the services it
+// starts) on demand, as children of whichever process needs them first. Started here before
+// any program under test, they belong to no program's job: they are not counted as what that
+// program started, and closing its job does not end them under the feet of the next test.
+bool StartSessionHelpers() {
+  GetDesktopWindow();
+  if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)) {
+    CloseServiceHandle(manager);
+  }
+  return true;
 }
 
 }  // namespace
@@ -84,21 +93,26 @@ std::string PathFromEnvironment(const char* name) {
   return value != nullptr ? WindowsPath(value) : std::string();
 }
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
+std::optional<std::vector<std::uint8_t>> TryReadFileBytes(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::vector<std::uint8_t>> bytes;
   const DWORD size = GetFileSize(file, nullptr);
   if (size != INVALID_FILE_SIZE) {
-    bytes.resize(size);
+    bytes.emplace(size);
     DWORD read = 0;
-    if (size > 0 && (!ReadFile(file, bytes.data(), size, &read, nullptr) || read != size)) {
-      bytes.clear();
+    if (size > 0 && (!ReadFile(file, bytes->data(), size, &read, nullptr) || read != size)) {
+      bytes.reset();
     }
   }
   CloseHandle(file);
   return bytes;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  return TryReadFileBytes(path).value_or(std::vector<std::uint8_t>());
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -169,6 +183,8 @@ bool RemoveTree(const std::string& path, DWORD timeout_ms) {
 
 Process Process::Start(const std::string& program, const std::string& arguments,
                        const std::string& directory, bool suspended) {
+  static const bool helpers_started = StartSessionHelpers();
+  (void)helpers_started;
   Process process;
   std::string command_line = "\"" + program + "\"";
   if (!arguments.empty()) command_line += " " + arguments;
@@ -184,7 +200,11 @@ Process Process::Start(const std::string& program, const std::string& arguments,
     process.error_ = LastErrorText(("CreateProcess of " + program).c_str());
     return process;
   }
-  if (HANDLE job = KillOnCloseJob()) AssignProcessToJobObject(job, info.hProcess);
+  process.job_ = NewKillOnCloseJob();
+  if (process.job_ != nullptr && !AssignProcessToJobObject(process.job_, info.hProcess)) {
+    CloseHandle(process.job_);
+    process.job_ = nullptr;
+  }
   process.thread_ = info.hThread;
   process.handle_ = info.hProcess;
   if (!suspended) process.Resume();
@@ -200,10 +220,12 @@ void Process::Resume() {
 }
 
 Process::Process(Process&& other) noexcept
-    : handle_(other.handle_),
+    : job_(other.job_),
+      handle_(other.handle_),
       thread_(other.thread_),
       id_(other.id_),
       error_(std::move(other.error_)) {
+  other.job_ = nullptr;
   other.handle_ = nullptr;
   other.thread_ = nullptr;
   other.id_ = 0;
@@ -214,10 +236,13 @@ Process& Process::operator=(Process&& other) noexcept {
     Terminate();
     if (handle_ != nullptr) CloseHandle(handle_);
     if (thread_ != nullptr) CloseHandle(thread_);
+    if (job_ != nullptr) CloseHandle(job_);
+    job_ = other.job_;
     handle_ = other.handle_;
     thread_ = other.thread_;
     id_ = other.id_;
     error_ = std::move(other.error_);
+    other.job_ = nullptr;
     other.handle_ = nullptr;
     other.thread_ = nullptr;
     other.id_ = 0;
@@ -229,6 +254,18 @@ Process::~Process() {
   Terminate();
   if (handle_ != nullptr) CloseHandle(handle_);
   if (thread_ != nullptr) CloseHandle(thread_);
+  if (job_ != nullptr) CloseHandle(job_);
+}
+
+std::optional<DWORD> Process::ProcessesStarted() const {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+  if (job_ == nullptr ||
+      !QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting,
+                                 sizeof(accounting), nullptr) ||
+      accounting.TotalProcesses == 0) {
+    return std::nullopt;
+  }
+  return accounting.TotalProcesses - 1;  // all but the program itself
 }
 
 bool Process::running() const {

@@ -1,8 +1,8 @@
 // Drives Windows GUI programs from another process: start a program, find its windows,
 // read titles, control texts, list-view rows and message boxes, press buttons, and see how
 // the program ends. Everything waits with a timeout and polls; nothing relies on a fixed
-// sleep. Every process started here is ended when its Process object goes away, so a
-// failed assertion cannot leave a program running.
+// sleep. Every process started here, and every process it starts, is ended when its Process
+// object goes away, so a failed assertion cannot leave a program running.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +20,6 @@ namespace e2e {
 // qemu-i386 where the kernel runs no 32-bit code) a program takes a minute to start.
 constexpr DWORD kWindowTimeoutMs = 15000;
 constexpr DWORD kExitTimeoutMs = 15000;
-// How long to watch for something that must not happen (a window that must not appear).
-constexpr DWORD kQuietPeriodMs = 1500;
 
 // timeout_ms stretched by SELFX_E2E_TIME_SCALE.
 DWORD ScaledTimeout(DWORD timeout_ms);
@@ -34,6 +32,13 @@ std::string WindowsPath(const std::string& path);
 // The value of an environment variable holding a path, as a Windows path; empty if unset.
 std::string PathFromEnvironment(const char* name);
 
+// The file's bytes, or nothing when it cannot be opened or read: an empty file is not a
+// failed read. The file is opened with read, write and delete sharing, so that a writer that
+// still holds it, or renames it into place (Wine renames through a handle opened for delete),
+// does not make the read fail.
+std::optional<std::vector<std::uint8_t>> TryReadFileBytes(const std::string& path);
+// The same, empty when the file cannot be read (for fixtures, whose emptiness the caller
+// checks).
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // Creates the folder and its missing parents; true when it exists afterwards.
@@ -69,8 +74,14 @@ class Process {
   std::optional<DWORD> WaitForExit(DWORD timeout_ms = kExitTimeoutMs);
   void Terminate();
 
+  // How many processes the program has started so far, directly or through the programs it
+  // started (the shell, say): each process is started in a job of its own, which every
+  // process it creates joins too. Nothing when the job cannot tell.
+  std::optional<DWORD> ProcessesStarted() const;
+
  private:
   Process() = default;
+  HANDLE job_ = nullptr;  // ends whatever still runs in it when it is closed
   HANDLE handle_ = nullptr;
   HANDLE thread_ = nullptr;  // kept only while suspended
   DWORD id_ = 0;

@@ -96,13 +96,14 @@ TEST_F(MainDialog, CompactFormWithTickedCommandRunsItAfterTheSuccessMessage) {
   ASSERT_TRUE(box.has_value()) << DescribeWindows(stub.id());
   EXPECT_EQ(kSuccessText, box->text);
   EXPECT_EQ(kCaption, box->caption);
-  EXPECT_FALSE(PathExists(Out() + "\\" + kMarkerName)) << "the command ran before the message";
+  EXPECT_EQ(0u, stub.ProcessesStarted().value_or(1)) << "the command ran before the message";
   EXPECT_EQ("hello", ReadText(Out() + "\\readme.txt"));
   ASSERT_TRUE(AnswerMessageBox(*box, IDOK));
 
   const auto marker = WaitForMarker(Out());
   ASSERT_TRUE(marker.has_value()) << "the command did not run in " << Out();
   EXPECT_EQ("", marker->parameters);
+  EXPECT_EQ(1u, stub.ProcessesStarted().value_or(0));
   EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
 }
 
@@ -116,7 +117,7 @@ TEST_F(MainDialog, RunCheckboxWithoutCommandIsRemovedAndNothingRuns) {
   ClickButton(Control(dialog, kUnzipId));
   EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
   EXPECT_TRUE(PathExists(Out() + "\\marker.exe"));
-  EXPECT_FALSE(WaitForMarker(Out(), kQuietPeriodMs).has_value());
+  ExpectNothingStarted(stub, Out());
 }
 
 // Without OptRunCheckbox a configured command has no checkbox and runs after every
@@ -147,10 +148,13 @@ TEST_F(MainDialog, CommandRunsWithoutCheckboxAndNotWhenUnticked) {
     ClickButton(Control(dialog, kUnzipId));
     EXPECT_EQ(0u, stub.WaitForExit().value_or(kNoExitCode)) << DescribeWindows(stub.id());
     ASSERT_TRUE(PathExists(Out() + "\\marker.exe"));
-    const auto marker = WaitForMarker(Out(), c.runs ? kWindowTimeoutMs : kQuietPeriodMs);
-    EXPECT_EQ(c.runs, marker.has_value());
-    if (marker) {
+    if (c.runs) {
+      EXPECT_EQ(1u, stub.ProcessesStarted().value_or(0)) << "the command was not started once";
+      const auto marker = WaitForMarker(Out());
+      ASSERT_TRUE(marker.has_value()) << "the command did not run in " << Out();
       EXPECT_EQ("given", marker->parameters);
+    } else {
+      ExpectNothingStarted(stub, Out());
     }
   }
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Makes the fixtures of the extraction and builder end-to-end suites.
 
-    make_extraction_fixtures.py STUB SELFX OUT_DIR
+    make_extraction_fixtures.py STUB SELFX OUT_DIR [--run-stub RUN_STUB]
 
-STUB is the built selfx-stub.exe, SELFX the host build of the selfx tool. In OUT_DIR:
+STUB is the built selfx-stub.exe, SELFX the host build of the selfx tool. With --run-stub
+every archive runs with RUN_STUB instead (the 64-bit test build; see run_stub.py). In OUT_DIR:
 
   extraction_tree/           a small tree: text, random and repetitive data, an empty file,
                              a name with blanks, nested folders; fixed times
@@ -35,6 +36,7 @@ import time
 import zipfile
 
 from make_fixtures import config_block
+from run_stub import split_arguments, swap_stub
 
 PASSWORD = "open sesame"
 # The wrong passwords the tests type. The header check compares one byte, so about one wrong
@@ -210,11 +212,12 @@ def make_selfx_tree(root):
     return count
 
 
-def make_selfx_archives(stub_path, selfx, work, out_dir):
+def make_selfx_archives(stub_path, run_stub, selfx, work, out_dir):
     tree = out_dir / "selfx_tree"
     count = make_selfx_tree(tree)
     subprocess.run([selfx, "build", "--stub", stub_path, "-o", str(out_dir / "selfx_tree.exe"),
                     str(tree)], check=True, stdout=subprocess.DEVNULL)
+    swap_stub(out_dir / "selfx_tree.exe", run_stub)
 
     secret = out_dir / "selfx_secret_tree"
     for index, (name, data) in enumerate([("first.txt", b"the first secret\r\n" * 50),
@@ -229,16 +232,18 @@ def make_selfx_archives(stub_path, selfx, work, out_dir):
                        check=True, stdout=subprocess.DEVNULL)
         if refuses_wrong_passwords(out_dir / "selfx_secret.exe"):
             break
+    swap_stub(out_dir / "selfx_secret.exe", run_stub)
     return count
 
 
 def main():
-    if len(sys.argv) != 4:
+    arguments, run_stub = split_arguments(sys.argv[1:])
+    if len(arguments) != 3:
         sys.exit(__doc__)
-    stub_path, selfx, out_dir = sys.argv[1], sys.argv[2], pathlib.Path(sys.argv[3])
+    stub_path, selfx, out_dir = arguments[0], arguments[1], pathlib.Path(arguments[2])
     if not os.access(selfx, os.X_OK):
         sys.exit(f"{selfx} is not there: build the host preset first (cmake --build --preset host)")
-    stub = pathlib.Path(stub_path).read_bytes()
+    stub = run_stub if run_stub is not None else pathlib.Path(stub_path).read_bytes()
     out_dir.mkdir(parents=True, exist_ok=True)
     for name in ["extraction_tree", "selfx_tree", "selfx_secret_tree"]:
         shutil.rmtree(out_dir / name, ignore_errors=True)
@@ -247,7 +252,7 @@ def main():
         tree = out_dir / "extraction_tree"
         make_extraction_tree(tree)
         make_real_tool_archives(stub, tree, work, out_dir)
-        count = make_selfx_archives(stub_path, selfx, work, out_dir)
+        count = make_selfx_archives(stub_path, run_stub, selfx, work, out_dir)
     print(f"extraction fixtures written to {out_dir} (selfx tree: {count} files)")
 
 

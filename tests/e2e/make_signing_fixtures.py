@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Makes the fixtures of the signed-archive end-to-end suite.
 
-    make_signing_fixtures.py STUB SELFX OUT_DIR
+    make_signing_fixtures.py STUB SELFX OUT_DIR [--run-stub RUN_STUB]
 
-STUB is the built selfx-stub.exe, SELFX the host build of the selfx tool. A key and a
+STUB is the built selfx-stub.exe, SELFX the host build of the selfx tool; with --run-stub
+each archive runs with RUN_STUB instead, swapped in before it is signed (the 64-bit test
+build; see run_stub.py). A key and a
 self-signed certificate are made with openssl, every signature with osslsigncode, and every
 signed file passes `osslsigncode verify` against that certificate. In OUT_DIR:
 
@@ -32,6 +34,7 @@ import sys
 import tempfile
 
 from make_extraction_fixtures import make_extraction_tree
+from run_stub import split_arguments, swap_stub
 
 
 def run(command, **options):
@@ -67,9 +70,10 @@ class Signer:
 
 
 def main():
-    if len(sys.argv) != 4:
+    arguments, run_stub = split_arguments(sys.argv[1:])
+    if len(arguments) != 3:
         sys.exit(__doc__)
-    stub, selfx, out_dir = sys.argv[1], sys.argv[2], pathlib.Path(sys.argv[3])
+    stub, selfx, out_dir = arguments[0], arguments[1], pathlib.Path(arguments[2])
     out_dir.mkdir(parents=True, exist_ok=True)
     tree = out_dir / "signing_tree"
     shutil.rmtree(tree, ignore_errors=True)
@@ -81,8 +85,10 @@ def main():
 
         def build(output, caption_length, stub_path=stub):
             caption = ["--caption", "c" * caption_length] if caption_length else []
-            return run([selfx, "build", "-q", "--unattended", "--stub", stub_path] + caption +
-                       ["-o", output, tree])
+            result = run([selfx, "build", "-q", "--unattended", "--stub", stub_path] + caption +
+                         ["-o", output, tree])
+            swap_stub(output, run_stub)
+            return result
 
         # A caption moves the archive's end by its length: one that makes the size a multiple
         # of 8, and one a byte more.

@@ -25,7 +25,11 @@ bool SignatureEndsTheFile(const std::vector<std::uint8_t>& file) {
     if (at + 4 > file.size()) return 0;
     return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::uint32_t{file[at + 3]} << 24;
   };
-  const std::size_t directory = le32(0x3C) + 24 + 96 + 4 * 8;
+  // The data directories begin 96 bytes into a PE32 optional header, 112 into a PE32+ one
+  // (the 64-bit test build of the stub).
+  const std::size_t optional_header = le32(0x3C) + 24;
+  const bool pe32_plus = (le32(optional_header) & 0xFFFF) == 0x20B;
+  const std::size_t directory = optional_header + (pe32_plus ? 112 : 96) + 4 * 8;
   const std::uint32_t address = le32(directory), size = le32(directory + 4);
   return size != 0 && address <= file.size() && file.size() - address == size;
 }

@@ -13,6 +13,7 @@
 #include "archive/archive_file.h"
 #include "archive/zip_signatures.h"
 #include "codec_test_support.h"
+#include "common/zip_writer.h"
 #include "scripted_ui.h"
 
 namespace selfx::test {
@@ -115,68 +116,29 @@ Bytes RawDeflate(const Bytes& plain) {
 }  // namespace
 
 Bytes MakeZip(const ZipSpec& spec) {
-  Bytes archive;
-  Bytes directory;
-  for (const ZipEntrySpec& entry : spec.entries) {
-    auto offset = static_cast<std::uint32_t>(static_cast<std::int64_t>(archive.size()) +
-                                             spec.offset_base);
-    Bytes plain(entry.data.begin(), entry.data.end());
-    std::uint32_t crc = entry.crc ? *entry.crc : codec_test::Crc32Of(plain);
-    Bytes stored = entry.method == 8 ? RawDeflate(plain) : plain;
-    std::uint16_t flags = entry.flags;
-    if (!entry.password.empty()) {
-      flags |= 1;
-      stored = codec_test::EncryptEntry(stored, entry.password,
-                                        static_cast<std::uint8_t>(crc >> 24));
+  std::vector<test_zip::ZipEntry> entries;
+  for (const ZipEntrySpec& spec_entry : spec.entries) {
+    Bytes plain(spec_entry.data.begin(), spec_entry.data.end());
+    test_zip::ZipEntry entry;
+    entry.name = spec_entry.name;
+    entry.crc = spec_entry.crc ? *spec_entry.crc : codec_test::Crc32Of(plain);
+    Bytes stored = spec_entry.method == 8 ? RawDeflate(plain) : plain;
+    entry.flags = spec_entry.flags;
+    if (!spec_entry.password.empty()) {
+      entry.flags |= 1;
+      stored = codec_test::EncryptEntry(stored, spec_entry.password,
+                                        static_cast<std::uint8_t>(entry.crc >> 24));
     }
-    auto size = static_cast<std::uint32_t>(stored.size());
-    auto name_length = static_cast<std::uint16_t>(entry.name.size());
-    Append(archive, Le32(0x04034B50));
-    Append(archive, Le16(20));
-    Append(archive, Le16(flags));
-    Append(archive, Le16(entry.method));
-    Append(archive, Le32(entry.dos_date_time));
-    Append(archive, Le32(crc));
-    Append(archive, Le32(size));
-    Append(archive, Le32(static_cast<std::uint32_t>(plain.size())));
-    Append(archive, Le16(name_length));
-    Append(archive, Le16(static_cast<std::uint16_t>(entry.local_extra.size())));
-    Append(archive, entry.name);
-    Append(archive, entry.local_extra);
-    Append(archive, stored);
-
-    Append(directory, Le32(0x02014B50));
-    directory.push_back(entry.format_version);
-    directory.push_back(entry.host);
-    Append(directory, Le16(20));
-    Append(directory, Le16(flags));
-    Append(directory, Le16(entry.method));
-    Append(directory, Le32(entry.dos_date_time));
-    Append(directory, Le32(crc));
-    Append(directory, Le32(size));
-    Append(directory, Le32(static_cast<std::uint32_t>(plain.size())));
-    Append(directory, Le16(name_length));
-    Append(directory, Le16(0));
-    Append(directory, Le16(0));
-    Append(directory, Le16(0));
-    Append(directory, Le16(0));
-    Append(directory, Le32(0));
-    Append(directory, Le32(offset));
-    Append(directory, entry.name);
+    entry.stored.assign(stored.begin(), stored.end());
+    entry.uncompressed_size = static_cast<std::uint32_t>(plain.size());
+    entry.method = spec_entry.method;
+    entry.version_made = spec_entry.format_version;
+    entry.host = spec_entry.host;
+    entry.dos_date_time = spec_entry.dos_date_time;
+    entry.local_extra = spec_entry.local_extra;
+    entries.push_back(std::move(entry));
   }
-  auto directory_offset = static_cast<std::uint32_t>(static_cast<std::int64_t>(archive.size()) +
-                                                     spec.offset_base);
-  Append(archive, directory);
-  Append(archive, Le32(0x06054B50));
-  Append(archive, Le16(0));
-  Append(archive, Le16(0));
-  Append(archive, Le16(static_cast<std::uint16_t>(spec.entries.size())));
-  Append(archive, Le16(static_cast<std::uint16_t>(spec.entries.size())));
-  Append(archive, Le32(static_cast<std::uint32_t>(directory.size())));
-  Append(archive, Le32(directory_offset));
-  Append(archive, Le16(static_cast<std::uint16_t>(spec.comment.size())));
-  Append(archive, spec.comment);
-  return archive;
+  return test_zip::WriteZip(entries, spec.offset_base, spec.comment).bytes;
 }
 
 }  // namespace selfx::test

@@ -1,5 +1,5 @@
-// Helpers for the unit tests: temporary files opened as the archive, and a small writer of
-// ZIP archives whose every field a test can bend.
+// Helpers for the unit tests: temporary files opened as the archive, and ZIP archives whose
+// every field a test can bend (written by the tests' one ZIP writer, common/zip_writer.h).
 #pragma once
 
 #include <cstdint>

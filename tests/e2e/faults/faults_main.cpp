@@ -35,9 +35,12 @@ void Fault() {
     (void)result;
   } else if (std::strcmp(mode, "stack") == 0) {
     Recurse(0);
+#if defined(__i386__)
   } else if (std::strcmp(mode, "overflow") == 0) {
-    // INTO raises the integer-overflow fault when the last addition overflowed.
+    // INTO raises the integer-overflow fault when the last addition overflowed. 64-bit code
+    // has no such instruction; that build's test of it is skipped.
     asm volatile("movl $0x7fffffff, %%eax\n\taddl $1, %%eax\n\tinto" ::: "eax", "cc");
+#endif
   } else if (std::strcmp(mode, "access") == 0) {
     *static_cast<volatile int*>(nullptr) = 1;
   } else if (std::strcmp(mode, "exception") == 0) {
