@@ -3,6 +3,7 @@
 // at work. Built from the stub's sources with the stub's flags; only the entry differs.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "stub/stub_runtime.h"
@@ -49,7 +50,15 @@ void Fault() {
     RaiseException(0xE0000001, 0, 0, nullptr);
   } else if (std::strcmp(mode, "memory") == 0) {
     // Kept where the compiler must assume they are used, or it may drop the allocations.
-    for (;;) kept = new char[64 << 20];
+    // Blocks that use up the address space in a few dozen steps: 64 MiB of a 32-bit
+    // process's 2 GiB, 1 TiB of a 64-bit one's 128 TiB (the 64-bit test build), where 64 MiB
+    // blocks took half a minute, longer than the test waits on a busy machine.
+#if defined(_WIN64)
+    constexpr std::size_t kBlockSize = std::size_t{1} << 40;
+#else
+    constexpr std::size_t kBlockSize = std::size_t{64} << 20;
+#endif
+    for (;;) kept = new char[kBlockSize];
   } else if (std::strcmp(mode, "release") == 0) {
     // A block the heap never gave out.
     static char not_from_the_heap[64];
