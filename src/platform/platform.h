@@ -124,9 +124,6 @@ bool RandomBytes(void* buffer, std::size_t count);
 
 // Ends the process with the exit code; runs no handlers of the core.
 [[noreturn]] void ExitProcess(std::uint32_t exit_code);
-// A handler that ExitProcess calls first, with the exit code (the command-line tool's; the
-// stub has none).
-void OnProcessExit(void (*handler)(std::uint32_t exit_code));
 
 // A text in the terminal's encoding (a message, a native path) as UTF-8; what cannot be
 // converted becomes U+FFFD.

@@ -567,22 +567,8 @@ int ShellOpen(const std::string&, const std::string&, const std::string&) {
   return 2;  // ERROR_FILE_NOT_FOUND: there is no Windows shell to open anything with
 }
 
-namespace {
-void (*exit_hook)(std::uint32_t) = nullptr;
-}
-
-void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code)) { exit_hook = hook; }
-
-namespace {
-void (*process_exit_handler)(std::uint32_t) = nullptr;
-}
-
-void OnProcessExit(void (*handler)(std::uint32_t exit_code)) { process_exit_handler = handler; }
-
 void ExitProcess(std::uint32_t exit_code) {
   DiscardAllPending();
-  if (exit_hook != nullptr) exit_hook(exit_code);
-  if (process_exit_handler != nullptr) process_exit_handler(exit_code);
   std::exit(static_cast<int>(exit_code));
 }
 

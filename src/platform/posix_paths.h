@@ -17,8 +17,4 @@ std::string FromPosixPath(const std::string& path);
 // that is shown in its place (nullptr for the system's text).
 void NoteFailure(int error, const char* reason = nullptr);
 
-// Lets a fuzzer see the end of the program instead of ending: the hook runs in place of the
-// exit (it may throw to get back to its caller). Not for the product.
-void SetExitHookForTesting(void (*hook)(std::uint32_t exit_code));
-
 }  // namespace selfx::platform

@@ -295,15 +295,8 @@ bool RandomBytes(void* buffer, std::size_t count) {
   return generate != nullptr && generate(buffer, static_cast<ULONG>(count));
 }
 
-namespace {
-void (*process_exit_handler)(std::uint32_t) = nullptr;
-}
-
-void OnProcessExit(void (*handler)(std::uint32_t exit_code)) { process_exit_handler = handler; }
-
 void ExitProcess(std::uint32_t exit_code) {
   DiscardAllPending();
-  if (process_exit_handler != nullptr) process_exit_handler(exit_code);
   // The tool's output is buffered by the C run-time, which ::ExitProcess does not flush.
   std::fflush(stdout);
   std::fflush(stderr);
